@@ -1,0 +1,30 @@
+// The failures that end a conversion. Each carries the one line the driver
+// prints after "Erreur: " (French, ASCII apart from the path's own bytes).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ase2sgl {
+
+struct ConversionError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A failed file operation: what() reads "impossible d'ouvrir scene.ase: No such
+// file or directory", the action, the path and the system's message.
+struct FileError : ConversionError {
+    FileError(std::string_view action, std::string path, int errorNumber);
+
+    std::string path;
+    int errorNumber;
+};
+
+// Input that this converter refuses to write a bundle for (too many objects,
+// an object larger than the format can count).
+struct InputRefused : ConversionError {
+    InputRefused(const std::string& path, std::string_view reason);
+};
+
+}  // namespace ase2sgl

@@ -1,0 +1,168 @@
+// Counting pass: the first read of the input. Finds the objects, names them and
+// counts their list lines so that every array can be sized before any geometry is
+// read. It parses no numbers: every decision is a key prefix test on a whole line.
+#include "ase/conversion_error.h"
+#include "ase/line_source.h"
+#include "ase/mesh_tables.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace ase2sgl {
+
+namespace {
+
+constexpr std::size_t kMaxNameText = 254;  // the name field is 255 bytes with its zero byte
+
+// Upper-cases one byte as Windows-1252 does, whatever the host's locale: ASCII
+// letters, the accented letters 0xE0-0xFE except the division sign 0xF7, and the
+// four letters of the 0x80-0x9F block that have capitals there.
+unsigned char UpperCase1252(unsigned char c)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return static_cast<unsigned char>(c - 0x20);
+    switch (c) {
+    case 0x9A: return 0x8A;
+    case 0x9C: return 0x8C;
+    case 0x9E: return 0x8E;
+    case 0xFF: return 0x9F;
+    default: return c;
+    }
+}
+
+// The node header line holds a tab, *NODE_NAME, a blank, the quoted name and
+// whatever follows. The bundle keeps the line from byte 13 (just after the opening
+// quote) up to, not including, its last byte: for a line that ends with the closing
+// quote, exactly the name.
+std::string NameText(std::string_view header)
+{
+    const std::size_t start = keys::kNodeHeader.size();
+    if (header.size() <= start)
+        return {};
+    std::string text(header.substr(start, std::min(header.size() - start - 1, kMaxNameText)));
+    for (char& c : text)
+        c = static_cast<char>(UpperCase1252(static_cast<unsigned char>(c)));
+    return text;
+}
+
+class Counter {
+  public:
+    Counter(LineSource& input, const std::string& inputPath) : input_(input), inputPath_(inputPath) {}
+
+    MeshTables Run()
+    {
+        bool more = input_.ReadLine(line_);
+        while (more) {
+            if (StartsWith(line_, keys::kNodeHeader) && !CountObject())
+                break;  // a node header with no vertex list before the end: not an object
+            more = input_.ReadLine(line_);  // the line that ended the object is not a header
+        }
+        input_.Rewind();
+        return std::move(tables_);
+    }
+
+  private:
+    // Measures the object whose node header is in hand. False when the input ends
+    // before its first vertex line.
+    bool CountObject()
+    {
+        std::string name = NameText(line_);
+        // Vertex search: from the header itself; later node headers are passed over.
+        while (!StartsWith(line_, keys::kVertexStart)) {
+            if (!input_.ReadLine(line_))
+                return false;
+        }
+        std::int64_t vertexLines = 0;
+        std::int64_t faceLines = 0;
+        std::int64_t texVertexLines = 0;
+        const bool more = CountRun(keys::kVertexStart, keys::kVertex, vertexLines) && input_.ReadLine(line_) &&
+                          Find(keys::kFaceStart) && CountRun(keys::kFaceStart, keys::kFace, faceLines) &&
+                          input_.ReadLine(line_);
+        // The line that ended the vertex run, and the one that ended the face run,
+        // are never tested: each search starts with a read.
+        if (more && FindTexVertices())
+            texVertexLines = CountTexVertexRun();
+        AddObject(std::move(name), std::max(vertexLines, texVertexLines), faceLines);
+        return true;
+    }
+
+    // Counts the lines numbered 0, 1, 2, ... from the line in hand, which starts with
+    // `first`. False when the input ended during the run.
+    bool CountRun(std::string_view first, std::string_view keyFormat, std::int64_t& count)
+    {
+        std::string_view key = first;
+        while (StartsWith(line_, key)) {
+            FormatKey(key_, keyFormat, ++count);
+            key = key_;
+            if (!input_.ReadLine(line_))
+                return false;
+        }
+        return true;
+    }
+
+    // Reads on until a line starts with `key`, the line in hand included; false at
+    // the end of the input. Nothing else ends the search.
+    bool Find(std::string_view key)
+    {
+        while (!StartsWith(line_, key)) {
+            if (!input_.ReadLine(line_))
+                return false;
+        }
+        return true;
+    }
+
+    // From the line in hand: true at the first texture-vertex line, false at the
+    // normals block or the end of the input. Node headers are passed over.
+    bool FindTexVertices()
+    {
+        for (;;) {
+            if (StartsWith(line_, keys::kNormalsBlock))
+                return false;
+            if (StartsWith(line_, keys::kTexVertexStart))
+                return true;
+            if (!input_.ReadLine(line_))
+                return false;
+        }
+    }
+
+    // Texture-vertex keys are "%d" prefixes: on a well-formed list each key meets the
+    // line of its own number. The reads are not tested; at the end the empty line
+    // matches no key.
+    std::int64_t CountTexVertexRun()
+    {
+        std::int64_t count = 0;
+        do {
+            input_.ReadLine(line_);
+            FormatKey(key_, keys::kTexVertex, ++count);
+        } while (StartsWith(line_, key_));
+        return count;
+    }
+
+    void AddObject(std::string name, std::int64_t vertexCount, std::int64_t faceLines)
+    {
+        if (tables_.nodeCount == kMaxObjects)
+            throw InputRefused(inputPath_, "plus de 5000 objets (limite du format: 5000)");
+        constexpr std::int64_t kMaxCount = std::numeric_limits<std::int32_t>::max();
+        if (vertexCount > kMaxCount || faceLines > kMaxCount / 3)
+            throw InputRefused(inputPath_, "objet trop grand pour le format");
+        tables_.nameText.push_back(std::move(name));
+        tables_.vertexCount.push_back(static_cast<std::int32_t>(vertexCount));
+        tables_.cornerCount.push_back(static_cast<std::int32_t>(faceLines * 3));
+        ++tables_.nodeCount;
+    }
+
+    LineSource& input_;
+    const std::string& inputPath_;
+    MeshTables tables_;
+    std::string_view line_;
+    std::string key_;
+};
+
+}  // namespace
+
+MeshTables CountObjects(LineSource& input, const std::string& inputPath)
+{
+    return Counter(input, inputPath).Run();
+}
+
+}  // namespace ase2sgl

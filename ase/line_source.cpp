@@ -1,0 +1,334 @@
+// LineSource over a file or memory, and the key operations.
+#include "ase/line_source.h"
+
+#include "ase/conversion_error.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <limits>
+#include <utility>
+
+namespace ase2sgl {
+
+namespace {
+
+constexpr char kEndOfInput = 0x1A;  // Ctrl-Z: a text-mode reader stops here
+
+}  // namespace
+
+LineSource::LineSource(std::size_t chunkSize)
+    : buffer_(new char[std::max<std::size_t>(chunkSize, 1)]), capacity_(std::max<std::size_t>(chunkSize, 1))
+{
+}
+
+LineSource::LineSource(const std::string& path, std::size_t chunkSize) : LineSource(chunkSize)
+{
+    path_ = path;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        throw FileError("impossible d'ouvrir", path, errno);
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0 || S_ISDIR(status.st_mode)) {
+        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+        ::close(fd_);
+        fd_ = -1;
+        throw FileError("impossible d'ouvrir", path, error);
+    }
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+}
+
+LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
+{
+    LineSource source(chunkSize);
+    source.memory_ = bytes;
+    source.fromMemory_ = true;
+    return source;
+}
+
+LineSource::LineSource(LineSource&& other) noexcept { *this = std::move(other); }
+
+LineSource& LineSource::operator=(LineSource&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        fd_ = std::exchange(other.fd_, -1);
+        memory_ = other.memory_;
+        fromMemory_ = other.fromMemory_;
+        buffer_ = std::move(other.buffer_);
+        capacity_ = other.capacity_;
+        bufferOffset_ = other.bufferOffset_;
+        cursor_ = other.cursor_;
+        end_ = other.end_;
+        atEnd_ = other.atEnd_;
+        linesRead_ = other.linesRead_;
+    }
+    return *this;
+}
+
+LineSource::~LineSource() { Close(); }
+
+void LineSource::Close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);  // read-only: nothing can be lost here
+    fd_ = -1;
+}
+
+std::size_t LineSource::ReadAt(char* destination, std::size_t count, std::int64_t offset)
+{
+    if (fromMemory_) {
+        if (offset < 0 || static_cast<std::uint64_t>(offset) >= memory_.size())
+            return 0;
+        const std::size_t n = std::min(count, memory_.size() - static_cast<std::size_t>(offset));
+        std::memcpy(destination, memory_.data() + offset, n);
+        return n;
+    }
+    for (;;) {
+        const ssize_t n = ::pread(fd_, destination, count, static_cast<off_t>(offset));
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            throw FileError("impossible de lire", path_, errno);
+    }
+}
+
+bool LineSource::Refill(std::size_t& scanFrom)
+{
+    if (atEnd_)
+        return false;
+    if (cursor_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + cursor_, end_ - cursor_);
+        bufferOffset_ += static_cast<std::int64_t>(cursor_);
+        end_ -= cursor_;
+        scanFrom -= cursor_;
+        cursor_ = 0;
+    }
+    if (end_ == capacity_) {  // one line fills the whole buffer: make room for more of it
+        const std::size_t grown = capacity_ * 2;
+        std::unique_ptr<char[]> larger(new char[grown]);
+        std::memcpy(larger.get(), buffer_.get(), end_);
+        buffer_ = std::move(larger);
+        capacity_ = grown;
+    }
+    const std::size_t added =
+        ReadAt(buffer_.get() + end_, capacity_ - end_, bufferOffset_ + static_cast<std::int64_t>(end_));
+    if (added == 0) {
+        atEnd_ = true;
+        return false;
+    }
+    // Everything from a 0x1A byte on is never read: the input ends there.
+    if (const void* stop = std::memchr(buffer_.get() + end_, kEndOfInput, added)) {
+        end_ = static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.get());
+        atEnd_ = true;
+        return scanFrom < end_;
+    }
+    end_ += added;
+    return true;
+}
+
+bool LineSource::ReadLine(std::string_view& line)
+{
+    std::size_t scanFrom = cursor_;
+    for (;;) {
+        const char* start = buffer_.get() + scanFrom;
+        if (const void* found = std::memchr(start, '\n', end_ - scanFrom)) {
+            const std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.get());
+            std::size_t length = lineEnd - cursor_;
+            if (length > 0 && buffer_[lineEnd - 1] == '\r')  // CR LF reads as LF
+                --length;
+            line = std::string_view(buffer_.get() + cursor_, length);
+            cursor_ = lineEnd + 1;
+            ++linesRead_;
+            return true;
+        }
+        scanFrom = end_;
+        if (!Refill(scanFrom))
+            break;
+    }
+    // End of input: what is left is a last line without a line feed (a CR stays in it).
+    line = std::string_view(buffer_.get() + cursor_, end_ - cursor_);
+    if (line.empty())
+        return false;
+    cursor_ = end_;
+    ++linesRead_;
+    return true;
+}
+
+void LineSource::SeekTo(std::int64_t position)
+{
+    // A position still held in the buffer needs no new read: the bytes are the same
+    // ones, and an end of input found there is found again at the same byte.
+    if (position >= bufferOffset_ && position <= bufferOffset_ + static_cast<std::int64_t>(end_)) {
+        cursor_ = static_cast<std::size_t>(position - bufferOffset_);
+        return;
+    }
+    bufferOffset_ = position;
+    cursor_ = end_ = 0;
+    atEnd_ = false;
+}
+
+void FormatKey(std::string& out, std::string_view keyFormat, std::int64_t n)
+{
+    out.clear();
+    char digits[24];
+    const auto [digitsEnd, ec] = std::to_chars(digits, digits + sizeof digits, n);
+    const std::string_view number(digits, static_cast<std::size_t>(digitsEnd - digits));
+    for (std::size_t i = 0; i < keyFormat.size(); ++i) {
+        const char c = keyFormat[i];
+        if (c != '%' || i + 1 == keyFormat.size()) {
+            out += c;
+            continue;
+        }
+        const char next = keyFormat[++i];
+        if (next == '%') {
+            out += '%';
+        } else if (next == 'd') {
+            out += number;
+        } else if (next == '4' && i + 1 < keyFormat.size() && keyFormat[i + 1] == 'd') {
+            ++i;
+            if (number.size() < 4)
+                out.append(4 - number.size(), ' ');
+            out += number;
+        } else {  // not a conversion this table uses: copy it as it stands
+            out += '%';
+            out += next;
+        }
+    }
+}
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+const char* SkipSpace(const char* p, const char* end)
+{
+    while (p != end && IsSpace(*p))
+        ++p;
+    return p;
+}
+
+const char* SkipDigits(const char* p, const char* end)
+{
+    while (p != end && IsDigit(*p))
+        ++p;
+    return p;
+}
+
+// Reads [+-]? digit+ into `value`, saturating at the int32 range. Returns the position
+// after the number, or nullptr when no digit follows (value untouched).
+const char* ScanInt(const char* p, const char* end, std::int32_t& value)
+{
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+'))
+        ++p;
+    if (p == end || !IsDigit(*p))
+        return nullptr;
+    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (; p != end && IsDigit(*p); ++p)
+        magnitude = std::min(magnitude * 10 + (*p - '0'), kLimit);
+    const std::int64_t signedValue = negative ? -magnitude : std::min(magnitude, kLimit - 1);
+    value = static_cast<std::int32_t>(signedValue);
+    return p;
+}
+
+// Reads a decimal float (grammar above ScanLine) into `value`, correctly rounded.
+// Returns the position after it, or nullptr when there is no number (value untouched).
+const char* ScanFloat(const char* p, const char* end, float& value)
+{
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+'))
+        ++p;
+    const char* mantissa = p;
+    const char* intEnd = SkipDigits(p, end);
+    const char* q = intEnd;
+    bool anyDigit = intEnd != mantissa;
+    if (q != end && *q == '.') {
+        const char* fractionEnd = SkipDigits(q + 1, end);
+        anyDigit = anyDigit || fractionEnd != q + 1;
+        q = fractionEnd;
+    }
+    if (!anyDigit)
+        return nullptr;
+    const char* exponentDigits = nullptr;
+    if (q != end && (*q == 'e' || *q == 'E')) {
+        const char* e = q + 1;
+        if (e != end && (*e == '+' || *e == '-'))
+            ++e;
+        if (e != end && IsDigit(*e)) {  // otherwise the "e" is not part of the number
+            exponentDigits = q + 1;
+            q = SkipDigits(e, end);
+        }
+    }
+    float magnitude = 0;
+    const auto [parsedEnd, ec] = std::from_chars(mantissa, q, magnitude, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) {
+        // Far beyond the float range one way or the other: the decimal exponent of
+        // the first significant digit tells which.
+        const char* firstNonZero = mantissa;
+        while (firstNonZero != q && (*firstNonZero == '0' || *firstNonZero == '.'))
+            ++firstNonZero;
+        std::int64_t exponent = firstNonZero < intEnd ? intEnd - firstNonZero - 1 : -(firstNonZero - intEnd);
+        if (exponentDigits != nullptr) {
+            std::int32_t written = 0;
+            ScanInt(exponentDigits, q, written);
+            exponent += written;
+        }
+        magnitude = exponent > 0 ? std::numeric_limits<float>::infinity() : 0.0f;
+    } else if (ec != std::errc{} || parsedEnd != q) {
+        return nullptr;  // cannot happen for text matching the grammar
+    }
+    value = negative ? -magnitude : magnitude;
+    return q;
+}
+
+}  // namespace
+
+int ScanLine(std::string_view line, std::string_view format, std::initializer_list<ScanTarget> targets)
+{
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    auto target = targets.begin();
+    int stored = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char c = format[i];
+        if (c == ' ' || c == '\t') {
+            p = SkipSpace(p, end);
+            continue;
+        }
+        if (c == '%' && i + 1 < format.size() && format[i + 1] != '%') {
+            const char conversion = format[++i];
+            if (target == targets.end())
+                return stored;
+            p = SkipSpace(p, end);
+            if (conversion == 'd' && target->integer_ != nullptr)
+                p = ScanInt(p, end, *target->integer_);
+            else if (conversion == 'f' && target->real_ != nullptr)
+                p = ScanFloat(p, end, *target->real_);
+            else
+                return stored;  // format and target disagree: store nothing more
+            if (p == nullptr)
+                return stored;
+            ++target;
+            ++stored;
+            continue;
+        }
+        if (c == '%')
+            ++i;  // "%%" matches one "%"
+        if (p == end || *p != c)
+            return stored;
+        ++p;
+    }
+    return stored;
+}
+
+}  // namespace ase2sgl

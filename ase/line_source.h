@@ -1,0 +1,135 @@
+// LineSource: the converter's only access to the ASE input, read line by line the
+// way a text-mode C runtime hands it out; and the key operations both passes use to
+// recognise lines (StartsWith, FormatKey) and read values out of them (ScanLine).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace ase2sgl {
+
+// Reads a file (or bytes in memory) through one reused buffer and hands out each
+// line as a view into it; the view stays valid until the next ReadLine, SeekTo or
+// Rewind.
+//
+// Text mode, as the passes see the input:
+//   - a line ends at LF, which is not part of it; a CR directly before that LF is
+//     dropped, any other CR stays in the line (CR CR LF keeps one CR, a CR-only file
+//     is one long line, a CR at the very end stays);
+//   - a 0x1A byte is the end of the input: the bytes before it form the last line,
+//     Tell stays on it, and every later read reports the end until SeekTo/Rewind;
+//   - NUL and bytes 0x80-0xFF are ordinary bytes.
+// Lines have no length limit: the buffer grows to the longest line and no further.
+// Positions are 64-bit byte offsets, so inputs over 2 GiB read like any other.
+class LineSource {
+  public:
+    static constexpr std::size_t kDefaultChunk = std::size_t{1} << 20;
+
+    // Opens a file read-only. Throws FileError ("impossible d'ouvrir") when it cannot
+    // be opened or is a directory.
+    explicit LineSource(const std::string& path, std::size_t chunkSize = kDefaultChunk);
+    // Reads from bytes in memory (tests, the fuzzer). The bytes must outlive the source.
+    static LineSource FromMemory(std::string_view bytes, std::size_t chunkSize = kDefaultChunk);
+
+    LineSource(LineSource&&) noexcept;
+    LineSource& operator=(LineSource&&) noexcept;
+    ~LineSource();
+
+    // Gives the next line; false only at the end of the input, with an empty line.
+    // Throws FileError ("impossible de lire") when a read fails.
+    bool ReadLine(std::string_view& line);
+    // Offset of the first byte the next ReadLine reads.
+    std::int64_t Tell() const { return bufferOffset_ + static_cast<std::int64_t>(cursor_); }
+    // Resumes reading at a position taken with Tell.
+    void SeekTo(std::int64_t position);
+    void Rewind() { SeekTo(0); }
+    void Close();
+
+    // Lines handed out so far (every ReadLine that gave true).
+    std::uint64_t LinesRead() const { return linesRead_; }
+    // Bytes the buffer holds room for: the chunk size, or the longest line if larger.
+    std::size_t BufferCapacity() const { return capacity_; }
+
+  private:
+    LineSource(std::size_t chunkSize);
+    // Moves the unread bytes to the front and reads more behind them; `scanFrom`
+    // (an index into the buffer) moves with the bytes. False when nothing was added.
+    bool Refill(std::size_t& scanFrom);
+    std::size_t ReadAt(char* destination, std::size_t count, std::int64_t offset);
+
+    std::string path_;
+    int fd_ = -1;
+    std::string_view memory_;  // the input when reading from memory
+    bool fromMemory_ = false;
+
+    std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
+    std::int64_t bufferOffset_ = 0;  // file offset of buffer_[0]
+    std::size_t cursor_ = 0;         // next unread byte
+    std::size_t end_ = 0;            // bytes of input held: [0, end_)
+    bool atEnd_ = false;             // nothing lies beyond end_ (end of file, or 0x1A)
+    std::uint64_t linesRead_ = 0;
+};
+
+// True when `line` is at least as long as `key` and begins with it, byte for byte.
+inline bool StartsWith(std::string_view line, std::string_view key)
+{
+    return line.size() >= key.size() && std::memcmp(line.data(), key.data(), key.size()) == 0;
+}
+
+// Builds a key into `out` (reused, so no allocation once it has grown): "%4d" writes
+// n right-aligned in four columns (a longer number whole, with no blank), "%d" writes
+// n plainly, "%%" writes "%"; every other byte is copied.
+void FormatKey(std::string& out, std::string_view keyFormat, std::int64_t n);
+
+// One value ScanLine may store: a 32-bit integer for %d, a float for %f.
+class ScanTarget {
+  public:
+    ScanTarget(std::int32_t& value) : integer_(&value) {}
+    ScanTarget(float& value) : real_(&value) {}
+    std::int32_t* integer_ = nullptr;
+    float* real_ = nullptr;
+};
+
+// Reads values out of `line` under a scanf-style format, from the line's first byte:
+//   format blank or tab  matches any run of whitespace, none included
+//   %d   skips whitespace, then  [+-]? digit+           (saturates at the int32 range)
+//   %f   skips whitespace, then  [+-]? (digit+ ("." digit*)? | "." digit+)
+//                                ([eE] [+-]? digit+)?    (rounded once to float)
+//   %%   matches "%"; any other byte must equal the next byte of the line.
+// Whitespace is the C locale's: blank, tab, LF, VT, FF, CR. An "e" without digits
+// after it is not part of the number; there are no inf, nan or hex forms. A number
+// beyond the float range becomes +-inf, one below it 0 or a subnormal. Scanning stops
+// at the first mismatch or the end of the line; targets from there on keep their
+// values. Gives the number of values stored.
+int ScanLine(std::string_view line, std::string_view format, std::initializer_list<ScanTarget> targets);
+
+// The whole vocabulary of the converter: every other line of an ASE file is passed
+// over. Indentation is part of each key (one tab for node headers, two for the
+// normals block, three for list lines, four for vertex normals), and list numbers are
+// written as the exporter writes them: "%4d" right-aligned for vertex and face lines,
+// plain "%d" for texture lines.
+namespace keys {
+inline constexpr std::string_view kNodeHeader = "\t*NODE_NAME \"";           // 13 bytes
+inline constexpr std::string_view kVertexStart = "\t\t\t*MESH_VERTEX    0\t";   // first vertex line
+inline constexpr std::string_view kVertex = "\t\t\t*MESH_VERTEX %4d\t";
+inline constexpr std::string_view kVertexScan = "\t\t\t*MESH_VERTEX %4d\t%%f\t%%f\t%%f";
+inline constexpr std::string_view kFaceStart = "\t\t\t*MESH_FACE    0:";
+inline constexpr std::string_view kFace = "\t\t\t*MESH_FACE %4d:";
+inline constexpr std::string_view kFaceScan = "\t\t\t*MESH_FACE %4d:    A:%%d B:%%d C:%%d AB:";
+inline constexpr std::string_view kTexVertexStart = "\t\t\t*MESH_TVERT 0";
+inline constexpr std::string_view kTexVertex = "\t\t\t*MESH_TVERT %d";
+inline constexpr std::string_view kTexVertexScan = "\t\t\t*MESH_TVERT %d\t%f\t%f\t";
+inline constexpr std::string_view kNormalsBlock = "\t\t*MESH_NORMALS";              // 15 bytes
+inline constexpr std::string_view kTexFaceStart = "\t\t\t*MESH_TFACE 0";
+inline constexpr std::string_view kTexFaceScan = "\t\t\t*MESH_TFACE %d\t%d\t%d\t%d";
+inline constexpr std::string_view kFaceNormalStart = "\t\t\t*MESH_FACENORMAL 0";
+inline constexpr std::string_view kVertexNormalScan = "\t\t\t\t*MESH_VERTEXNORMAL %d\t%f\t%f\t%f";
+}  // namespace keys
+
+}  // namespace ase2sgl

@@ -1,0 +1,64 @@
+// The converter entry: count, then read and write object by object, then commit.
+#include "ase/mesh_tables.h"
+
+#include "ase/conversion_error.h"
+#include "ase/line_source.h"
+#include "bundle/mesh_bundle.h"
+
+#include <cstring>
+#include <span>
+
+namespace ase2sgl {
+
+FileError::FileError(std::string_view action, std::string path_, int errorNumber_)
+    : ConversionError(std::string(action) + " " + path_ + ": " + std::strerror(errorNumber_)),
+      path(std::move(path_)),
+      errorNumber(errorNumber_)
+{
+}
+
+InputRefused::InputRefused(const std::string& path, std::string_view reason)
+    : ConversionError(path + ": " + std::string(reason) + ", fichier refuse")
+{
+}
+
+namespace {
+
+// The second read, with each object's record written as soon as the geometry pass
+// has finished it. Object order is input order, so records come out in file order.
+void WriteBundle(LineSource& input, const MeshTables& tables, ByteSink& output)
+{
+    BundleWriter bundle(output);
+    bundle.WriteObjectCount(tables.nodeCount);
+    ReadGeometry(input, tables, [&](std::int32_t object, const ObjectArrays& arrays) {
+        const std::span<const CornerRecord> corners(arrays.corners.data(),
+                                                    static_cast<std::size_t>(arrays.outputVertexCount));
+        bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
+    });
+    input.Close();  // closed before the output can replace it
+    bundle.Flush();
+}
+
+}  // namespace
+
+void Convert(const std::string& inputPath, const std::string& outputPath)
+{
+    LineSource input(inputPath);
+    // Counted before the output is touched: an input that is refused, or cannot be
+    // read to its end, leaves the output path as it was.
+    const MeshTables tables = CountObjects(input, inputPath);
+    AtomicOutputFile output(outputPath);
+    WriteBundle(input, tables, output);
+    output.Commit();
+}
+
+std::string ConvertBytes(std::string_view ase)
+{
+    LineSource input = LineSource::FromMemory(ase);
+    const MeshTables tables = CountObjects(input, "<memoire>");
+    MemorySink output;
+    WriteBundle(input, tables, output);
+    return std::move(output.bytes);
+}
+
+}  // namespace ase2sgl

@@ -1,0 +1,167 @@
+// The bundle writer and the output file it writes through.
+#include "ase/conversion_error.h"
+#include "bundle/mesh_bundle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace ase2sgl {
+
+namespace {
+
+constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
+constexpr std::string_view kCreateAction = "impossible de creer";
+constexpr std::string_view kWriteAction = "impossible d'ecrire";
+
+std::string Folder(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A symbolic link at the output path is written through, as a plain create would:
+// the file it names is the one replaced.
+std::string ResolveLinks(const std::string& path)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+        return path;
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr)
+        return path;  // a dangling link: replace the link itself
+    std::string target(resolved);
+    std::free(resolved);
+    return target;
+}
+
+}  // namespace
+
+AtomicOutputFile::AtomicOutputFile(std::string path) : path_(std::move(path)), target_(ResolveLinks(path_))
+{
+    struct stat status {};
+    if (::stat(target_.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode))
+            throw FileError(kCreateAction, path_, EISDIR);
+        if (!S_ISREG(status.st_mode)) {
+            fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (fd_ < 0)
+                throw FileError(kCreateAction, path_, errno);
+            return;
+        }
+    }
+    const std::string folder = Folder(target_);
+    unsigned long long seed = static_cast<unsigned long long>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                              static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        char name[40];
+        std::snprintf(name, sizeof name, "/.ase2sgl-%012llx.tmp", seed >> 16);
+        temporary_ = folder + name;
+        // 0666 less the umask: the mode a plain create gives.
+        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ >= 0)
+            return;
+        if (errno != EEXIST)
+            break;
+    }
+    const int error = errno;
+    temporary_.clear();
+    throw FileError(kCreateAction, path_, error);
+}
+
+AtomicOutputFile::~AtomicOutputFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!temporary_.empty())
+        ::unlink(temporary_.c_str());
+}
+
+void AtomicOutputFile::Write(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd_, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError(kWriteAction, path_, errno);
+        }
+        if (written == 0)
+            throw FileError(kWriteAction, path_, ENOSPC);
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+void AtomicOutputFile::Commit()
+{
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0)
+        throw FileError(kWriteAction, path_, errno);
+    if (temporary_.empty())
+        return;
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+        throw FileError(kCreateAction, path_, errno);
+    temporary_.clear();
+}
+
+BundleWriter::BundleWriter(ByteSink& sink) : sink_(sink), buffer_(new char[kWriteBuffer]) {}
+
+void BundleWriter::WriteBytes(const void* data, std::size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    if (used_ + size > kWriteBuffer) {
+        Flush();
+        if (size >= kWriteBuffer) {  // large blocks go straight to the file
+            sink_.Write(bytes, size);
+            return;
+        }
+    }
+    std::memcpy(buffer_.get() + used_, bytes, size);
+    used_ += size;
+}
+
+void BundleWriter::WriteInt32(std::int32_t value)
+{
+    std::uint32_t bits = static_cast<std::uint32_t>(value);
+    if constexpr (std::endian::native == std::endian::big)
+        bits = __builtin_bswap32(bits);
+    WriteBytes(&bits, sizeof bits);
+}
+
+void BundleWriter::WriteObjectCount(std::int32_t count) { WriteInt32(count); }
+
+void BundleWriter::WriteObject(std::string_view nameText, std::span<const CornerRecord> corners)
+{
+    char name[kNameFieldSize] = {};
+    std::memcpy(name, nameText.data(), std::min(nameText.size(), kNameFieldSize - 1));
+    WriteBytes(name, sizeof name);
+    WriteInt32(static_cast<std::int32_t>(corners.size()));
+    AssembleStreams(corners, streams_);
+    if constexpr (std::endian::native == std::endian::big) {
+        for (float& value : streams_)
+            value = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<std::uint32_t>(value)));
+    }
+    WriteBytes(streams_.data(), streams_.size() * sizeof(float));
+}
+
+void BundleWriter::Flush()
+{
+    if (used_ > 0)
+        sink_.Write(buffer_.get(), used_);
+    used_ = 0;
+}
+
+}  // namespace ase2sgl

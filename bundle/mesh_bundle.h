@@ -1,0 +1,98 @@
+// The mesh bundle (.sgl) file: every object of a scene as a name and an unwelded
+// triangle list, laid out so that a loader reads each array straight into memory.
+//
+// All integers int32, all floats IEEE single, little-endian; no header, magic,
+// version, padding or alignment:
+//
+//   offset  size  field
+//   0       4     object count
+//   4       ...   object records, one after the other, in input order
+//
+// Object record, n = vertex count (three per face; vertex j of every array is the
+// same corner, and vertices 3f, 3f+1, 3f+2 are corners A, B, C of face f):
+//
+//   0         255  name: upper-cased node name, then a zero byte, zero-filled
+//   255       4    n
+//   259       12n  positions  x, y, z   (the input's first, third, second value)
+//   259+12n   12n  normals    x, y, z   (same order)
+//   259+24n   8n   texcoords  u, v      (as the input's texture-vertex line has them)
+//
+// A record takes 259 + 32n bytes. The 255-byte name field leaves the fields after
+// it unaligned: the first record's count sits at offset 259.
+#pragma once
+
+#include "ase/mesh_tables.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ase2sgl {
+
+inline constexpr std::size_t kNameFieldSize = 255;
+
+// Lays out one object's corners as the three streams of its record, in file order:
+// 3n position floats, 3n normal floats, 2n texcoord floats (V negated back).
+void AssembleStreams(std::span<const CornerRecord> corners, std::vector<float>& streams);
+
+// Where bundle bytes go: a file, or memory.
+class ByteSink {
+  public:
+    virtual ~ByteSink() = default;
+    virtual void Write(const char* data, std::size_t size) = 0;
+};
+
+class MemorySink : public ByteSink {
+  public:
+    void Write(const char* data, std::size_t size) override { bytes.append(data, size); }
+    std::string bytes;
+};
+
+// The output file, written whole or not at all: bytes go to a new temporary file in
+// the output's folder, which replaces the output path only once it is complete and
+// closed. Destroyed before Commit (a failure), it removes the temporary file and
+// leaves whatever was at the output path untouched. An existing output that is not
+// a regular file (a device, a pipe) is written in place. Throws FileError naming the
+// output path.
+class AtomicOutputFile : public ByteSink {
+  public:
+    explicit AtomicOutputFile(std::string path);
+    AtomicOutputFile(const AtomicOutputFile&) = delete;
+    AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
+    ~AtomicOutputFile() override;
+
+    void Write(const char* data, std::size_t size) override;
+    void Commit();
+
+  private:
+    std::string path_;        // as the user gave it, for messages
+    std::string target_;      // the file replaced: path_ with symbolic links resolved
+    std::string temporary_;   // empty when writing in place
+    int fd_ = -1;
+};
+
+// Writes the bundle: the object count, then each object's record, through one
+// large buffer in few large writes.
+class BundleWriter {
+  public:
+    explicit BundleWriter(ByteSink& sink);
+
+    void WriteObjectCount(std::int32_t count);
+    void WriteObject(std::string_view nameText, std::span<const CornerRecord> corners);
+    void Flush();
+
+  private:
+    void WriteInt32(std::int32_t value);
+    void WriteBytes(const void* data, std::size_t size);
+
+    ByteSink& sink_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::vector<float> streams_;
+};
+
+}  // namespace ase2sgl

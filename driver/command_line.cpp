@@ -1,0 +1,61 @@
+// The driver's run: everything the console shows and the exit status.
+#include "driver/command_line.h"
+
+#include "ase/conversion_error.h"
+#include "ase/mesh_tables.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <new>
+
+namespace ase2sgl {
+
+namespace {
+
+// Standard error is unbuffered and tied to standard output: pending output goes
+// first, so both streams reach a shared console in the order they were written.
+void WriteError(const std::string& text)
+{
+    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+std::string DefaultOutputPath(const std::string& inputPath)
+{
+    const std::size_t kept = inputPath.size() > 3 ? inputPath.size() - 3 : 0;
+    return inputPath.substr(0, kept) + "sgl";
+}
+
+int RunConverter(int argc, char** argv)
+{
+    const std::string inputPath = argc > 1 ? argv[1] : "";
+    if (inputPath.empty() || ::access(inputPath.c_str(), R_OK) != 0)
+        return 1;
+    std::string outputPath = argc > 2 ? argv[2] : "";
+    if (outputPath.empty())
+        outputPath = DefaultOutputPath(inputPath);
+
+    // Paths are printed as bytes; a "%" in one is just a byte.
+    WriteError("Conversion de " + inputPath + " -> " + outputPath + "\n");
+    try {
+        Convert(inputPath, outputPath);
+    } catch (const ConversionError& error) {
+        WriteError(std::string("Erreur: ") + error.what() + "\n");
+        return 3;
+    } catch (const std::bad_alloc&) {
+        WriteError("Erreur: memoire insuffisante pour convertir " + inputPath + "\n");
+        return 3;
+    }
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    std::fputs("Conversion termine", stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace ase2sgl

@@ -1,0 +1,285 @@
+// LineSource (text-mode lines, positions, end of input) and the key operations.
+#include "ase/conversion_error.h"
+#include "ase/line_source.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace ase2sgl {
+namespace {
+
+using testing::Bits;
+
+struct ReadCase {
+    const char* label;
+    std::string input;
+    std::vector<std::string> lines;  // every line handed out, then the reads give false
+};
+
+// Every case runs with several buffer sizes, so lines cross the buffer's end at
+// every possible byte.
+const std::size_t kChunkSizes[] = {1, 2, 3, 5, 16, LineSource::kDefaultChunk};
+
+TEST(LineSource, ReadsLinesAsTextMode)
+{
+    const std::vector<ReadCase> cases = {
+        {"empty input", "", {}},
+        {"CR LF and a last line without LF", "A\r\nB", {"A", "B"}},
+        {"empty line between two", "A\n\nB\n", {"A", "", "B"}},
+        {"line of 300 bytes", std::string(300, 'x') + "\n", {std::string(300, 'x')}},
+        {"CR CR LF keeps one CR", "A\r\r\nB\n", {"A\r", "B"}},
+        {"lone CR is an ordinary byte", "A\rB\rC\n", {"A\rB\rC"}},
+        {"CR at the very end stays", "A\nB\r", {"A", "B\r"}},
+        {"CR LF alone is an empty line", "\r\n", {""}},
+        {"0x1A ends the input", std::string("A\n\x1A" "B\n"), {"A"}},
+        {"0x1A in a line", std::string("AB\x1A" "CD\nEF\n"), {"AB"}},
+        {"0x1A first gives nothing", std::string("\x1A" "A\n"), {}},
+        {"CR before 0x1A stays", std::string("A\r\x1A"), {"A\r"}},
+        {"NUL bytes are ordinary", std::string("A\0B\n\0\n", 6), {std::string("A\0B", 3), std::string("\0", 1)}},
+        {"high bytes pass through", "\xE9t\xE9\n", {"\xE9t\xE9"}},
+    };
+    for (const ReadCase& c : cases) {
+        for (const std::size_t chunk : kChunkSizes) {
+            SCOPED_TRACE(std::string(c.label) + ", chunk " + std::to_string(chunk));
+            LineSource source = LineSource::FromMemory(c.input, chunk);
+            std::string_view line;
+            for (const std::string& expected : c.lines) {
+                ASSERT_TRUE(source.ReadLine(line));
+                EXPECT_EQ(line, expected);
+            }
+            EXPECT_FALSE(source.ReadLine(line));
+            EXPECT_TRUE(line.empty());
+            EXPECT_FALSE(source.ReadLine(line));  // and again, every later read
+            EXPECT_EQ(source.LinesRead(), c.lines.size());
+        }
+    }
+}
+
+TEST(LineSource, TellAndSeekToResumeAtTheNextLine)
+{
+    struct Case {
+        std::string input;
+        std::int64_t afterFirst;
+    };
+    for (const Case& c : {Case{"AB\r\nCD\r\n", 4}, Case{"AB\nCD\n", 3}}) {
+        for (const std::size_t chunk : kChunkSizes) {
+            LineSource source = LineSource::FromMemory(c.input, chunk);
+            std::string_view line;
+            ASSERT_TRUE(source.ReadLine(line));
+            EXPECT_EQ(source.Tell(), c.afterFirst);
+            ASSERT_TRUE(source.ReadLine(line));
+            EXPECT_FALSE(source.ReadLine(line));
+            source.SeekTo(c.afterFirst);
+            ASSERT_TRUE(source.ReadLine(line));
+            EXPECT_EQ(line, "CD");
+            source.Rewind();
+            ASSERT_TRUE(source.ReadLine(line));
+            EXPECT_EQ(line, "AB");
+        }
+    }
+}
+
+TEST(LineSource, EndOfInputByteStaysUntilSeek)
+{
+    const std::string input = std::string("A\n\x1A" "B\n");
+    for (const std::size_t chunk : kChunkSizes) {
+        LineSource source = LineSource::FromMemory(input, chunk);
+        std::string_view line;
+        ASSERT_TRUE(source.ReadLine(line));
+        EXPECT_FALSE(source.ReadLine(line));
+        EXPECT_EQ(source.Tell(), 2);  // on the 0x1A byte
+        source.SeekTo(2);
+        EXPECT_FALSE(source.ReadLine(line));
+        source.Rewind();
+        ASSERT_TRUE(source.ReadLine(line));
+        EXPECT_EQ(line, "A");
+        EXPECT_FALSE(source.ReadLine(line));
+    }
+}
+
+TEST(LineSource, BufferGrowsToTheLongestLineOnly)
+{
+    const std::string longLine(10000, 'q');
+    const std::string input = "short\n" + longLine + "\nshort\n";
+    LineSource source = LineSource::FromMemory(input, 64);
+    std::string_view line;
+    ASSERT_TRUE(source.ReadLine(line));
+    ASSERT_TRUE(source.ReadLine(line));
+    EXPECT_EQ(line, longLine);
+    ASSERT_TRUE(source.ReadLine(line));
+    EXPECT_GE(source.BufferCapacity(), longLine.size());
+    EXPECT_LT(source.BufferCapacity(), 2 * (longLine.size() + 64));
+}
+
+TEST(LineSource, ReadsFilesAndReportsFileErrors)
+{
+    testing::ScratchDir dir;
+    testing::WriteFile(dir / "a.ase", "one\r\ntwo\n");
+    LineSource source((dir / "a.ase").string());
+    std::string_view line;
+    ASSERT_TRUE(source.ReadLine(line));
+    EXPECT_EQ(line, "one");
+    ASSERT_TRUE(source.ReadLine(line));
+    EXPECT_EQ(line, "two");
+    EXPECT_FALSE(source.ReadLine(line));
+
+    const std::string missing = (dir / "missing.ase").string();
+    try {
+        LineSource never(missing);
+        FAIL() << "opened a missing file";
+    } catch (const FileError& error) {
+        EXPECT_EQ(std::string(error.what()), "impossible d'ouvrir " + missing + ": No such file or directory");
+        EXPECT_EQ(error.errorNumber, ENOENT);
+    }
+    EXPECT_THROW(LineSource(dir.path().string()), FileError);  // a folder is no text file
+}
+
+TEST(StartsWith, ComparesWholeKeyByteForByte)
+{
+    const std::string_view key = keys::kFaceStart;
+    EXPECT_TRUE(StartsWith("\t\t\t*MESH_FACE    0:    A:    0 B:    1", key));
+    EXPECT_TRUE(StartsWith(key, key));
+    EXPECT_FALSE(StartsWith("\t\t\t*MESH_FACE    0", key));  // one byte short
+    EXPECT_FALSE(StartsWith("\t\t\t*MESH_FACENORMAL 0\t0.0\t0.0\t1.0", key));
+    EXPECT_FALSE(StartsWith("\t\t *MESH_FACE    0:", key));  // a blank is not a tab
+    EXPECT_TRUE(StartsWith("\t\t*MESH_NORMALS {", keys::kNormalsBlock));
+    EXPECT_FALSE(StartsWith("\t\t*NODE_NAME \"Box01\"", keys::kNodeHeader));
+    EXPECT_EQ(keys::kNodeHeader.size(), 13u);
+    EXPECT_EQ(keys::kNormalsBlock.size(), 15u);
+}
+
+TEST(FormatKey, WritesPaddedAndPlainNumbers)
+{
+    struct Case {
+        std::string_view format;
+        std::int64_t n;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {keys::kVertex, 5, "\t\t\t*MESH_VERTEX    5\t"},
+        {keys::kVertex, 1234, "\t\t\t*MESH_VERTEX 1234\t"},
+        {keys::kVertex, 10000, "\t\t\t*MESH_VERTEX 10000\t"},
+        {keys::kFace, 12, "\t\t\t*MESH_FACE   12:"},
+        {keys::kTexVertex, 1, "\t\t\t*MESH_TVERT 1"},
+        {keys::kTexVertex, 12345, "\t\t\t*MESH_TVERT 12345"},
+        {keys::kVertexScan, 7, "\t\t\t*MESH_VERTEX    7\t%f\t%f\t%f"},
+        {keys::kFaceScan, 12, "\t\t\t*MESH_FACE   12:    A:%d B:%d C:%d AB:"},
+    };
+    std::string out;
+    for (const Case& c : cases) {
+        FormatKey(out, c.format, c.n);
+        EXPECT_EQ(out, c.expected) << c.format << " with " << c.n;
+    }
+}
+
+TEST(ScanLine, ReadsIntegersAndFloats)
+{
+    std::int32_t number = -1;
+    float u = -1, v = -1;
+    EXPECT_EQ(ScanLine("\t\t\t*MESH_TVERT 3\t0.2500\t-1.5e-1\t0.0000", keys::kTexVertexScan, {number, u, v}), 3);
+    EXPECT_EQ(number, 3);
+    EXPECT_EQ(u, 0.25f);
+    EXPECT_EQ(v, -0.15f);
+
+    // Whitespace in the format matches any run of it, none included.
+    std::int32_t a = 0, b = 0, c = 0;
+    EXPECT_EQ(ScanLine("\t\t\t*MESH_FACE    1:    A:    2 B:\v3 C:-4 AB:", "\t\t\t*MESH_FACE    1:    A:%d B:%d C:%d AB:",
+                       {a, b, c}),
+              3);
+    EXPECT_EQ(std::make_tuple(a, b, c), std::make_tuple(2, 3, -4));
+    EXPECT_EQ(ScanLine("*MESH_FACE 1:A:7 B:8 C:9", "\t\t\t*MESH_FACE    1:    A:%d B:%d C:%d", {a, b, c}), 3);
+    EXPECT_EQ(std::make_tuple(a, b, c), std::make_tuple(7, 8, 9));
+}
+
+TEST(ScanLine, StopsAtTheFirstMismatchKeepingLaterTargets)
+{
+    struct Case {
+        const char* label;
+        std::string_view line;
+        int stored;
+    };
+    const Case cases[] = {
+        {"differs before the first value", "\t\t\t*MESH_TVERX 3\t1\t2", 0},
+        {"line ends before the first value", "\t\t\t*MESH_TVERT", 0},
+        {"no number where one is due", "\t\t\t*MESH_TVERT x\t1\t2", 0},
+        {"sign without digits", "\t\t\t*MESH_TVERT -\t1\t2", 0},
+        {"second value not a number", "\t\t\t*MESH_TVERT 3\t1.0\tabc", 2},
+        {"a lone dot is no number", "\t\t\t*MESH_TVERT 3\t.\t2", 1},
+        {"inf is not read", "\t\t\t*MESH_TVERT 3\tinf\t2", 1},
+        {"NUL is no whitespace", std::string_view("\t\t\t*MESH_TVERT 3\t\0" "1\t2", 19), 1},
+    };
+    for (const Case& c : cases) {
+        std::int32_t number = -7;
+        float u = -7, v = -7;
+        EXPECT_EQ(ScanLine(c.line, keys::kTexVertexScan, {number, u, v}), c.stored) << c.label;
+        EXPECT_EQ(number == -7, c.stored < 1) << c.label;
+        EXPECT_EQ(u == -7, c.stored < 2) << c.label;
+        EXPECT_EQ(v, -7) << c.label;
+    }
+}
+
+TEST(ScanLine, FloatsRoundOnceLikeStrtof)
+{
+    struct Case {
+        const char* text;
+        std::uint32_t bits;
+        std::string_view rest;  // what the number leaves of "<text> rest"
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    const Case cases[] = {
+        {"0.1", Bits(0.1f), ""},
+        {"-0.0000", 0x80000000u, ""},
+        {"+2.5", Bits(2.5f), ""},
+        {".5", Bits(0.5f), ""},
+        {"5.", Bits(5.0f), ""},
+        {"1e3", Bits(1000.0f), ""},
+        {"1E+3", Bits(1000.0f), ""},
+        {"1e", Bits(1.0f), "e"},
+        {"1e+", Bits(1.0f), "e+"},
+        {"2.5ex", Bits(2.5f), "ex"},
+        {"16777217", Bits(16777216.0f), ""},  // ties to even
+        {"3.4028235e38", Bits(std::numeric_limits<float>::max()), ""},
+        {"3.5e38", Bits(inf), ""},
+        {"-1e400", Bits(-inf), ""},
+        {"1e-40", Bits(1e-40f), ""},  // subnormal
+        {"1.4e-45", 1u, ""},
+        {"7e-46", 0u, ""},
+        {"1e-400", 0u, ""},
+        {"0.000000000000000000000000000000000000000000000000000001e56", Bits(100.0f), ""},
+        {"123456789012345678901234567890", Bits(1.23456789012345678901234567890e29f), ""},
+        {"0x10", 0u, "x10"},
+    };
+    for (const Case& c : cases) {
+        float value = -7;
+        const std::string line = std::string("v ") + c.text + "|";
+        EXPECT_EQ(ScanLine(line, "v %f", {value}), 1) << c.text;
+        EXPECT_EQ(Bits(value), c.bits) << c.text;
+        // What stays in the line: scan it as a literal.
+        const std::string restFormat = std::string("v %f") + std::string(c.rest) + "|%f";
+        float probe = -7;
+        EXPECT_EQ(ScanLine(line + "9", restFormat, {value, probe}), 2) << c.text;
+    }
+}
+
+TEST(ScanLine, IntegersSaturateAtTheInt32Range)
+{
+    struct Case {
+        const char* text;
+        std::int32_t value;
+    };
+    const Case cases[] = {{"2147483647", 2147483647},   {"2147483648", 2147483647},
+                          {"99999999999999999999", 2147483647}, {"-2147483648", -2147483648},
+                          {"-2147483649", -2147483648}, {"+12", 12},
+                          {"007", 7}};
+    for (const Case& c : cases) {
+        std::int32_t value = 0;
+        EXPECT_EQ(ScanLine(std::string("n ") + c.text, "n %d", {value}), 1) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+}  // namespace
+}  // namespace ase2sgl

@@ -1,0 +1,254 @@
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace ase2sgl::testing {
+
+std::string Lines(std::initializer_list<std::string_view> lines)
+{
+    std::string text;
+    for (std::string_view line : lines) {
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
+std::string Lines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
+std::uint32_t Bits(float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, 4);
+    return bits;
+}
+
+float FromBits(std::uint32_t bits)
+{
+    float value;
+    std::memcpy(&value, &bits, 4);
+    return value;
+}
+
+namespace {
+
+std::string Format(const char* format, auto... values)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> MeshLines(const MeshSpec& mesh)
+{
+    std::vector<std::string> lines = {
+        "*GEOMOBJECT {",
+        "\t*NODE_NAME \"" + mesh.name + "\"",
+        "\t*NODE_TM {",
+        "\t\t*NODE_NAME \"" + mesh.name + "\"",
+        "\t\t*TM_ROW0 1.0000\t0.0000\t0.0000",
+        "\t}",
+        "\t*MESH {",
+        "\t\t*TIMEVALUE 0",
+        Format("\t\t*MESH_NUMVERTEX %zu", mesh.vertices.size()),
+        Format("\t\t*MESH_NUMFACES %zu", mesh.faces.size()),
+        "\t\t*MESH_VERTEX_LIST {",
+    };
+    for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
+        const auto& v = mesh.vertices[i];
+        lines.push_back(Format("\t\t\t*MESH_VERTEX %4zu\t%.4f\t%.4f\t%.4f", i, v[0], v[1], v[2]));
+    }
+    lines.push_back("\t\t}");
+    lines.push_back("\t\t*MESH_FACE_LIST {");
+    for (std::size_t i = 0; i < mesh.faces.size(); ++i) {
+        const auto& f = mesh.faces[i];
+        lines.push_back(Format("\t\t\t*MESH_FACE %4zu:    A: %4d B: %4d C: %4d AB:    1 BC:    1 CA:    0\t "
+                               "*MESH_SMOOTHING 2 \t*MESH_MTLID 1",
+                               i, f[0], f[1], f[2]));
+    }
+    lines.push_back("\t\t}");
+    if (!mesh.texVertices.empty()) {
+        lines.push_back(Format("\t\t*MESH_NUMTVERTEX %zu", mesh.texVertices.size()));
+        lines.push_back("\t\t*MESH_TVERTLIST {");
+        for (std::size_t i = 0; i < mesh.texVertices.size(); ++i) {
+            const auto& t = mesh.texVertices[i];
+            lines.push_back(Format("\t\t\t*MESH_TVERT %zu\t%.4f\t%.4f\t0.0000", i, t[0], t[1]));
+        }
+        lines.push_back("\t\t}");
+    }
+    if (!mesh.texFaces.empty()) {
+        lines.push_back(Format("\t\t*MESH_NUMTVFACES %zu", mesh.texFaces.size()));
+        lines.push_back("\t\t*MESH_TFACELIST {");
+        for (std::size_t i = 0; i < mesh.texFaces.size(); ++i) {
+            const auto& t = mesh.texFaces[i];
+            lines.push_back(Format("\t\t\t*MESH_TFACE %zu\t%d\t%d\t%d", i, t[0], t[1], t[2]));
+        }
+        lines.push_back("\t\t}");
+    }
+    if (mesh.normalsBlock) {
+        lines.push_back("\t\t*MESH_NORMALS {");
+        for (std::size_t f = 0; f * 3 < mesh.vertexNormals.size(); ++f) {
+            lines.push_back(Format("\t\t\t*MESH_FACENORMAL %zu\t0.0000\t0.0000\t-1.0000", f));
+            for (std::size_t c = 0; c < 3 && 3 * f + c < mesh.vertexNormals.size(); ++c) {
+                const auto& n = mesh.vertexNormals[3 * f + c];
+                const int vertex = f < mesh.faces.size() ? mesh.faces[f][c] : 0;
+                lines.push_back(Format("\t\t\t\t*MESH_VERTEXNORMAL %d\t%.4f\t%.4f\t%.4f", vertex, n[0], n[1], n[2]));
+            }
+        }
+        lines.push_back("\t\t}");
+    }
+    lines.push_back("\t}");
+    lines.push_back("\t*PROP_MOTIONBLUR 0");
+    lines.push_back("\t*MATERIAL_REF 0");
+    lines.push_back("}");
+    return lines;
+}
+
+std::string Scene(const std::vector<MeshSpec>& meshes)
+{
+    std::vector<std::string> lines = {"*3DSMAX_ASCIIEXPORT\t200", "*COMMENT \"test scene\"",
+                                      "*SCENE {", "\t*SCENE_FILENAME \"test.max\"", "}"};
+    for (const MeshSpec& mesh : meshes) {
+        const std::vector<std::string> block = MeshLines(mesh);
+        lines.insert(lines.end(), block.begin(), block.end());
+    }
+    return Lines(lines);
+}
+
+MeshSpec BoxMesh(std::string name)
+{
+    MeshSpec box;
+    box.name = std::move(name);
+    box.vertices = {{-1, -1, 0}, {1, -1, 0}, {-1, 1, 0}, {1, 1, 0}, {-1, -1, 2}, {1, -1, 2}, {-1, 1, 2}, {1, 1, 2}};
+    box.faces = {{0, 2, 3}, {3, 1, 0}, {4, 5, 7}, {7, 6, 4}, {0, 1, 5}, {5, 4, 0},
+                 {1, 3, 7}, {7, 5, 1}, {3, 2, 6}, {6, 7, 3}, {2, 0, 4}, {4, 6, 2}};
+    for (int i = 0; i < 12; ++i)
+        box.texVertices.push_back({static_cast<float>(i % 4) * 0.25f, static_cast<float>(i / 4) * 0.5f});
+    box.texFaces = {{9, 11, 10}, {10, 8, 9}, {8, 9, 11}, {11, 10, 8}, {4, 5, 7}, {7, 6, 4},
+                    {0, 1, 3}, {3, 2, 0}, {4, 5, 7}, {7, 6, 4}, {0, 1, 3}, {3, 2, 0}};
+    const std::array<std::array<float, 3>, 6> sides = {{{0, 0, -1}, {0, 0, 1}, {0, -1, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}}};
+    for (int f = 0; f < 12; ++f)
+        for (int c = 0; c < 3; ++c)
+            box.vertexNormals.push_back(sides[static_cast<std::size_t>(f / 2)]);
+    return box;
+}
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return std::move(bytes).str();
+}
+
+void WriteFile(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+ScratchDir::ScratchDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "ase2sgl-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir)
+{
+    int outPipe[2], errPipe[2];
+    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("fork failed");
+    if (child == 0) {
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        ::close(outPipe[1]);
+        ::close(errPipe[1]);
+        if (::chdir(workingDir.c_str()) != 0)
+            ::_exit(126);
+        std::vector<char*> argv;
+        std::string program = ASE2SGL_EXE;
+        argv.push_back(program.data());
+        std::vector<std::string> copies(args);
+        for (std::string& arg : copies)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    RunResult result;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        if (::poll(fds, 2, -1) < 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char chunk[4096];
+            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                sinks[i]->append(chunk, static_cast<std::size_t>(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::filesystem::path CorpusDir()
+{
+    const char* override = std::getenv("ASE2SGL_CORPUS");
+    const std::filesystem::path dir = override != nullptr ? override : ASE2SGL_CORPUS_DIR;
+    std::error_code error;
+    return std::filesystem::is_directory(dir, error) ? dir : std::filesystem::path();
+}
+
+}  // namespace ase2sgl::testing

@@ -1,0 +1,66 @@
+// Helpers shared by the tests: ASE text built from lines or from mesh data in the
+// exporter's layout, float bits, files in a scratch folder, and running the real
+// executable.
+#pragma once
+
+#include "support/bundle_layout.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ase2sgl::testing {
+
+// Lines joined with LF, each ended by one.
+std::string Lines(std::initializer_list<std::string_view> lines);
+std::string Lines(const std::vector<std::string>& lines);
+
+std::uint32_t Bits(float value);
+float FromBits(std::uint32_t bits);
+
+// One mesh in the layout 3ds Max's ASCII exporter writes (tabs, "%4d" vertex and
+// face numbers, "%.4f" values). Lists left empty are left out of the block.
+struct MeshSpec {
+    std::string name = "Box01";
+    std::vector<std::array<float, 3>> vertices;
+    std::vector<std::array<int, 3>> faces;
+    std::vector<std::array<float, 2>> texVertices;  // u, v (w written as 0)
+    std::vector<std::array<int, 3>> texFaces;
+    std::vector<std::array<float, 3>> vertexNormals;  // three per face, in face order
+    bool normalsBlock = true;                          // write *MESH_NORMALS even if empty
+};
+std::vector<std::string> MeshLines(const MeshSpec& mesh);
+std::string Scene(const std::vector<MeshSpec>& meshes);
+// The eight-vertex, twelve-face box with twelve texture vertices, every list present.
+MeshSpec BoxMesh(std::string name = "Box01");
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, std::string_view bytes);
+
+// A fresh folder, removed with everything in it when the test ends.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+struct RunResult {
+    int exitStatus = -1;  // or 128 + signal
+    std::string out, err;
+};
+// Runs the ase2sgl executable with these arguments in `workingDir`.
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir = ".");
+
+// The corpus of real exporter files, or an empty path when it is not there.
+std::filesystem::path CorpusDir();
+
+}  // namespace ase2sgl::testing
