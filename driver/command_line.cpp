@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -15,11 +16,19 @@ namespace {
 
 // Standard error is unbuffered and tied to standard output: pending output goes
 // first, so both streams reach a shared console in the order they were written.
+// Each message is one write, so lines from parallel runs do not interleave.
 void WriteError(const std::string& text)
 {
     std::fflush(stdout);
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // nowhere left to report to
+        done += static_cast<std::size_t>(n);
+    }
 }
 
 }  // namespace

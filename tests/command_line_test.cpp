@@ -1,0 +1,185 @@
+// The real executable: arguments, console bytes, exit statuses, the output file.
+#include "ase/mesh_tables.h"
+#include "driver/command_line.h"
+#include "support/test_support.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+namespace ase2sgl {
+namespace {
+
+using testing::ReadFile;
+using testing::RunTool;
+using testing::ScratchDir;
+using testing::WriteFile;
+
+const std::string kDone = "\nConversion termine\n";
+
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(DefaultOutputPath, ReplacesTheLastThreeBytes)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"scene.ase", "scene.sgl"}, {"SCENE.ASE", "SCENE.sgl"}, {"mesh.txt", "mesh.sgl"},
+        {"data.gz", "datasgl"},     {"model", "mosgl"},         {"abc", "sgl"},
+        {"ab", "sgl"},              {"a", "sgl"},               {"dir/x.ase", "dir/x.sgl"},
+        {"a.sgl", "a.sgl"},
+    };
+    for (const auto& [input, output] : cases)
+        EXPECT_EQ(DefaultOutputPath(input), output) << input;
+}
+
+TEST(CommandLine, ConvertsNextToTheInputAndReports)
+{
+    ScratchDir dir;
+    const std::string ase = testing::Scene({testing::BoxMesh()});
+    WriteFile(dir / "scene.ase", ase);
+    const auto run = RunTool({"scene.ase"}, dir.path());
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, "Conversion de scene.ase -> scene.sgl\n");
+    EXPECT_EQ(run.out, kDone);
+    EXPECT_EQ(ReadFile(dir / "scene.sgl"), ConvertBytes(ase));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"scene.ase", "scene.sgl"}));
+
+    // The new file gets the mode a plain create gives.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status {};
+    ASSERT_EQ(::stat((dir / "scene.sgl").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST(CommandLine, ArgumentsAndPaths)
+{
+    ScratchDir dir;
+    const std::string ase = testing::Scene({testing::BoxMesh("p")});
+    const std::string bundle = ConvertBytes(ase);
+    for (const char* name : {"in.ase", "100%.ase", "\xE9t\xE9.ase", "-x.ase", "a"})
+        WriteFile(dir / name, ase);
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+        std::string output;
+    };
+    const Case cases[] = {
+        {{"in.ase", "out.sgl"}, "Conversion de in.ase -> out.sgl\n", "out.sgl"},
+        {{"in.ase", ""}, "Conversion de in.ase -> in.sgl\n", "in.sgl"},  // empty means absent
+        {{"in.ase", "third.sgl", "ignored", "--help"}, "Conversion de in.ase -> third.sgl\n", "third.sgl"},
+        {{"100%.ase"}, "Conversion de 100%.ase -> 100%.sgl\n", "100%.sgl"},
+        {{"%s%d.ase"}, "", ""},  // no such file
+        {{"\xE9t\xE9.ase"}, "Conversion de \xE9t\xE9.ase -> \xE9t\xE9.sgl\n", "\xE9t\xE9.sgl"},
+        {{"-x.ase"}, "Conversion de -x.ase -> -x.sgl\n", "-x.sgl"},
+        {{"a"}, "Conversion de a -> sgl\n", "sgl"},  // too short to keep anything
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const auto run = RunTool(c.args, dir.path());
+        EXPECT_EQ(run.err, c.err);
+        if (c.output.empty()) {
+            EXPECT_EQ(run.exitStatus, 1);
+            EXPECT_EQ(run.out, "");
+            continue;
+        }
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(run.out, kDone);
+        EXPECT_EQ(ReadFile(dir / c.output), bundle);
+    }
+}
+
+TEST(CommandLine, MissingInputExitsSilentlyWithStatus1)
+{
+    ScratchDir dir;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"missing.ase"}, {""}, {"missing.ase", "o.sgl"}}) {
+        const auto run = RunTool(args, dir.path());
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "");
+    }
+    EXPECT_TRUE(FolderEntries(dir.path()).empty());
+}
+
+TEST(CommandLine, InputEqualToOutputIsReplaced)
+{
+    ScratchDir dir;
+    const std::string ase = testing::Scene({testing::BoxMesh()});
+    WriteFile(dir / "a.sgl", ase);
+    const auto run = RunTool({"a.sgl"}, dir.path());
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, "Conversion de a.sgl -> a.sgl\n");
+    EXPECT_EQ(ReadFile(dir / "a.sgl"), ConvertBytes(ase));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"a.sgl"}));
+}
+
+TEST(CommandLine, ExistingOutputIsReplacedNotAppended)
+{
+    ScratchDir dir;
+    const std::string ase = testing::Scene({testing::BoxMesh()});
+    WriteFile(dir / "in.ase", ase);
+    WriteFile(dir / "in.sgl", std::string(100000, 'x'));
+    EXPECT_EQ(RunTool({"in.ase"}, dir.path()).exitStatus, 0);
+    EXPECT_EQ(ReadFile(dir / "in.sgl").size(), 1415u);
+}
+
+TEST(CommandLine, FailuresExitWith3AndKeepTheOldOutput)
+{
+    ScratchDir dir;
+    const std::string ase = testing::Scene({testing::BoxMesh()});
+    WriteFile(dir / "in.ase", ase);
+    std::filesystem::create_directory(dir / "folder.ase");
+    std::filesystem::create_directory(dir / "out.sgl");
+    std::string tooMany;
+    for (int i = 0; i <= kMaxObjects; ++i)
+        tooMany += "\t*NODE_NAME \"T\"\n\t\t\t*MESH_VERTEX    0\t0\t0\t0\n}\n\t\t\t*MESH_FACE    0:\n}\n\t\t*MESH_NORMALS\n";
+    WriteFile(dir / "many.ase", tooMany);
+    WriteFile(dir / "many.sgl", "old bytes");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"folder.ase", "x.sgl"},
+         "Conversion de folder.ase -> x.sgl\nErreur: impossible d'ouvrir folder.ase: Is a directory\n"},
+        {{"in.ase", "missing/out.sgl"},
+         "Conversion de in.ase -> missing/out.sgl\nErreur: impossible de creer missing/out.sgl: No such file or "
+         "directory\n"},
+        {{"in.ase", "out.sgl"}, "Conversion de in.ase -> out.sgl\nErreur: impossible de creer out.sgl: Is a directory\n"},
+        {{"many.ase"},
+         "Conversion de many.ase -> many.sgl\nErreur: many.ase: plus de 5000 objets (limite du format: 5000), fichier "
+         "refuse\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const auto run = RunTool(c.args, dir.path());
+        EXPECT_EQ(run.exitStatus, 3);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.err);
+    }
+    EXPECT_EQ(ReadFile(dir / "many.sgl"), "old bytes");
+    EXPECT_EQ(FolderEntries(dir.path()),
+              (std::vector<std::string>{"folder.ase", "in.ase", "many.ase", "many.sgl", "out.sgl"}));
+}
+
+TEST(CommandLine, BundledSampleConverts)
+{
+    ScratchDir dir;
+    const std::filesystem::path sample = std::filesystem::path(ASE2SGL_SOURCE_DIR) / "examples" / "box.ase";
+    const auto run = RunTool({sample.string(), (dir / "box.sgl").string()});
+    EXPECT_EQ(run.exitStatus, 0);
+    const testing::Bundle bundle = testing::ParseBundle(ReadFile(dir / "box.sgl"));
+    ASSERT_EQ(bundle.problem, "");
+    ASSERT_EQ(bundle.objects.size(), 1u);
+    EXPECT_EQ(bundle.objects[0].name, "BOX01");
+    EXPECT_EQ(bundle.objects[0].VertexCount(), 36);
+}
+
+}  // namespace
+}  // namespace ase2sgl

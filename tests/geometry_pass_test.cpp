@@ -1,0 +1,266 @@
+// Geometry pass, seen through the bundle it produces: which values reach which
+// corner, including on layouts that break the exporter's conventions.
+#include "ase/mesh_tables.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+
+namespace ase2sgl {
+namespace {
+
+using testing::Bits;
+using testing::BoxMesh;
+using testing::Bundle;
+using testing::BundleObject;
+using testing::MeshLines;
+using testing::MeshSpec;
+using testing::Scene;
+
+Bundle Convert(const std::string& ase)
+{
+    Bundle bundle = testing::ParseBundle(ConvertBytes(ase));
+    EXPECT_EQ(bundle.problem, "");
+    return bundle;
+}
+
+std::array<float, 3> Position(const BundleObject& object, int vertex)
+{
+    const auto i = static_cast<std::size_t>(3 * vertex);
+    return {object.positions[i], object.positions[i + 1], object.positions[i + 2]};
+}
+
+std::array<float, 3> Normal(const BundleObject& object, int vertex)
+{
+    const auto i = static_cast<std::size_t>(3 * vertex);
+    return {object.normals[i], object.normals[i + 1], object.normals[i + 2]};
+}
+
+std::array<std::uint32_t, 2> TexcoordBits(const BundleObject& object, int vertex)
+{
+    const auto i = static_cast<std::size_t>(2 * vertex);
+    return {Bits(object.texcoords[i]), Bits(object.texcoords[i + 1])};
+}
+
+std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
+{
+    std::vector<std::string> lines;
+    for (auto& part : parts)
+        lines.insert(lines.end(), part.begin(), part.end());
+    return lines;
+}
+
+std::vector<std::string> Replace(std::vector<std::string> lines, std::string_view from, std::string_view to)
+{
+    const auto at = std::find(lines.begin(), lines.end(), from);
+    EXPECT_NE(at, lines.end()) << "no line " << from;
+    if (at != lines.end())
+        *at = to;
+    return lines;
+}
+
+MeshSpec Triangle(std::string name = "Tri")
+{
+    MeshSpec mesh;
+    mesh.name = std::move(name);
+    mesh.vertices = {{1.5f, 2.5f, 3.5f}, {4, 5, 6}, {7, 8, 9}};
+    mesh.faces = {{2, 0, 1}};
+    mesh.texVertices = {{0.25f, 0.75f}, {0.5f, -0.5f}, {1, 1}};
+    mesh.texFaces = {{0, 1, 2}};
+    mesh.vertexNormals = {{1.5f, 2.5f, 3.5f}, {0, 0, 1}, {0, 1, 0}};
+    return mesh;
+}
+
+TEST(GeometryPass, SwapsSecondAndThirdComponentsAndKeepsTextureV)
+{
+    const Bundle bundle = Convert(Scene({Triangle()}));
+    ASSERT_EQ(bundle.objects.size(), 1u);
+    const BundleObject& tri = bundle.objects[0];
+    ASSERT_EQ(tri.VertexCount(), 3);
+    // Face A:2 B:0 C:1 takes vertices 2, 0, 1 in that order.
+    EXPECT_EQ(Position(tri, 0), (std::array<float, 3>{7, 9, 8}));
+    EXPECT_EQ(Position(tri, 1), (std::array<float, 3>{1.5f, 3.5f, 2.5f}));
+    EXPECT_EQ(Position(tri, 2), (std::array<float, 3>{4, 6, 5}));
+    // Vertex normals in their order within the face, the number on the line unused.
+    EXPECT_EQ(Normal(tri, 0), (std::array<float, 3>{1.5f, 3.5f, 2.5f}));
+    EXPECT_EQ(Normal(tri, 1), (std::array<float, 3>{0, 1, 0}));
+    EXPECT_EQ(Normal(tri, 2), (std::array<float, 3>{0, 0, 1}));
+    EXPECT_EQ(TexcoordBits(tri, 0), (std::array<std::uint32_t, 2>{Bits(0.25f), Bits(0.75f)}));
+    EXPECT_EQ(TexcoordBits(tri, 1), (std::array<std::uint32_t, 2>{Bits(0.5f), Bits(-0.5f)}));
+}
+
+TEST(GeometryPass, FieldsNoLineWritesAreZeroWithNegativeZeroV)
+{
+    MeshSpec untextured = Triangle("Bare");
+    untextured.texVertices.clear();
+    untextured.texFaces.clear();
+    MeshSpec noNormals = Triangle("NoNormals");
+    noNormals.normalsBlock = false;
+    noNormals.vertexNormals.clear();
+    std::vector<std::string> cutInNormals = MeshLines(Triangle("Cut"));
+    const auto firstNormal = std::find(cutInNormals.begin(), cutInNormals.end(),
+                                       "\t\t\t\t*MESH_VERTEXNORMAL 2\t1.5000\t2.5000\t3.5000");
+    ASSERT_NE(firstNormal, cutInNormals.end());
+    cutInNormals.erase(firstNormal + 1, cutInNormals.end());
+    struct Case {
+        const char* label;
+        std::string ase;
+        bool texcoordsWritten;
+        int normalsWritten;
+    };
+    const Case cases[] = {
+        {"no texture list", Scene({untextured}), false, 3},
+        {"last object without normals", Scene({noNormals}), true, 0},
+        {"input ends inside the normals block", testing::Lines(cutInNormals), true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const Bundle bundle = Convert(c.ase);
+        ASSERT_EQ(bundle.objects.size(), 1u);
+        const BundleObject& object = bundle.objects[0];
+        ASSERT_EQ(object.VertexCount(), 3);
+        EXPECT_EQ(Position(object, 1), (std::array<float, 3>{1.5f, 3.5f, 2.5f}));
+        for (int v = 0; v < 3; ++v) {
+            if (!c.texcoordsWritten) {
+                EXPECT_EQ(TexcoordBits(object, v), (std::array<std::uint32_t, 2>{0u, 0x80000000u}));
+            }
+            if (v >= c.normalsWritten)
+                EXPECT_EQ(Normal(object, v), (std::array<float, 3>{0, 0, 0}));
+            else
+                EXPECT_NE(Normal(object, v), (std::array<float, 3>{0, 0, 0}));
+        }
+    }
+}
+
+TEST(GeometryPass, NormalsBlockBeforeAnyTextureVertexLeavesTexturesUnread)
+{
+    // The texture-face list is there, but the texture-vertex search met the normals
+    // block first: the object is untextured.
+    std::vector<std::string> reordered = MeshLines(Triangle());
+    // Move the texture-vertex list behind the normals block.
+    const auto tvStart = std::find(reordered.begin(), reordered.end(), "\t\t*MESH_NUMTVERTEX 3");
+    std::vector<std::string> tv(tvStart, tvStart + 6);
+    reordered.erase(tvStart, tvStart + 6);
+    const auto propLine = std::find(reordered.begin(), reordered.end(), "\t*PROP_MOTIONBLUR 0");
+    reordered.insert(propLine, tv.begin(), tv.end());
+    const Bundle bundle = Convert(testing::Lines(reordered));
+    ASSERT_EQ(bundle.objects.size(), 1u);
+    for (int v = 0; v < 3; ++v)
+        EXPECT_EQ(TexcoordBits(bundle.objects[0], v), (std::array<std::uint32_t, 2>{0u, 0x80000000u}));
+}
+
+TEST(GeometryPass, ReadsExactlyOneTextureFaceLinePerFace)
+{
+    MeshSpec twoFaces = Triangle();
+    twoFaces.faces = {{0, 1, 2}, {2, 1, 0}};
+    twoFaces.texFaces = {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}};  // one line too many: never read
+    twoFaces.vertexNormals.resize(6, {0, 0, 1});
+    Bundle bundle = Convert(Scene({twoFaces}));
+    ASSERT_EQ(bundle.objects[0].VertexCount(), 6);
+    EXPECT_EQ(TexcoordBits(bundle.objects[0], 3)[0], Bits(0.5f));
+    // The normals follow the extra line: the four-lines-per-face reading is unaffected.
+    EXPECT_EQ(Normal(bundle.objects[0], 5), (std::array<float, 3>{0, 1, 0}));
+
+    // One line too few: the closing brace is taken as the second face's line and does
+    // not scan, so it reuses the first line's texture-vertex numbers.
+    twoFaces.texFaces = {{1, 2, 0}};
+    bundle = Convert(Scene({twoFaces}));
+    ASSERT_EQ(bundle.objects[0].VertexCount(), 6);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(TexcoordBits(bundle.objects[0], 3 + c), TexcoordBits(bundle.objects[0], c));
+}
+
+TEST(GeometryPass, UnscannableNumbersKeepTheirLastValues)
+{
+    // Face numbers that do not scan reuse the previous face's; before any face they
+    // are 0. A float that does not scan stays 0.
+    std::vector<std::string> lines = MeshLines(Triangle());
+    lines = Replace(lines, "\t\t\t*MESH_FACE    0:    A:    2 B:    0 C:    1 AB:    1 BC:    1 CA:    0\t "
+                           "*MESH_SMOOTHING 2 \t*MESH_MTLID 1",
+                    "\t\t\t*MESH_FACE    0:    A:    x B:    0 C:    1");
+    lines = Replace(lines, "\t\t\t*MESH_VERTEX    0\t1.5000\t2.5000\t3.5000", "\t\t\t*MESH_VERTEX    0\t1.5000\t?\t3.5000");
+    const Bundle bundle = Convert(testing::Lines(lines));
+    ASSERT_EQ(bundle.objects[0].VertexCount(), 3);
+    for (int v = 0; v < 3; ++v)  // A, B and C all stayed 0: vertex 0, whose second value failed
+        EXPECT_EQ(Position(bundle.objects[0], v), (std::array<float, 3>{1.5f, 0, 0}));
+
+    // Across objects: the second object's unscannable face reuses the first one's numbers.
+    std::vector<std::string> second = MeshLines(Triangle("Second"));
+    second = Replace(second, "\t\t\t*MESH_FACE    0:    A:    2 B:    0 C:    1 AB:    1 BC:    1 CA:    0\t "
+                             "*MESH_SMOOTHING 2 \t*MESH_MTLID 1",
+                     "\t\t\t*MESH_FACE    0:");
+    MeshSpec first = Triangle("First");
+    first.faces = {{1, 1, 2}};
+    const Bundle both = Convert(testing::Lines(Join({MeshLines(first), second})));
+    ASSERT_EQ(both.objects.size(), 2u);
+    EXPECT_EQ(Position(both.objects[1], 0), (std::array<float, 3>{4, 6, 5}));
+    EXPECT_EQ(Position(both.objects[1], 2), (std::array<float, 3>{7, 9, 8}));
+}
+
+TEST(GeometryPass, NumbersOutsideTheVertexPoolCopyNothing)
+{
+    MeshSpec mesh = Triangle();
+    mesh.faces = {{-1, 3, 2147483647}};
+    mesh.texFaces = {{7, -8, 9}};
+    const Bundle bundle = Convert(Scene({mesh}));
+    ASSERT_EQ(bundle.objects[0].VertexCount(), 3);
+    for (int v = 0; v < 3; ++v) {
+        EXPECT_EQ(Position(bundle.objects[0], v), (std::array<float, 3>{0, 0, 0}));
+        EXPECT_EQ(TexcoordBits(bundle.objects[0], v), (std::array<std::uint32_t, 2>{0u, 0x80000000u}));
+    }
+}
+
+TEST(GeometryPass, LongListsUseUnpaddedNumbersFrom10000)
+{
+    MeshSpec big;
+    big.name = "Big";
+    for (int i = 0; i < 10002; ++i)
+        big.vertices.push_back({static_cast<float>(i), 0, 1});
+    for (int f = 0; f < 10001; ++f)
+        big.faces.push_back({f, f + 1, 10001});
+    const Bundle bundle = Convert(Scene({big}));
+    ASSERT_EQ(bundle.objects[0].VertexCount(), 30003);
+    EXPECT_EQ(Position(bundle.objects[0], 30000), (std::array<float, 3>{10000, 1, 0}));
+    EXPECT_EQ(Position(bundle.objects[0], 30001), (std::array<float, 3>{10001, 1, 0}));
+}
+
+TEST(GeometryPass, ObjectsOver65535CornersAreStoredExactly)
+{
+    MeshSpec big;
+    big.name = "Huge";
+    for (int i = 0; i < 3; ++i)
+        big.vertices.push_back({static_cast<float>(i), 1, 2});
+    for (int f = 0; f < 21846; ++f)
+        big.faces.push_back({f % 3, (f + 1) % 3, (f + 2) % 3});
+    big.normalsBlock = false;
+    const Bundle bundle = Convert(Scene({big}));
+    ASSERT_EQ(bundle.objects[0].VertexCount(), 65538);
+    for (int v : {0, 65534, 65535, 65536, 65537}) {
+        const int face = v / 3, corner = v % 3;
+        const float x = static_cast<float>((face + corner) % 3);
+        EXPECT_EQ(Position(bundle.objects[0], v), (std::array<float, 3>{x, 2, 1})) << "vertex " << v;
+    }
+}
+
+TEST(GeometryPass, CountsDisagreeingWithTheFirstReadAreCapped)
+{
+    // The first mesh's face list follows its last vertex line directly. The first
+    // read passes over that face list (the line that ends a list is never tested)
+    // and sizes the object by the next mesh's faces, which swallows the next node
+    // header; the second read finds the face list after seeking back. The object
+    // keeps the corners it has room for, and the second mesh, met by the second
+    // read beyond the object count, fills nothing.
+    std::vector<std::string> first = MeshLines(testing::BoxMesh("First"));
+    first.erase(first.begin() + 19, first.begin() + 21);
+    MeshSpec next = Triangle("Next");
+    const Bundle bundle = Convert(testing::Lines(Join({first, MeshLines(next)})));
+    ASSERT_EQ(bundle.objects.size(), 1u);
+    EXPECT_EQ(bundle.objects[0].name, "FIRST");
+    ASSERT_EQ(bundle.objects[0].VertexCount(), 3);  // 12 faces read, room for 1
+    EXPECT_EQ(Position(bundle.objects[0], 0), (std::array<float, 3>{-1, 0, -1}));
+}
+
+}  // namespace
+}  // namespace ase2sgl

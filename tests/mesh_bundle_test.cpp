@@ -1,0 +1,166 @@
+// The bundle file format, byte for byte, and stream assembly.
+#include "ase/mesh_tables.h"
+#include "bundle/mesh_bundle.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace ase2sgl {
+namespace {
+
+using testing::Bits;
+using testing::BoxMesh;
+using testing::MeshLines;
+using testing::MeshSpec;
+using testing::Scene;
+
+std::string Int32Bytes(std::int32_t value)
+{
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[static_cast<std::size_t>(i)] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+std::string FloatBytes(std::initializer_list<float> values)
+{
+    std::string bytes;
+    for (float value : values)
+        bytes += Int32Bytes(static_cast<std::int32_t>(Bits(value)));
+    return bytes;
+}
+
+std::string NameField(std::string_view name)
+{
+    std::string field(name);
+    field.resize(255, '\0');
+    return field;
+}
+
+TEST(MeshBundle, OneFaceBoxIsExactly359Bytes)
+{
+    MeshSpec box;
+    box.name = "Box";
+    box.vertices = {{1, 2, 3}, {-1, 0, 0.5f}, {0, -2, 4}};
+    box.faces = {{0, 1, 2}};
+    box.texVertices = {{0, 1}, {1, 0}, {0.5f, 0.25f}};
+    box.texFaces = {{2, 1, 0}};
+    box.vertexNormals = {{0, 0, 1}, {0, 1, 0}, {1, 0, 0}};
+    const std::string bytes = ConvertBytes(Scene({box}));
+
+    const std::string expected = Int32Bytes(1) + NameField("BOX") + Int32Bytes(3) +
+                                 FloatBytes({1, 3, 2, -1, 0.5f, 0, 0, 4, -2}) +  // positions x, z, y
+                                 FloatBytes({0, 1, 0, 0, 0, 1, 1, 0, 0}) +       // normals likewise
+                                 FloatBytes({0.5f, 0.25f, 1, 0, 0, 1});          // u, v as written
+    ASSERT_EQ(bytes.size(), 359u);
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(bytes.substr(4, 4), std::string("BOX\0", 4));
+    EXPECT_EQ(bytes.substr(259, 4), std::string("\x03\0\0\0", 4));
+    EXPECT_EQ(bytes.substr(263, 4), std::string("\0\0\x80\x3F", 4));  // 1.0
+    EXPECT_EQ(bytes.substr(263 + 12, 4), std::string("\0\0\x80\xBF", 4));  // -1.0
+}
+
+TEST(MeshBundle, Box01SceneIs1415Bytes)
+{
+    const std::string bytes = ConvertBytes(Scene({BoxMesh("Box01")}));
+    ASSERT_EQ(bytes.size(), 1415u);
+    const testing::Bundle bundle = testing::ParseBundle(bytes);
+    ASSERT_EQ(bundle.problem, "");
+    ASSERT_EQ(bundle.objects.size(), 1u);
+    EXPECT_EQ(bundle.objects[0].name, "BOX01");
+    EXPECT_EQ(bundle.objects[0].VertexCount(), 36);
+    // Face 6 is A:1 B:3 C:7 with texture vertices 0 1 3 and normal (1, 0, 0).
+    const auto& box = bundle.objects[0];
+    EXPECT_EQ(std::vector<float>(box.positions.begin() + 18 * 3, box.positions.begin() + 18 * 3 + 3),
+              (std::vector<float>{1, 0, -1}));
+    EXPECT_EQ(std::vector<float>(box.normals.begin() + 18 * 3, box.normals.begin() + 18 * 3 + 3),
+              (std::vector<float>{1, 0, 0}));
+    EXPECT_EQ(std::vector<float>(box.texcoords.begin() + 20 * 2, box.texcoords.begin() + 20 * 2 + 2),
+              (std::vector<float>{0.75f, 0}));
+}
+
+TEST(MeshBundle, RecordsForEmptyScenesObjectsAndNames)
+{
+    std::vector<std::string> noFaces = {"\t*NODE_NAME \"Empty\"", "\t\t\t*MESH_VERTEX    0\t1\t2\t3", "}"};
+    std::vector<std::string> emptyName = MeshLines(BoxMesh());
+    emptyName[1] = "\t*NODE_NAME \"\"";
+    struct Case {
+        const char* label;
+        std::string ase;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"no object", "*3DSMAX_ASCIIEXPORT\t200\n", Int32Bytes(0)},
+        {"empty input", "", Int32Bytes(0)},
+        {"an object without faces", testing::Lines(noFaces), Int32Bytes(1) + NameField("EMPTY") + Int32Bytes(0)},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ConvertBytes(c.ase), c.expected) << c.label;
+
+    const std::string named = ConvertBytes(testing::Lines(emptyName));
+    EXPECT_EQ(named.substr(4, 255), std::string(255, '\0'));
+}
+
+TEST(MeshBundle, NameFieldsHoldAtMost254BytesAndAZero)
+{
+    for (const std::size_t length : {0u, 1u, 2u, 253u, 254u, 255u, 10000u}) {
+        std::vector<std::string> lines = MeshLines(BoxMesh());
+        lines[1] = "\t*NODE_NAME \"" + std::string(length, 'q') + "\"";
+        const std::string bytes = ConvertBytes(testing::Lines(lines));
+        ASSERT_EQ(bytes.size(), 1415u) << length;
+        EXPECT_EQ(bytes.substr(4, 255), NameField(std::string(std::min<std::size_t>(length, 254), 'Q'))) << length;
+    }
+}
+
+TEST(MeshBundle, ObjectsAreWrittenInInputOrder)
+{
+    MeshSpec second = BoxMesh("second");
+    second.vertices[0] = {9, 8, 7};
+    const testing::Bundle bundle = testing::ParseBundle(ConvertBytes(Scene({BoxMesh("first"), second, BoxMesh("3")})));
+    ASSERT_EQ(bundle.problem, "");
+    ASSERT_EQ(bundle.objects.size(), 3u);
+    EXPECT_EQ(bundle.objects[0].name, "FIRST");
+    EXPECT_EQ(bundle.objects[1].name, "SECOND");
+    EXPECT_EQ(bundle.objects[2].name, "3");
+    EXPECT_EQ(bundle.objects[1].positions[0], 9);  // face 0 corner A is vertex 0
+    EXPECT_EQ(bundle.objects[0].positions[0], -1);
+}
+
+TEST(StreamAssembly, LaysOutPositionsNormalsTexcoordsNegatingVBack)
+{
+    const CornerRecord corners[2] = {
+        {{1, 2, 3}, {0.5f, 0.25f, 2}, {0.25f, -0.75f}},
+        {{4, 5, 6}, {7, 8, 9}, {0, 0}},  // an unwritten V (+0.0) leaves as -0.0
+    };
+    std::vector<float> streams;
+    AssembleStreams(corners, streams);
+    const std::vector<float> expected = {1, 2, 3, 4, 5, 6, 0.5f, 0.25f, 2, 7, 8, 9, 0.25f, 0.75f, 0, -0.0f};
+    ASSERT_EQ(streams.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(Bits(streams[i]), Bits(expected[i])) << "float " << i;
+}
+
+TEST(BundleWriter, LargeObjectsPassTheBufferUnchanged)
+{
+    // Records larger than the write buffer go around it; the bytes must not change.
+    std::vector<CornerRecord> corners(39999);
+    for (std::size_t i = 0; i < corners.size(); ++i)
+        corners[i] = {{static_cast<float>(i), 1, 2}, {3, 4, 5}, {6, -7}};
+    MemorySink sink;
+    BundleWriter writer(sink);
+    writer.WriteObjectCount(2);
+    writer.WriteObject("SMALL", std::span<const CornerRecord>(corners.data(), 3));
+    writer.WriteObject("LARGE", corners);
+    writer.Flush();
+    const testing::Bundle bundle = testing::ParseBundle(sink.bytes);
+    ASSERT_EQ(bundle.problem, "");
+    ASSERT_EQ(bundle.objects.size(), 2u);
+    EXPECT_EQ(bundle.objects[1].VertexCount(), 39999);
+    EXPECT_EQ(bundle.objects[1].positions[3 * 39998], 39998);
+    EXPECT_EQ(bundle.objects[1].texcoords[2 * 39998 + 1], 7);
+}
+
+}  // namespace
+}  // namespace ase2sgl
