@@ -4,6 +4,7 @@
 #include "ase/conversion_error.h"
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "ase/numbered_key.h"
 
 #include <algorithm>
 #include <limits>
@@ -90,10 +91,12 @@ class Counter {
     // `first`. False when the input ended during the run.
     bool CountRun(std::string_view first, std::string_view keyFormat, std::int64_t& count)
     {
+        NumberedKey next(keyFormat, count);
         std::string_view key = first;
         while (StartsWith(line_, key)) {
-            FormatKey(key_, keyFormat, ++count);
-            key = key_;
+            ++count;
+            next.Advance();
+            key = next.View();
             if (!input_.ReadLine(line_))
                 return false;
         }
@@ -130,12 +133,12 @@ class Counter {
     // matches no key.
     std::int64_t CountTexVertexRun()
     {
-        std::int64_t count = 0;
+        NumberedKey key(keys::kTexVertex, 0);
         do {
             input_.ReadLine(line_);
-            FormatKey(key_, keys::kTexVertex, ++count);
-        } while (StartsWith(line_, key_));
-        return count;
+            key.Advance();
+        } while (StartsWith(line_, key.View()));
+        return key.Number();
     }
 
     void AddObject(std::string name, std::int64_t vertexCount, std::int64_t faceLines)
@@ -155,7 +158,6 @@ class Counter {
     const std::string& inputPath_;
     MeshTables tables_;
     std::string_view line_;
-    std::string key_;
 };
 
 }  // namespace

@@ -9,7 +9,9 @@
 // write is checked against the arrays the counting pass sized; a write that would
 // fall outside them is skipped.
 #include "ase/line_source.h"
+#include "ase/list_scan.h"
 #include "ase/mesh_tables.h"
+#include "ase/numbered_key.h"
 
 #include <algorithm>
 #include <cstring>
@@ -95,15 +97,15 @@ class GeometryReader {
     // Vertex lines 0, 1, 2, ... each scanned with its own number in the format.
     void ReadVertices()
     {
-        std::string_view key = keys::kVertexStart;
+        NumberedKey next(keys::kVertex, 0);
+        std::string_view key = keys::kVertexStart;  // the key the line in hand starts with
         std::int64_t v = 0;
         do {
-            if (CornerRecord* entry = PoolEntry(v)) {
-                FormatKey(format_, keys::kVertexScan, v);
-                ScanLine(line_, format_, {entry->position[0], entry->position[2], entry->position[1]});
-            }
-            FormatKey(key_, keys::kVertex, ++v);
-            key = key_;
+            if (CornerRecord* entry = PoolEntry(v))
+                ScanAfterKey(line_, key, keys::kVertexScanTail, {entry->position[0], entry->position[2], entry->position[1]});
+            ++v;
+            next.Advance();
+            key = next.View();
             if (!input_.ReadLine(line_))
                 return;
         } while (StartsWith(line_, key));
@@ -121,16 +123,17 @@ class GeometryReader {
         input_.ReadLine(line_);
         // Entries past the pool cannot be written and the read position is dropped by
         // the seek back, so the run stops at the end of the pool.
-        std::int64_t t = 0;
+        NumberedKey next(keys::kTexVertex, 0);
         do {
-            CornerRecord* entry = PoolEntry(t);
+            CornerRecord* entry = PoolEntry(next.Number());
             if (entry == nullptr)
                 break;
-            ScanLine(line_, keys::kTexVertexScan, {discard_, entry->texcoord[0], entry->texcoord[1]});
+            ScanWithHead(line_, keys::kTexVertexHead, keys::kTexVertexScanTail, keys::kTexVertexScan,
+                         {discard_, entry->texcoord[0], entry->texcoord[1]});
             entry->texcoord[1] = -entry->texcoord[1];
             input_.ReadLine(line_);
-            FormatKey(key_, keys::kTexVertex, ++t);
-        } while (StartsWith(line_, key_));
+            next.Advance();
+        } while (StartsWith(line_, next.View()));
         return true;
     }
 
@@ -167,19 +170,19 @@ class GeometryReader {
             if (!input_.ReadLine(line_))
                 return 0;
         } while (!StartsWith(line_, keys::kFaceStart));
-        std::string_view key = keys::kFaceStart;
+        NumberedKey next(keys::kFace, 0);
+        std::string_view key = keys::kFaceStart;  // the key the line in hand starts with
         std::int64_t corner = 0;
         do {
-            FormatKey(format_, keys::kFaceScan, corner / 3);
-            ScanLine(line_, format_, {faceVertex_[0], faceVertex_[1], faceVertex_[2]});
+            ScanAfterKey(line_, key, keys::kFaceScanTail, {faceVertex_[0], faceVertex_[1], faceVertex_[2]});
             for (const std::int32_t vertex : faceVertex_) {
                 const CornerRecord* entry = PoolEntry(vertex);
                 CornerRecord* target = Corner(corner++);
                 if (entry != nullptr && target != nullptr)
                     std::memcpy(target->position, entry->position, sizeof target->position);
             }
-            FormatKey(key_, keys::kFace, corner / 3);
-            key = key_;
+            next.Advance();
+            key = next.View();
             if (!input_.ReadLine(line_))
                 break;
         } while (StartsWith(line_, key));
@@ -203,7 +206,8 @@ class GeometryReader {
         bool more = true;
         for (std::int64_t f = 0; f < faces; ++f) {
             if (more)
-                ScanLine(line_, keys::kTexFaceScan, {discard_, texFaceVertex_[0], texFaceVertex_[1], texFaceVertex_[2]});
+                ScanWithHead(line_, keys::kTexFaceHead, keys::kTexFaceScanTail, keys::kTexFaceScan,
+                             {discard_, texFaceVertex_[0], texFaceVertex_[1], texFaceVertex_[2]});
             else if (Corner(3 * f) == nullptr)
                 break;  // past the end: no more lines to scan, no more corners to fill
             for (int i = 0; i < 3; ++i) {
@@ -230,7 +234,8 @@ class GeometryReader {
             if (!input_.ReadLine(line_))
                 return;  // the remaining lines are empty and scan nothing
             if (CornerRecord* target = Corner(corner))
-                ScanLine(line_, keys::kVertexNormalScan, {discard_, target->normal[0], target->normal[2], target->normal[1]});
+                ScanWithHead(line_, keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan,
+                             {discard_, target->normal[0], target->normal[2], target->normal[1]});
             if (corner % 3 == 2 && !input_.ReadLine(line_))
                 return;
         }
@@ -242,8 +247,6 @@ class GeometryReader {
     const MeshTables& tables_;
     ObjectArrays arrays_;
     std::string_view line_;
-    std::string key_;
-    std::string format_;
     // Scan targets start at 0 and keep their values across faces and objects: a
     // face line that does not scan reuses the previous line's numbers.
     std::int32_t faceVertex_[3] = {0, 0, 0};

@@ -2,6 +2,7 @@
 #include "ase/line_source.h"
 
 #include "ase/conversion_error.h"
+#include "ase/short_decimal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -270,6 +271,10 @@ const char* ScanFloat(const char* p, const char* end, float& value)
         }
     }
     float magnitude = 0;
+    if (exponentDigits == nullptr && ParseShortDecimal(mantissa, q, magnitude)) {
+        value = negative ? -magnitude : magnitude;
+        return q;
+    }
     const auto [parsedEnd, ec] = std::from_chars(mantissa, q, magnitude, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
         // Far beyond the float range one way or the other: the decimal exponent of
