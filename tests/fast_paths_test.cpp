@@ -93,19 +93,25 @@ TEST(ShortDecimal, EqualsTheFullConversionOnTrickyInputs)
         bool short_;  // taken by the fast path
     };
     const Case cases[] = {
-        {"0", true},          {"0.0000", true},     {".5", true},          {"5.", true},
-        {"0.1", true},        {"0.3", true},        {"0.0001", true},      {"1234.567", true},
-        {"9999999", true},    {"999999.9", true},   {"0000001", true},     {"0.000001", true},
-        {"1677721.5", false},  {"8388607.", true},  {"838860.7", true},  {"0.7", true},         {"3.141593", true},
-        {"1234.5678", false}, {"16777217", false},  {"0.00000001", false}, {"3.4028235", false},
-        {"00000001", false},  {"1.00000005", false},
+        {"0", true},           {"0.0000", true},        {".5", true},          {"5.", true},
+        {"0.1", true},         {"0.3", true},           {"0.0001", true},      {"1234.567", true},
+        {"9999999", true},     {"999999.9", true},      {"0000001", true},     {"0.000001", true},
+        {"8388607.", true},    {"838860.7", true},      {"0.7", true},         {"3.141593", true},
+        {"1234.5678", true},   {"-0", true},            {"1677721.5", true},   {"0.00000001", true},
+        {"3.4028235", true},   {"00000001", true},      {"1.00000005", true},  {"999999999999999", true},
+        {"0.12345678901234", true}, {"33554435", true},
+        // Exactly halfway between two floats: left to the full conversion.
+        {"16777217", false},   {"16777217.0", false},   {"33554434", false},   {"1677721.6875", false},
+        // Too many digits for either path.
+        {"1234567890123456", false}, {"0.123456789012345", false}, {"1.00000005960464477539", false},
     };
     for (const Case& c : cases) {
         float value = -1;
-        const bool taken = ParseShortDecimal(c.text.data(), c.text.data() + c.text.size(), value);
+        const std::string_view digits = c.text.substr(c.text.front() == '-' ? 1 : 0);
+        const bool taken = ParseShortDecimal(digits.data(), digits.data() + digits.size(), value);
         EXPECT_EQ(taken, c.short_) << c.text;
         if (taken)
-            EXPECT_EQ(Bits(value), Bits(FullConversion(c.text))) << c.text;
+            EXPECT_EQ(Bits(value), Bits(FullConversion(digits))) << c.text;
         else
             EXPECT_EQ(value, -1) << c.text;
     }
@@ -134,6 +140,32 @@ TEST(ShortDecimal, EqualsTheFullConversionOverASweep)
         }
     }
     EXPECT_GT(checked, 500'000);
+}
+
+// Eight to fifteen digits: a spread of mantissas with every fraction length, and the
+// neighbours of every float halfway point between 2^24 and 2^25 in a stretch.
+TEST(ShortDecimal, LongMantissasEqualTheFullConversion)
+{
+    std::int64_t checked = 0;
+    auto check = [&](const std::string& number) {
+        float value = 0;
+        if (ParseShortDecimal(number.data(), number.data() + number.size(), value)) {
+            ASSERT_EQ(Bits(value), Bits(FullConversion(number))) << number;
+            ++checked;
+        }
+    };
+    for (std::uint64_t m = 10'000'000; m < 1'000'000'000'000'000; m = m * 3 / 2 + 12'345) {
+        const std::string digits = std::to_string(m);
+        for (std::size_t fraction = 0; fraction <= digits.size(); ++fraction) {
+            const std::size_t point = digits.size() - fraction;
+            check(digits.substr(0, point) + "." + digits.substr(point));
+        }
+    }
+    for (std::uint64_t m = 16'777'216; m < 16'777'216 + 200'000; ++m) {
+        check(std::to_string(m));
+        check(std::to_string(m / 10) + "." + std::to_string(m % 10));
+    }
+    EXPECT_GT(checked, 300'000);
 }
 
 struct Scanned {
