@@ -235,8 +235,11 @@ const char* ScanInt(const char* p, const char* end, std::int32_t& value)
         return nullptr;
     constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     std::int64_t magnitude = 0;
-    for (; p != end && IsDigit(*p); ++p)
-        magnitude = std::min(magnitude * 10 + (*p - '0'), kLimit);
+    for (; p != end && IsDigit(*p); ++p) {
+        if (magnitude <= kLimit)  // past the limit it only has to stay past it
+            magnitude = magnitude * 10 + (*p - '0');
+    }
+    magnitude = std::min(magnitude, kLimit);
     const std::int64_t signedValue = negative ? -magnitude : std::min(magnitude, kLimit - 1);
     value = static_cast<std::int32_t>(signedValue);
     return p;
@@ -249,12 +252,16 @@ const char* ScanFloat(const char* p, const char* end, float& value)
     const bool negative = p != end && *p == '-';
     if (p != end && (*p == '-' || *p == '+'))
         ++p;
+    // The digits are gathered on the way for the short-decimal path; only the first
+    // 16 are kept, and the path refuses numbers of more than 15.
+    ShortDecimal digits;
     const char* mantissa = p;
-    const char* intEnd = SkipDigits(p, end);
-    const char* q = intEnd;
+    const char* q = digits.Gather(p, end);
+    const char* intEnd = q;
     bool anyDigit = intEnd != mantissa;
     if (q != end && *q == '.') {
-        const char* fractionEnd = SkipDigits(q + 1, end);
+        const char* fractionEnd = digits.Gather(q + 1, end);
+        digits.fractionDigits = static_cast<int>(fractionEnd - (q + 1));
         anyDigit = anyDigit || fractionEnd != q + 1;
         q = fractionEnd;
     }
@@ -271,7 +278,7 @@ const char* ScanFloat(const char* p, const char* end, float& value)
         }
     }
     float magnitude = 0;
-    if (exponentDigits == nullptr && ParseShortDecimal(mantissa, q, magnitude)) {
+    if (exponentDigits == nullptr && digits.ToFloat(magnitude)) {
         value = negative ? -magnitude : magnitude;
         return q;
     }

@@ -36,36 +36,53 @@ inline bool IsFloatHalfway(double d)
 
 }  // namespace short_decimal
 
+// The digits of one unsigned decimal, gathered while it is scanned.
+struct ShortDecimal {
+    std::uint64_t mantissa = 0;  // the first 16 digits, as an integer
+    int digits = 0;
+    int fractionDigits = 0;
+
+    // Adds the digits from `p` on; gives the position after them.
+    const char* Gather(const char* p, const char* end)
+    {
+        for (; p != end && *p >= '0' && *p <= '9'; ++p) {
+            if (++digits <= 16)
+                mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+        }
+        return p;
+    }
+
+    // The correctly rounded float, or false (`value` untouched) when neither path applies.
+    bool ToFloat(float& value) const
+    {
+        static constexpr float kFloatPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
+        static constexpr double kDoublePowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        if (digits <= 7) {
+            value = static_cast<float>(mantissa) / kFloatPowers[fractionDigits];
+            return true;
+        }
+        if (digits > 15)
+            return false;
+        const double nearest = static_cast<double>(mantissa) / kDoublePowers[fractionDigits];
+        if (short_decimal::IsFloatHalfway(nearest))
+            return false;
+        value = static_cast<float>(nearest);
+        return true;
+    }
+};
+
 // `first` to `last` is unsigned: digit* ("." digit*)?, with at least one digit and
 // no exponent. Gives false, leaving `value` alone, when neither path applies.
 inline bool ParseShortDecimal(const char* first, const char* last, float& value)
 {
-    static constexpr float kFloatPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
-    static constexpr double kDoublePowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                               1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    std::uint64_t mantissa = 0;
-    int digits = 0;
-    int fractionDigits = 0;
-    bool inFraction = false;
-    for (const char* p = first; p != last; ++p) {
-        if (*p == '.') {
-            inFraction = true;
-            continue;
-        }
-        if (++digits > 15)
-            return false;
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-        fractionDigits += inFraction;
+    ShortDecimal decimal;
+    const char* p = decimal.Gather(first, last);
+    if (p != last && *p == '.') {
+        const char* fractionEnd = decimal.Gather(p + 1, last);
+        decimal.fractionDigits = static_cast<int>(fractionEnd - (p + 1));
     }
-    if (digits <= 7) {
-        value = static_cast<float>(mantissa) / kFloatPowers[fractionDigits];
-        return true;
-    }
-    const double nearest = static_cast<double>(mantissa) / kDoublePowers[fractionDigits];
-    if (short_decimal::IsFloatHalfway(nearest))
-        return false;
-    value = static_cast<float>(nearest);
-    return true;
+    return decimal.ToFloat(value);
 }
 
 }  // namespace ase2sgl
