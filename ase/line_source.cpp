@@ -22,12 +22,13 @@ constexpr char kEndOfInput = 0x1A;  // Ctrl-Z: a text-mode reader stops here
 
 }  // namespace
 
-LineSource::LineSource(std::size_t chunkSize)
-    : buffer_(new char[std::max<std::size_t>(chunkSize, 1)]), capacity_(std::max<std::size_t>(chunkSize, 1))
+void LineSource::AllocateBuffer(std::size_t size)
 {
+    capacity_ = std::max<std::size_t>(size, 1);
+    buffer_.reset(new char[capacity_]);
 }
 
-LineSource::LineSource(const std::string& path, std::size_t chunkSize) : LineSource(chunkSize)
+LineSource::LineSource(const std::string& path, std::size_t chunkSize)
 {
     path_ = path;
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -40,6 +41,11 @@ LineSource::LineSource(const std::string& path, std::size_t chunkSize) : LineSou
         fd_ = -1;
         throw FileError("impossible d'ouvrir", path, error);
     }
+    // A small file gets a buffer its size (the buffer still grows if the file does):
+    // a small conversion then maps no memory of its own.
+    constexpr std::size_t kSmallest = 4096;
+    const auto fileBytes = static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
+    AllocateBuffer(fileBytes < chunkSize ? std::max<std::size_t>(static_cast<std::size_t>(fileBytes) + 1, kSmallest) : chunkSize);
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -47,7 +53,8 @@ LineSource::LineSource(const std::string& path, std::size_t chunkSize) : LineSou
 
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
 {
-    LineSource source(chunkSize);
+    LineSource source;
+    source.AllocateBuffer(chunkSize);
     source.memory_ = bytes;
     source.fromMemory_ = true;
     return source;

@@ -24,11 +24,21 @@ InputRefused::InputRefused(const std::string& path, std::string_view reason)
 
 namespace {
 
+// The bundle's size if every face the counting pass found is read: the object count,
+// then 259 bytes and 32 per corner for each object.
+std::uint64_t BundleSizeLimit(const MeshTables& tables)
+{
+    std::uint64_t bytes = 4;
+    for (const std::int32_t corners : tables.cornerCount)
+        bytes += kNameFieldSize + 4 + 32 * static_cast<std::uint64_t>(corners);
+    return bytes;
+}
+
 // The second read, with each object's record written as soon as the geometry pass
 // has finished it. Object order is input order, so records come out in file order.
 void WriteBundle(LineSource& input, const MeshTables& tables, ByteSink& output)
 {
-    BundleWriter bundle(output);
+    BundleWriter bundle(output, BundleSizeLimit(tables));
     bundle.WriteObjectCount(tables.nodeCount);
     ReadGeometry(input, tables, [&](std::int32_t object, const ObjectArrays& arrays) {
         const std::span<const CornerRecord> corners(arrays.corners.data(),
@@ -48,6 +58,7 @@ void Convert(const std::string& inputPath, const std::string& outputPath)
     // read to its end, leaves the output path as it was.
     const MeshTables tables = CountObjects(input, inputPath);
     AtomicOutputFile output(outputPath);
+    output.Reserve(BundleSizeLimit(tables));
     WriteBundle(input, tables, output);
     output.Commit();
 }
