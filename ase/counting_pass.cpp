@@ -52,17 +52,31 @@ class Counter {
 
     MeshTables Run()
     {
-        bool more = input_.ReadLine(line_);
+        bool more = Read();
         while (more) {
             if (StartsWith(line_, keys::kNodeHeader) && !CountObject())
                 break;  // a node header with no vertex list before the end: not an object
-            more = input_.ReadLine(line_);  // the line that ended the object is not a header
+            more = Read();  // the line that ended the object is not a header
         }
+        tables_.inputBytes = input_.Tell();
         input_.Rewind();
         return std::move(tables_);
     }
 
   private:
+    // Every read of the pass. It also notes where the vertex-start lines lie, all of
+    // them, wherever they stand: the geometry pass starts an object at each, which
+    // lets it read objects in parallel (only the first kMaxObjects can matter).
+    bool Read()
+    {
+        const std::int64_t lineStart = input_.Tell();
+        if (!input_.ReadLine(line_))
+            return false;
+        if (StartsWith(line_, keys::kVertexStart) && tables_.vertexStartLines.size() < kMaxObjects)
+            tables_.vertexStartLines.push_back(lineStart);
+        return true;
+    }
+
     // Measures the object whose node header is in hand. False when the input ends
     // before its first vertex line.
     bool CountObject()
@@ -70,15 +84,15 @@ class Counter {
         std::string name = NameText(line_);
         // Vertex search: from the header itself; later node headers are passed over.
         while (!StartsWith(line_, keys::kVertexStart)) {
-            if (!input_.ReadLine(line_))
+            if (!Read())
                 return false;
         }
         std::int64_t vertexLines = 0;
         std::int64_t faceLines = 0;
         std::int64_t texVertexLines = 0;
-        const bool more = CountRun(keys::kVertexStart, keys::kVertex, vertexLines) && input_.ReadLine(line_) &&
+        const bool more = CountRun(keys::kVertexStart, keys::kVertex, vertexLines) && Read() &&
                           Find(keys::kFaceStart) && CountRun(keys::kFaceStart, keys::kFace, faceLines) &&
-                          input_.ReadLine(line_);
+                          Read();
         // The line that ended the vertex run, and the one that ended the face run,
         // are never tested: each search starts with a read.
         if (more && FindTexVertices())
@@ -97,7 +111,7 @@ class Counter {
             ++count;
             next.Advance();
             key = next.View();
-            if (!input_.ReadLine(line_))
+            if (!Read())
                 return false;
         }
         return true;
@@ -108,7 +122,7 @@ class Counter {
     bool Find(std::string_view key)
     {
         while (!StartsWith(line_, key)) {
-            if (!input_.ReadLine(line_))
+            if (!Read())
                 return false;
         }
         return true;
@@ -123,7 +137,7 @@ class Counter {
                 return false;
             if (StartsWith(line_, keys::kTexVertexStart))
                 return true;
-            if (!input_.ReadLine(line_))
+            if (!Read())
                 return false;
         }
     }
@@ -135,7 +149,7 @@ class Counter {
     {
         NumberedKey key(keys::kTexVertex, 0);
         do {
-            input_.ReadLine(line_);
+            Read();
             key.Advance();
         } while (StartsWith(line_, key.View()));
         return key.Number();

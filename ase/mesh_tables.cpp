@@ -5,6 +5,8 @@
 #include "ase/line_source.h"
 #include "bundle/mesh_bundle.h"
 
+#include <sched.h>
+
 #include <cstring>
 #include <span>
 
@@ -34,18 +36,35 @@ std::uint64_t BundleSizeLimit(const MeshTables& tables)
     return bytes;
 }
 
+// Below this size one thread converts: a second one would cost more to start than
+// it saves.
+constexpr std::int64_t kParallelFrom = std::int64_t{16} << 20;
+
+bool TwoCoresAvailable()
+{
+    cpu_set_t cores;
+    return ::sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) >= 2;
+}
+
 // The second read, with each object's record written as soon as the geometry pass
 // has finished it. Object order is input order, so records come out in file order.
-void WriteBundle(LineSource& input, const MeshTables& tables, ByteSink& output)
+// Large inputs are read by two threads when two cores are there to run them.
+void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& tables, ByteSink& output)
 {
     BundleWriter bundle(output, BundleSizeLimit(tables));
     bundle.WriteObjectCount(tables.nodeCount);
-    ReadGeometry(input, tables, [&](std::int32_t object, const ObjectArrays& arrays) {
+    const ObjectSink sink = [&](std::int32_t object, const ObjectArrays& arrays) {
         const std::span<const CornerRecord> corners(arrays.corners.data(),
                                                     static_cast<std::size_t>(arrays.outputVertexCount));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
-    });
-    input.Close();  // closed before the output can replace it
+    };
+    if (tables.inputBytes >= kParallelFrom && tables.vertexStartLines.size() >= 2 && TwoCoresAvailable()) {
+        input.Close();
+        ReadGeometryInParallel(open, tables, sink);
+    } else {
+        ReadGeometry(input, tables, sink);
+        input.Close();  // closed before the output can replace it
+    }
     bundle.Flush();
 }
 
@@ -59,7 +78,7 @@ void Convert(const std::string& inputPath, const std::string& outputPath)
     const MeshTables tables = CountObjects(input, inputPath);
     AtomicOutputFile output(outputPath);
     output.Reserve(BundleSizeLimit(tables));
-    WriteBundle(input, tables, output);
+    WriteBundle(input, [&] { return LineSource(inputPath); }, tables, output);
     output.Commit();
 }
 
@@ -68,7 +87,7 @@ std::string ConvertBytes(std::string_view ase)
     LineSource input = LineSource::FromMemory(ase);
     const MeshTables tables = CountObjects(input, "<memoire>");
     MemorySink output;
-    WriteBundle(input, tables, output);
+    WriteBundle(input, [&] { return LineSource::FromMemory(ase); }, tables, output);
     return std::move(output.bytes);
 }
 
