@@ -2,6 +2,8 @@
 // scene: line reading, key tests and number scanning. Bytes per second are input
 // bytes.
 #include "ase/line_source.h"
+#include "ase/list_scan.h"
+#include "ase/numbered_key.h"
 #include "ase_generator.h"
 
 #include <benchmark/benchmark.h>
@@ -86,6 +88,28 @@ void VertexKeyFormatted(benchmark::State& state)
 }
 BENCHMARK(VertexKeyFormatted)->Unit(benchmark::kMillisecond);
 
+// The same test with the key advanced in place, as the passes do it.
+void VertexKeyInPlace(benchmark::State& state)
+{
+    const auto lines = NumberedVertexLines();
+    std::int64_t bytes = 0;
+    for (const auto& [line, number] : lines)
+        bytes += static_cast<std::int64_t>(line.size()) + 1;
+    for (auto _ : state) {
+        std::int64_t matched = 0;
+        NumberedKey key(keys::kVertex, 0);
+        for (const auto& [line, number] : lines) {
+            if (number == 0)
+                key.Reset(0);
+            matched += StartsWith(line, key.View());
+            key.Advance();
+        }
+        benchmark::DoNotOptimize(matched);
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(VertexKeyInPlace)->Unit(benchmark::kMillisecond);
+
 void ScanVertexLines(benchmark::State& state)
 {
     const std::vector<std::string_view> lines = LinesStartingWith("\t\t\t*MESH_VERTEX ");
@@ -104,6 +128,30 @@ void ScanVertexLines(benchmark::State& state)
 }
 BENCHMARK(ScanVertexLines)->Unit(benchmark::kMillisecond);
 
+// Vertex lines scanned from the end of their key, as the geometry pass does.
+void ScanVertexLinesAfterKey(benchmark::State& state)
+{
+    const auto lines = NumberedVertexLines();
+    std::int64_t bytes = 0;
+    for (const auto& [line, number] : lines)
+        bytes += static_cast<std::int64_t>(line.size()) + 1;
+    for (auto _ : state) {
+        float sum = 0;
+        NumberedKey key(keys::kVertex, 0);
+        for (const auto& [line, number] : lines) {
+            if (number == 0)
+                key.Reset(0);
+            float x = 0, y = 0, z = 0;
+            ScanAfterKey(line, key.View(), keys::kVertexScanTail, {x, y, z});
+            key.Advance();
+            sum += x + y + z;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(ScanVertexLinesAfterKey)->Unit(benchmark::kMillisecond);
+
 void ScanVertexNormalLines(benchmark::State& state)
 {
     const std::vector<std::string_view> lines = LinesStartingWith("\t\t\t\t*MESH_VERTEXNORMAL ");
@@ -120,6 +168,24 @@ void ScanVertexNormalLines(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * TotalBytes(lines));
 }
 BENCHMARK(ScanVertexNormalLines)->Unit(benchmark::kMillisecond);
+
+void ScanVertexNormalLinesAfterHead(benchmark::State& state)
+{
+    const std::vector<std::string_view> lines = LinesStartingWith("\t\t\t\t*MESH_VERTEXNORMAL ");
+    for (auto _ : state) {
+        float sum = 0;
+        for (const std::string_view line : lines) {
+            std::int32_t number = 0;
+            float x = 0, y = 0, z = 0;
+            ScanWithHead(line, keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan,
+                         {number, x, y, z});
+            sum += x + y + z;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetBytesProcessed(state.iterations() * TotalBytes(lines));
+}
+BENCHMARK(ScanVertexNormalLinesAfterHead)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
