@@ -68,6 +68,14 @@ std::vector<std::pair<std::string_view, std::int64_t>> NumberedVertexLines()
     return numbered;
 }
 
+std::int64_t TotalBytes(const std::vector<std::pair<std::string_view, std::int64_t>>& numbered)
+{
+    std::int64_t bytes = 0;
+    for (const auto& entry : numbered)
+        bytes += static_cast<std::int64_t>(entry.first.size()) + 1;
+    return bytes;
+}
+
 // The vertex-run key test by formatting the key and comparing.
 void VertexKeyFormatted(benchmark::State& state)
 {
@@ -92,9 +100,7 @@ BENCHMARK(VertexKeyFormatted)->Unit(benchmark::kMillisecond);
 void VertexKeyInPlace(benchmark::State& state)
 {
     const auto lines = NumberedVertexLines();
-    std::int64_t bytes = 0;
-    for (const auto& [line, number] : lines)
-        bytes += static_cast<std::int64_t>(line.size()) + 1;
+    const std::int64_t bytes = TotalBytes(lines);
     for (auto _ : state) {
         std::int64_t matched = 0;
         NumberedKey key(keys::kVertex, 0);
@@ -132,9 +138,7 @@ BENCHMARK(ScanVertexLines)->Unit(benchmark::kMillisecond);
 void ScanVertexLinesAfterKey(benchmark::State& state)
 {
     const auto lines = NumberedVertexLines();
-    std::int64_t bytes = 0;
-    for (const auto& [line, number] : lines)
-        bytes += static_cast<std::int64_t>(line.size()) + 1;
+    const std::int64_t bytes = TotalBytes(lines);
     for (auto _ : state) {
         float sum = 0;
         NumberedKey key(keys::kVertex, 0);
