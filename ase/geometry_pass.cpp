@@ -16,11 +16,11 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <thread>
-#include <cstring>
-#include <limits>
 
 namespace ase2sgl {
 
@@ -351,7 +351,7 @@ class ParallelGeometry {
         : open_(open),
           tables_(tables),
           sink_(sink),
-          speculative_(static_cast<std::int32_t>(
+          startable_(static_cast<std::int32_t>(
               std::min<std::size_t>(static_cast<std::size_t>(tables.nodeCount), tables.vertexStartLines.size())))
     {
     }
@@ -377,7 +377,7 @@ class ParallelGeometry {
             GeometryReader reader(input, tables_);
             for (;;) {
                 const std::int32_t object = next_.fetch_add(1);
-                if (object >= speculative_)
+                if (object >= startable_)
                     return;
                 const std::int64_t lineStart = tables_.vertexStartLines[static_cast<std::size_t>(object)];
                 const bool found = reader.ReadObjectAt(object, lineStart);
@@ -425,7 +425,7 @@ class ParallelGeometry {
     const InputOpener& open_;
     const MeshTables& tables_;
     const ObjectSink& sink_;
-    const std::int32_t speculative_;  // objects with a vertex-start line of their own
+    const std::int32_t startable_;  // objects with a vertex-start line of their own to start at
     std::atomic<std::int32_t> next_{0};
 
     std::mutex mutex_;

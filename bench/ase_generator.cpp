@@ -160,7 +160,7 @@ class SceneWriter {
         out_.Line("*3DSMAX_ASCIIEXPORT\t200");
         out_.Line("*COMMENT \"AsciiExport Version  2.00 - benchmark scene\"");
         out_.Line("*SCENE {");
-        out_.Line("\t*SCENE_FILENAME \"bench.max\"");
+        out_.Line("\t*SCENE_FILENAME \"bench.scene\"");
         out_.Line("\t*SCENE_FIRSTFRAME 0");
         out_.Line("\t*SCENE_LASTFRAME 100");
         out_.Line("}");

@@ -7,10 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 
 namespace ase2sgl {
 namespace {
