@@ -4,6 +4,7 @@
 #include "ase/conversion_error.h"
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "ase/numbered_key.h"
 
 #include <algorithm>
 #include <limits>
@@ -51,17 +52,31 @@ class Counter {
 
     MeshTables Run()
     {
-        bool more = input_.ReadLine(line_);
+        bool more = Read();
         while (more) {
             if (StartsWith(line_, keys::kNodeHeader) && !CountObject())
                 break;  // a node header with no vertex list before the end: not an object
-            more = input_.ReadLine(line_);  // the line that ended the object is not a header
+            more = Read();  // the line that ended the object is not a header
         }
+        tables_.inputBytes = input_.Tell();
         input_.Rewind();
         return std::move(tables_);
     }
 
   private:
+    // Every read of the pass. It also notes where the vertex-start lines lie, all of
+    // them, wherever they stand: the geometry pass starts an object at each, which
+    // lets it read objects in parallel (only the first kMaxObjects can matter).
+    bool Read()
+    {
+        const std::int64_t lineStart = input_.Tell();
+        if (!input_.ReadLine(line_))
+            return false;
+        if (StartsWith(line_, keys::kVertexStart) && tables_.vertexStartLines.size() < kMaxObjects)
+            tables_.vertexStartLines.push_back(lineStart);
+        return true;
+    }
+
     // Measures the object whose node header is in hand. False when the input ends
     // before its first vertex line.
     bool CountObject()
@@ -69,15 +84,15 @@ class Counter {
         std::string name = NameText(line_);
         // Vertex search: from the header itself; later node headers are passed over.
         while (!StartsWith(line_, keys::kVertexStart)) {
-            if (!input_.ReadLine(line_))
+            if (!Read())
                 return false;
         }
         std::int64_t vertexLines = 0;
         std::int64_t faceLines = 0;
         std::int64_t texVertexLines = 0;
-        const bool more = CountRun(keys::kVertexStart, keys::kVertex, vertexLines) && input_.ReadLine(line_) &&
+        const bool more = CountRun(keys::kVertexStart, keys::kVertex, vertexLines) && Read() &&
                           Find(keys::kFaceStart) && CountRun(keys::kFaceStart, keys::kFace, faceLines) &&
-                          input_.ReadLine(line_);
+                          Read();
         // The line that ended the vertex run, and the one that ended the face run,
         // are never tested: each search starts with a read.
         if (more && FindTexVertices())
@@ -90,11 +105,13 @@ class Counter {
     // `first`. False when the input ended during the run.
     bool CountRun(std::string_view first, std::string_view keyFormat, std::int64_t& count)
     {
+        NumberedKey next(keyFormat, count);
         std::string_view key = first;
         while (StartsWith(line_, key)) {
-            FormatKey(key_, keyFormat, ++count);
-            key = key_;
-            if (!input_.ReadLine(line_))
+            ++count;
+            next.Advance();
+            key = next.View();
+            if (!Read())
                 return false;
         }
         return true;
@@ -105,7 +122,7 @@ class Counter {
     bool Find(std::string_view key)
     {
         while (!StartsWith(line_, key)) {
-            if (!input_.ReadLine(line_))
+            if (!Read())
                 return false;
         }
         return true;
@@ -120,7 +137,7 @@ class Counter {
                 return false;
             if (StartsWith(line_, keys::kTexVertexStart))
                 return true;
-            if (!input_.ReadLine(line_))
+            if (!Read())
                 return false;
         }
     }
@@ -130,12 +147,12 @@ class Counter {
     // matches no key.
     std::int64_t CountTexVertexRun()
     {
-        std::int64_t count = 0;
+        NumberedKey key(keys::kTexVertex, 0);
         do {
-            input_.ReadLine(line_);
-            FormatKey(key_, keys::kTexVertex, ++count);
-        } while (StartsWith(line_, key_));
-        return count;
+            Read();
+            key.Advance();
+        } while (StartsWith(line_, key.View()));
+        return key.Number();
     }
 
     void AddObject(std::string name, std::int64_t vertexCount, std::int64_t faceLines)
@@ -155,7 +172,6 @@ class Counter {
     const std::string& inputPath_;
     MeshTables tables_;
     std::string_view line_;
-    std::string key_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "ase/line_source.h"
 
 #include "ase/conversion_error.h"
+#include "ase/short_decimal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,12 +22,13 @@ constexpr char kEndOfInput = 0x1A;  // Ctrl-Z: a text-mode reader stops here
 
 }  // namespace
 
-LineSource::LineSource(std::size_t chunkSize)
-    : buffer_(new char[std::max<std::size_t>(chunkSize, 1)]), capacity_(std::max<std::size_t>(chunkSize, 1))
+void LineSource::AllocateBuffer(std::size_t size)
 {
+    capacity_ = std::max<std::size_t>(size, 1);
+    buffer_.reset(new char[capacity_]);
 }
 
-LineSource::LineSource(const std::string& path, std::size_t chunkSize) : LineSource(chunkSize)
+LineSource::LineSource(const std::string& path, std::size_t chunkSize)
 {
     path_ = path;
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -39,6 +41,11 @@ LineSource::LineSource(const std::string& path, std::size_t chunkSize) : LineSou
         fd_ = -1;
         throw FileError("impossible d'ouvrir", path, error);
     }
+    // A small file gets a buffer its size (the buffer still grows if the file does):
+    // a small conversion then maps no memory of its own.
+    constexpr std::size_t kSmallest = 4096;
+    const auto fileBytes = static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
+    AllocateBuffer(fileBytes < chunkSize ? std::max<std::size_t>(static_cast<std::size_t>(fileBytes) + 1, kSmallest) : chunkSize);
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -46,7 +53,8 @@ LineSource::LineSource(const std::string& path, std::size_t chunkSize) : LineSou
 
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
 {
-    LineSource source(chunkSize);
+    LineSource source;
+    source.AllocateBuffer(chunkSize);
     source.memory_ = bytes;
     source.fromMemory_ = true;
     return source;
@@ -234,8 +242,11 @@ const char* ScanInt(const char* p, const char* end, std::int32_t& value)
         return nullptr;
     constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     std::int64_t magnitude = 0;
-    for (; p != end && IsDigit(*p); ++p)
-        magnitude = std::min(magnitude * 10 + (*p - '0'), kLimit);
+    for (; p != end && IsDigit(*p); ++p) {
+        if (magnitude <= kLimit)  // past the limit it only has to stay past it
+            magnitude = magnitude * 10 + (*p - '0');
+    }
+    magnitude = std::min(magnitude, kLimit);
     const std::int64_t signedValue = negative ? -magnitude : std::min(magnitude, kLimit - 1);
     value = static_cast<std::int32_t>(signedValue);
     return p;
@@ -248,12 +259,16 @@ const char* ScanFloat(const char* p, const char* end, float& value)
     const bool negative = p != end && *p == '-';
     if (p != end && (*p == '-' || *p == '+'))
         ++p;
+    // The digits are gathered on the way for the short-decimal path; only the first
+    // 16 are kept, and the path refuses numbers of more than 15.
+    ShortDecimal digits;
     const char* mantissa = p;
-    const char* intEnd = SkipDigits(p, end);
-    const char* q = intEnd;
+    const char* q = digits.Gather(p, end);
+    const char* intEnd = q;
     bool anyDigit = intEnd != mantissa;
     if (q != end && *q == '.') {
-        const char* fractionEnd = SkipDigits(q + 1, end);
+        const char* fractionEnd = digits.Gather(q + 1, end);
+        digits.fractionDigits = static_cast<int>(fractionEnd - (q + 1));
         anyDigit = anyDigit || fractionEnd != q + 1;
         q = fractionEnd;
     }
@@ -270,6 +285,10 @@ const char* ScanFloat(const char* p, const char* end, float& value)
         }
     }
     float magnitude = 0;
+    if (exponentDigits == nullptr && digits.ToFloat(magnitude)) {
+        value = negative ? -magnitude : magnitude;
+        return q;
+    }
     const auto [parsedEnd, ec] = std::from_chars(mantissa, q, magnitude, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
         // Far beyond the float range one way or the other: the decimal exponent of

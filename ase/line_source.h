@@ -56,7 +56,8 @@ class LineSource {
     std::size_t BufferCapacity() const { return capacity_; }
 
   private:
-    LineSource(std::size_t chunkSize);
+    LineSource() = default;
+    void AllocateBuffer(std::size_t size);
     // Moves the unread bytes to the front and reads more behind them; `scanFrom`
     // (an index into the buffer) moves with the bytes. False when nothing was added.
     bool Refill(std::size_t& scanFrom);

@@ -43,6 +43,10 @@ struct MeshTables {
     std::vector<std::int32_t> vertexCount;
     // three per face line.
     std::vector<std::int32_t> cornerCount;
+    // Offsets of the input's lines that start with the vertex-start key, in order, up
+    // to kMaxObjects of them; and the input's length as read (up to a 0x1A byte).
+    std::vector<std::int64_t> vertexStartLines;
+    std::int64_t inputBytes = 0;
 };
 
 // The working arrays of the object being read, reused from object to object. Both
@@ -64,6 +68,15 @@ MeshTables CountObjects(LineSource& input, const std::string& inputPath);
 // Second read: fills each object's arrays and hands them to `sink`, every object
 // from 0 to nodeCount - 1 (objects this read never reaches are handed over empty).
 void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink);
+
+// The same read with two threads, each with its own LineSource from `open`. Each
+// object is read from the vertex-start line the counting pass saw for it, and is
+// handed to `sink` in object order, on either thread, only once it is shown to be
+// what ReadGeometry gives: the object before it ended before that line, and its
+// face and texture-face numbers did not depend on the objects before it. From the
+// first object that fails this, the rest is read one object after the other.
+using InputOpener = std::function<LineSource()>;
+void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink);
 
 // Converts one ASE file into one mesh bundle file. The output appears only once it
 // is complete; on failure (FileError, InputRefused, std::bad_alloc) nothing is

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <limits>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -102,11 +103,23 @@ void AtomicOutputFile::Write(const char* data, std::size_t size)
             throw FileError(kWriteAction, path_, ENOSPC);
         data += written;
         size -= static_cast<std::size_t>(written);
+        written_ += static_cast<std::uint64_t>(written);
     }
+}
+
+void AtomicOutputFile::Reserve(std::uint64_t bytes)
+{
+    if (temporary_.empty() || bytes == 0 || bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+        return;  // written in place, or nothing to reserve
+    // Not every file system can: the writes then allocate as they go, as without it.
+    if (::fallocate(fd_, 0, 0, static_cast<off_t>(bytes)) == 0)
+        reserved_ = bytes;
 }
 
 void AtomicOutputFile::Commit()
 {
+    if (written_ < reserved_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0)
+        throw FileError(kWriteAction, path_, errno);
     const int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0)
         throw FileError(kWriteAction, path_, errno);
@@ -117,16 +130,20 @@ void AtomicOutputFile::Commit()
     temporary_.clear();
 }
 
-BundleWriter::BundleWriter(ByteSink& sink) : sink_(sink), buffer_(new char[kWriteBuffer]) {}
+BundleWriter::BundleWriter(ByteSink& sink, std::uint64_t expectedBytes)
+    : sink_(sink), capacity_(static_cast<std::size_t>(std::clamp<std::uint64_t>(expectedBytes, 4, kWriteBuffer))),
+      buffer_(new char[capacity_])
+{
+}
 
 void BundleWriter::WriteBytes(const void* data, std::size_t size)
 {
     if (size == 0)
         return;  // an empty stream may have no storage at all
     const char* bytes = static_cast<const char*>(data);
-    if (used_ + size > kWriteBuffer) {
+    if (used_ + size > capacity_) {
         Flush();
-        if (size >= kWriteBuffer) {  // large blocks go straight to the file
+        if (size >= capacity_) {  // large blocks go straight to the file
             sink_.Write(bytes, size);
             return;
         }

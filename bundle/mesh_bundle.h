@@ -66,6 +66,12 @@ class AtomicOutputFile : public ByteSink {
     ~AtomicOutputFile() override;
 
     void Write(const char* data, std::size_t size) override;
+    // Allocates room for `bytes` of output ahead of the writes, where the file system
+    // allows it. Replacing an existing file by renaming makes some file systems (ext4)
+    // write out the new file's not-yet-allocated blocks first, which costs more than
+    // converting a small file; blocks allocated here need no such flush. A file
+    // written shorter than reserved is cut to its length at Commit.
+    void Reserve(std::uint64_t bytes);
     void Commit();
 
   private:
@@ -73,13 +79,16 @@ class AtomicOutputFile : public ByteSink {
     std::string target_;      // the file replaced: path_ with symbolic links resolved
     std::string temporary_;   // empty when writing in place
     int fd_ = -1;
+    std::uint64_t written_ = 0;
+    std::uint64_t reserved_ = 0;
 };
 
 // Writes the bundle: the object count, then each object's record, through one
 // large buffer in few large writes.
 class BundleWriter {
   public:
-    explicit BundleWriter(ByteSink& sink);
+    // The buffer holds 1 MiB, or `expectedBytes` when the whole bundle is smaller.
+    explicit BundleWriter(ByteSink& sink, std::uint64_t expectedBytes = UINT64_MAX);
 
     void WriteObjectCount(std::int32_t count);
     void WriteObject(std::string_view nameText, std::span<const CornerRecord> corners);
@@ -90,6 +99,7 @@ class BundleWriter {
     void WriteBytes(const void* data, std::size_t size);
 
     ByteSink& sink_;
+    std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     std::vector<float> streams_;

@@ -1,0 +1,189 @@
+#!/usr/bin/env python3
+"""Times ase2sgl against the floors on generated scenes and prints a table.
+
+    cmake --workflow --preset bench && build/bench/bench/run_bench.py [--quick]
+
+For 10, 100 and 500 MB realistic scenes (--quick: 5, 20 and 50 MB), generated in a
+temporary folder and removed afterwards, each round runs, one after the other:
+  on core 0 only: ase2sgl, the read+memchr floor, the from_chars-every-number floor;
+  on both cores:  ase2sgl, and `assimp info FILE -r` when assimp is installed.
+Then the adversarial layout at two sizes (linearity), a CR LF scene, start-up
+against /bin/true on the smallest corpus file, and the Google Benchmark suite.
+Times are wall clock; peak memory is the child's maximum resident set (wait4).
+Every figure is the median over the rounds; ratios are medians of the ratios taken
+round by round, so a slow spell on the machine hits both sides of a pair alike.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = "@ASE2SGL_BENCH_CORPUS@"
+MB = 1_000_000
+ALL_CORES = os.sched_getaffinity(0)
+
+
+def run(argv, cores=None):
+    """Runs argv once; gives (wall seconds, peak RSS in bytes)."""
+    os.sched_setaffinity(0, cores or ALL_CORES)  # inherited by the launcher and its child
+    try:
+        out = subprocess.run([os.path.join(HERE, "timed_run")] + argv, check=True, capture_output=True, text=True).stdout
+    finally:
+        os.sched_setaffinity(0, ALL_CORES)
+    wall, peak, status = out.split()
+    if status != "0":
+        sys.exit(f"failed ({status}): {' '.join(argv)}")
+    return float(wall), int(peak)
+
+
+def generate(kind, size, path, crlf=False):
+    argv = [os.path.join(HERE, "generate_ase"), kind, str(size), path] + (["--crlf"] if crlf else [])
+    out = subprocess.run(argv, check=True, capture_output=True, text=True).stdout.split()
+    fields = dict(zip(out[0::2], out[1::2]))
+    return int(fields["bytes"]), int(fields["objects"]), int(fields["largest_object_array_bytes"])
+
+
+def median(values):
+    return statistics.median(values)
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+
+    def add(self, scene, program, cores, bytes_, samples, ratio=None, target=None):
+        walls = [w for w, _ in samples]
+        peaks = [p for _, p in samples]
+        wall = median(walls)
+        self.rows.append([scene, program, cores, f"{wall:.4f}", f"{bytes_ / MB / wall:.0f}",
+                          f"{median(peaks) / 2**20:.1f}", ratio or "", target or ""])
+
+    def print(self):
+        head = ["scene", "program", "cores", "median s", "MB/s", "peak MiB", "median ratio", "target"]
+        widths = [max(len(str(r[i])) for r in self.rows + [head]) for i in range(len(head))]
+        line = lambda r: "| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |"
+        print(line(head))
+        print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+        for r in self.rows:
+            print(line(r))
+
+
+def pair_ratio(a, b):
+    """Median over rounds of a[i] / b[i] (wall times)."""
+    return median([x[0] / y[0] for x, y in zip(a, b)])
+
+
+def verdict(value, limit, below=True):
+    met = value <= limit if below else value >= limit
+    return f"{'met' if met else 'NOT met'}"
+
+
+def realistic(table, args, tmp, size_mb, crlf=False):
+    path = os.path.join(tmp, f"realistic_{size_mb}mb{'_crlf' if crlf else ''}.ase")
+    out = os.path.join(tmp, "out.sgl")
+    nbytes, objects, largest = generate("realistic", size_mb * MB, path, crlf)
+    scene = f"realistic {size_mb} MB{' CRLF' if crlf else ''} ({objects} objects)"
+    conv = [args.converter, path, out]
+    one = {0}
+    s = {k: [] for k in ("conv1", "lines", "numbers", "conv2", "assimp")}
+    for _ in range(args.runs):
+        s["conv1"].append(run(conv, one))
+        s["lines"].append(run([os.path.join(HERE, "floor_read_lines"), path], one))
+        s["numbers"].append(run([os.path.join(HERE, "floor_parse_numbers"), path], one))
+        s["conv2"].append(run(conv))
+        if args.assimp:
+            s["assimp"].append(run([args.assimp, "info", path, "-r"]))
+    r1 = pair_ratio(s["conv1"], s["numbers"])
+    limit = (largest + 32 * 2**20) / 2**20
+    peak = median([p for _, p in s["conv1"]]) / 2**20
+    table.add(scene, "ase2sgl", "1", nbytes, s["conv1"], f"{r1:.3f} x from_chars floor",
+              f"<= 1.0: {verdict(r1, 1.0)}; peak <= {limit:.1f} MiB: {verdict(peak, limit)}")
+    table.add(scene, "floor read+memchr", "1", nbytes, s["lines"])
+    table.add(scene, "floor from_chars all numbers", "1", nbytes, s["numbers"])
+    if args.assimp:
+        r2 = pair_ratio(s["assimp"], s["conv2"])
+        table.add(scene, "ase2sgl", "2", nbytes, s["conv2"], f"{r2:.1f}x faster than assimp", f">= 10: {verdict(r2, 10, False)}")
+        table.add(scene, "assimp info -r", "2", nbytes, s["assimp"])
+    else:
+        table.add(scene, "ase2sgl", "2", nbytes, s["conv2"], "", "assimp not installed")
+    os.remove(path)
+    if os.path.exists(out):
+        os.remove(out)
+
+
+def adversarial(table, args, tmp, size_mb):
+    paths, sizes = [], []
+    for factor in (1, 2):
+        path = os.path.join(tmp, f"adversarial_{factor * size_mb}mb.ase")
+        nbytes, _, _ = generate("adversarial", factor * size_mb * MB, path)
+        paths.append(path)
+        sizes.append(nbytes)
+    out = os.path.join(tmp, "out.sgl")
+    small, large = [], []
+    for _ in range(args.runs):
+        small.append(run([args.converter, paths[0], out], {0}))
+        large.append(run([args.converter, paths[1], out], {0}))
+    ratio = pair_ratio(large, small)
+    table.add(f"adversarial {size_mb} MB", "ase2sgl", "1", sizes[0], small)
+    table.add(f"adversarial {2 * size_mb} MB", "ase2sgl", "1", sizes[1], large,
+              f"{ratio:.3f}x the time of {size_mb} MB (input {sizes[1] / sizes[0]:.3f}x)", f"< 2.3: {verdict(ratio, 2.3)}")
+    for p in paths + [out]:
+        if os.path.exists(p):
+            os.remove(p)
+
+
+def startup(table, args, tmp):
+    files = [os.path.join(CORPUS, f) for f in os.listdir(CORPUS)] if os.path.isdir(CORPUS) else []
+    files = [f for f in files if f.endswith(".ase") and os.path.getsize(f) > 0]
+    if not files:
+        print(f"(no corpus at {CORPUS}: start-up not measured)")
+        return
+    smallest = min(files, key=os.path.getsize)
+    out = os.path.join(tmp, "small.sgl")
+    conv, true = [], []
+    for _ in range(args.startup_runs):
+        true.append(run(["/bin/true"]))
+        conv.append(run([args.converter, smallest, out]))
+    ratio = pair_ratio(conv, true)
+    size = os.path.getsize(smallest)
+    table.add("start-up: /bin/true", "/bin/true", "2", size, true)
+    table.add(f"start-up: {os.path.basename(smallest)} ({size} B)", "ase2sgl", "2", size, conv,
+              f"{ratio:.3f}x /bin/true", f"<= 1.25: {verdict(ratio, 1.25)}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help="5, 20 and 50 MB scenes, fewer rounds")
+    parser.add_argument("--runs", type=int, help="rounds per scene (default 5, quick 3)")
+    parser.add_argument("--sizes", help="comma-separated realistic sizes in MB (overrides the defaults)")
+    parser.add_argument("--converter", default=os.path.join(os.path.dirname(HERE), "ase2sgl"))
+    parser.add_argument("--no-micro", action="store_true", help="skip the Google Benchmark suite")
+    parser.add_argument("--tmp", default=None, help="folder for the generated scenes (default: the system's)")
+    args = parser.parse_args()
+    args.runs = args.runs or (3 if args.quick else 5)
+    args.startup_runs = 50 if args.quick else 200
+    args.assimp = shutil.which("assimp")
+    sizes = [int(s) for s in args.sizes.split(",")] if args.sizes else ([5, 20, 50] if args.quick else [10, 100, 500])
+    tmp = tempfile.mkdtemp(prefix="ase2sgl-bench-", dir=args.tmp)
+    table = Table()
+    try:
+        for size in sizes:
+            realistic(table, args, tmp, size)
+        realistic(table, args, tmp, sizes[len(sizes) // 2], crlf=True)
+        adversarial(table, args, tmp, 25 if args.quick else 100)
+        startup(table, args, tmp)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+    print(f"ase2sgl benchmark: {os.cpu_count()} cores, {args.runs} rounds, converter {args.converter}")
+    table.print()
+    sys.stdout.flush()
+    if not args.no_micro:
+        subprocess.run([os.path.join(HERE, "micro_bench"), "--benchmark_min_time=0.2"], check=True)
+
+
+if __name__ == "__main__":
+    main()
