@@ -121,6 +121,8 @@ BundleWriter::BundleWriter(ByteSink& sink) : sink_(sink), buffer_(new char[kWrit
 
 void BundleWriter::WriteBytes(const void* data, std::size_t size)
 {
+    if (size == 0)
+        return;  // the streams of an object without faces: data may be null
     const char* bytes = static_cast<const char*>(data);
     if (used_ + size > kWriteBuffer) {
         Flush();
