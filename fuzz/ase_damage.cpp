@@ -17,9 +17,21 @@ constexpr std::string_view kNodeHeader = "\t*NODE_NAME \"";
 // Numbers a hostile or careless writer puts where the exporter writes an index or
 // a coordinate: past every integer and float range, negative, signed zero, forms
 // the scanner does not read, and nothing at all.
-constexpr std::array<std::string_view, 15> kHostileNumbers = {
-    "99999999999999999999", "2147483648", "-2147483649", "-1",  "-0",  "65535", "65536", "1e39",
-    "-1e39",                "1e-50",      "nan",         "inf", "0x10", "x",    ""};
+constexpr std::array<std::string_view, 15> kHostileNumbers = {"99999999999999999999",
+                                                              "2147483648",
+                                                              "-2147483649",
+                                                              "-1",
+                                                              "-0",
+                                                              "65535",
+                                                              "65536",
+                                                              "1e39",
+                                                              "-1e39",
+                                                              "1e-50",
+                                                              "nan",
+                                                              "inf",
+                                                              "0x10",
+                                                              "x",
+                                                              ""};
 
 struct Text {
     std::vector<std::string> lines;
@@ -49,7 +61,10 @@ struct Text {
     }
 };
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // The numbers of a line as [start, end) byte ranges: an optional sign, digits with
 // an optional fraction, an optional exponent.
@@ -114,8 +129,8 @@ std::string Renumbered(std::string_view line, long long delta)
         return std::string(line);
     const std::string number(line.substr(spans[0].first, spans[0].second - spans[0].first));
     const long long value = std::strtoll(number.c_str(), nullptr, 10);  // saturates on overflow
-    const bool room = value < std::numeric_limits<long long>::max() - 10000 &&
-                      value > std::numeric_limits<long long>::min() + 10000;
+    const bool room =
+        value < std::numeric_limits<long long>::max() - 10000 && value > std::numeric_limits<long long>::min() + 10000;
     return Replaced(line, spans[0], std::to_string(room ? value + delta : value));
 }
 
@@ -224,61 +239,62 @@ std::string DamageOnce(Text& text, Random& random)
     std::string& line = text.lines[i];
     const std::string at = " at line " + std::to_string(i + 1);
     switch (random.Below(12)) {
-    case 0:
-        text.lines.resize(i + 1);
-        text.finalLineFeed = random.Below(2) == 0;
-        return "cut" + at;
-    case 1:
-        text.lines.erase(text.lines.begin() + static_cast<std::ptrdiff_t>(i));
-        return "dropped" + at;
-    case 2: {
-        // A block repeated: many node headers, long lists, lists met twice.
-        const std::size_t length = 1 + random.Below(std::min<std::size_t>(n - i, 40));
-        const std::size_t times = 1 + random.Below(20);
-        const std::vector<std::string> block(text.lines.begin() + static_cast<std::ptrdiff_t>(i),
-                                             text.lines.begin() + static_cast<std::ptrdiff_t>(i + length));
-        for (std::size_t k = 0; k < times; ++k)
-            text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(i), block.begin(), block.end());
-        return std::to_string(length) + " lines repeated " + std::to_string(times) + " times" + at;
-    }
-    case 3: {
-        const std::size_t j = random.Below(n);
-        std::swap(text.lines[i], text.lines[j]);
-        return "swapped with line " + std::to_string(j + 1) + at;
-    }
-    case 4:
-        line.insert(0, 1, '\t');
-        return "indented one tab more" + at;
-    case 5:
-        if (!line.empty() && line[0] == '\t')
-            line.erase(0, 1);
-        return "indented one tab less" + at;
-    case 6:
-        line = WithByteInMiddle(line, random.Below(2) == 0 ? '\0' : '\x1A');
-        return "control byte" + at;
-    case 7:
-        line = Renumbered(line, static_cast<long long>(random.Below(5)) - 2);
-        return "renumbered" + at;
-    case 8: {
-        const auto spans = NumberSpans(line);
-        if (spans.empty())
-            return "no number" + at;
-        line = Replaced(line, spans[random.Below(spans.size())], kHostileNumbers[random.Below(kHostileNumbers.size())]);
-        return "hostile number" + at;
-    }
-    case 9: {
-        const auto headers = HostileHeaders();
-        line = headers[random.Below(headers.size())].second;
-        return "hostile header" + at;
-    }
-    case 10:
-        line = line.substr(0, random.Below(line.size() + 1));
-        return "line cut short" + at;
-    default: {
-        const std::size_t j = random.Below(n);
-        text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(j), line);
-        return "copied to line " + std::to_string(j + 1) + at;
-    }
+        case 0:
+            text.lines.resize(i + 1);
+            text.finalLineFeed = random.Below(2) == 0;
+            return "cut" + at;
+        case 1:
+            text.lines.erase(text.lines.begin() + static_cast<std::ptrdiff_t>(i));
+            return "dropped" + at;
+        case 2: {
+            // A block repeated: many node headers, long lists, lists met twice.
+            const std::size_t length = 1 + random.Below(std::min<std::size_t>(n - i, 40));
+            const std::size_t times = 1 + random.Below(20);
+            const std::vector<std::string> block(text.lines.begin() + static_cast<std::ptrdiff_t>(i),
+                                                 text.lines.begin() + static_cast<std::ptrdiff_t>(i + length));
+            for (std::size_t k = 0; k < times; ++k)
+                text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(i), block.begin(), block.end());
+            return std::to_string(length) + " lines repeated " + std::to_string(times) + " times" + at;
+        }
+        case 3: {
+            const std::size_t j = random.Below(n);
+            std::swap(text.lines[i], text.lines[j]);
+            return "swapped with line " + std::to_string(j + 1) + at;
+        }
+        case 4:
+            line.insert(0, 1, '\t');
+            return "indented one tab more" + at;
+        case 5:
+            if (!line.empty() && line[0] == '\t')
+                line.erase(0, 1);
+            return "indented one tab less" + at;
+        case 6:
+            line = WithByteInMiddle(line, random.Below(2) == 0 ? '\0' : '\x1A');
+            return "control byte" + at;
+        case 7:
+            line = Renumbered(line, static_cast<long long>(random.Below(5)) - 2);
+            return "renumbered" + at;
+        case 8: {
+            const auto spans = NumberSpans(line);
+            if (spans.empty())
+                return "no number" + at;
+            line = Replaced(line, spans[random.Below(spans.size())],
+                            kHostileNumbers[random.Below(kHostileNumbers.size())]);
+            return "hostile number" + at;
+        }
+        case 9: {
+            const auto headers = HostileHeaders();
+            line = headers[random.Below(headers.size())].second;
+            return "hostile header" + at;
+        }
+        case 10:
+            line = line.substr(0, random.Below(line.size() + 1));
+            return "line cut short" + at;
+        default: {
+            const std::size_t j = random.Below(n);
+            text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(j), line);
+            return "copied to line " + std::to_string(j + 1) + at;
+        }
     }
 }
 

@@ -4,12 +4,12 @@
 //   make_fuzz_seeds CORPUS_DIR OUTPUT_DIR
 // A missing CORPUS_DIR leaves out the real files. The seeds are made anew on every
 // run and never committed.
-#include "ase_damage.h"
-#include "support/test_support.h"
-
 #include <cstdio>
 #include <filesystem>
 #include <vector>
+
+#include "ase_damage.h"
+#include "support/test_support.h"
 
 namespace {
 
