@@ -323,10 +323,4 @@ void ForEachStackedDamage(std::string_view ase, std::uint64_t seed, int count, c
     }
 }
 
-std::int64_t CountLines(std::string_view bytes)
-{
-    const auto lineFeeds = static_cast<std::int64_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-    return lineFeeds + (!bytes.empty() && bytes.back() != '\n' ? 1 : 0);
-}
-
 }  // namespace ase2sgl::damage

@@ -29,8 +29,4 @@ void ForEachDamage(std::string_view ase, const VariantVisitor& visit);
 // seeded with `seed`: the same arguments give the same variants.
 void ForEachStackedDamage(std::string_view ase, std::uint64_t seed, int count, const VariantVisitor& visit);
 
-// Lines as the converter counts them: one per line feed, plus a last line that has
-// none. A file without bytes has no line.
-std::int64_t CountLines(std::string_view bytes);
-
 }  // namespace ase2sgl::damage

@@ -1,7 +1,8 @@
 // Fuzz target: any bytes converted in memory must give either a refusal (more
 // objects than a bundle holds) or a bundle whose layout a loader can trust: size
 // 4 + sum of (259 + 32n), n a multiple of 3, every name zero-terminated within its
-// 255 bytes, at most 5000 objects. Anything else, and any sanitizer report, aborts.
+// 255 bytes, at most 5000 objects; and the conversion may read at most five lines
+// per input line. Anything else, and any sanitizer report, aborts.
 //
 // Build (clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer):
 //   cmake --preset fuzz && cmake --build --preset fuzz
@@ -20,6 +21,7 @@
 #include "ase/conversion_error.h"
 #include "ase/mesh_tables.h"
 #include "support/bundle_layout.h"
+#include "support/conversion_cost.h"
 
 namespace {
 
@@ -58,5 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Fail("unsound bundle", bundle.problem);
     if (bundle.objects.size() > static_cast<std::size_t>(ase2sgl::kMaxObjects))
         Fail("too many objects", std::to_string(bundle.objects.size()));
+    // The same conversion again, step by step, to count the lines read: a layout
+    // that makes the searches reread the input shows here long before a timeout.
+    const ase2sgl::testing::ConversionCost cost = ase2sgl::testing::ConvertCountingLines(ase);
+    if (cost.linesRead > ase2sgl::testing::MaxLinesRead(ase))
+        Fail("too many lines read", std::to_string(cost.linesRead) + " for " +
+                                        std::to_string(ase2sgl::testing::CountLines(ase)) + " input lines");
+    if (cost.bundleBytes != bytes.size())
+        Fail("the conversion changed between two runs", std::to_string(cost.bundleBytes));
     return 0;
 }

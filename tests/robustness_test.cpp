@@ -12,9 +12,9 @@
 #include <new>
 
 #include "ase/conversion_error.h"
-#include "ase/line_source.h"
+#include "ase/mesh_tables.h"
 #include "ase_damage.h"
-#include "bundle/mesh_bundle.h"
+#include "support/conversion_cost.h"
 #include "support/test_support.h"
 
 namespace {
@@ -96,58 +96,25 @@ using testing::MeshSpec;
 using testing::ParseBundle;
 using testing::Scene;
 
-// Bounds the conversion must keep on every input. Each line is read once by the
-// counting pass; the geometry pass reads an object's lines forward, again after its
-// seek back, and its texture search and texture-vertex runs at most once more.
-constexpr double kMaxReadsPerLine = 5.0;
 // A face line of 20 bytes (three tabs, *MESH_FACE, its number and a colon) gives
 // three corners of 32 bytes and as many bytes of streams: 9.6 bytes per input
 // byte at most. The line and write buffers are fixed.
 constexpr double kMaxBytesPerInputByte = 12.0;
 constexpr std::size_t kFixedBytes = std::size_t{4} << 20;
 
-class CountingSink : public ByteSink {
-  public:
-    void Write(const char*, std::size_t size) override { bytes += size; }
-    std::size_t bytes = 0;
-};
-
 struct Cost {
-    std::uint64_t linesRead = 0;
-    std::size_t peakBytes = 0;    // above what was allocated before the conversion
-    std::size_t bundleBytes = 0;  // what the writer wrote, kept nowhere
+    testing::ConversionCost steps;
+    std::size_t peakBytes = 0;  // above what was allocated before the conversion
 };
 
-// The conversion's steps, run here so that the line source can be asked how many
-// lines it handed out and the bundle is counted rather than kept in memory.
 Cost MeasureConversion(std::string_view ase)
 {
     const std::size_t before = liveBytes.load();
     peakBytes = before;
     Cost cost;
-    {
-        LineSource input = LineSource::FromMemory(ase);
-        const MeshTables tables = CountObjects(input, "adverse.ase");
-        CountingSink sink;
-        BundleWriter writer(sink);
-        writer.WriteObjectCount(tables.nodeCount);
-        ReadGeometry(input, tables, [&](std::int32_t object, const ObjectArrays& arrays) {
-            writer.WriteObject(tables.nameText[static_cast<std::size_t>(object)],
-                               {arrays.corners.data(), static_cast<std::size_t>(arrays.outputVertexCount)});
-        });
-        writer.Flush();
-        cost.linesRead = input.LinesRead();
-        cost.bundleBytes = sink.bytes;
-    }
+    cost.steps = testing::ConvertCountingLines(ase);
     cost.peakBytes = peakBytes.load() - before;
     return cost;
-}
-
-// The lines that the converter would count: with 0x1A the input ends early, but
-// the full count is an upper bound and the bound below allows for it.
-std::uint64_t ReadBound(std::string_view ase)
-{
-    return static_cast<std::uint64_t>(kMaxReadsPerLine * static_cast<double>(damage::CountLines(ase) + 1));
 }
 
 std::size_t MemoryBound(std::string_view ase)
@@ -170,8 +137,8 @@ testing::Bundle ExpectSoundAndLinear(const std::string& label, std::string_view 
     testing::Bundle bundle = ParseBundle(bytes);
     EXPECT_EQ(bundle.problem, "");
     const Cost cost = MeasureConversion(ase);
-    EXPECT_EQ(cost.bundleBytes, bytes.size());
-    EXPECT_LE(cost.linesRead, ReadBound(ase)) << damage::CountLines(ase) << " input lines";
+    EXPECT_EQ(cost.steps.bundleBytes, bytes.size());
+    EXPECT_LE(cost.steps.linesRead, testing::MaxLinesRead(ase)) << testing::CountLines(ase) << " input lines";
     EXPECT_LE(cost.peakBytes, MemoryBound(ase)) << ase.size() << " input bytes";
     return bundle;
 }
@@ -275,7 +242,7 @@ TEST(DamagedInput, GeneratorCoversTheDamageList)
                                  "name of 10000 bytes",
                                  "name of high bytes"})
         EXPECT_TRUE(has(expected)) << expected;
-    const std::size_t sceneLines = static_cast<std::size_t>(damage::CountLines(scene));
+    const std::size_t sceneLines = static_cast<std::size_t>(testing::CountLines(scene));
     EXPECT_EQ(
         std::count_if(labels.begin(), labels.end(), [](const std::string& l) { return l.starts_with("cut after"); }),
         static_cast<std::ptrdiff_t>(sceneLines));
@@ -393,9 +360,9 @@ TEST(AdverseLayout, ReadsAndMemoryStayLinearInTheInput)
     for (const AdverseCase& c : AdverseLayouts()) {
         ExpectSoundAndLinear(c.label, c.ase);
         const Cost cost = MeasureConversion(c.ase);
-        const auto lines = static_cast<double>(damage::CountLines(c.ase));
+        const auto lines = static_cast<double>(testing::CountLines(c.ase));
         std::printf("[ figures  ] %-60s %7.0f lines %4.2f reads/line; %9zu bytes, peak %9zu (%5.2f/byte)\n", c.label,
-                    lines, static_cast<double>(cost.linesRead) / lines, c.ase.size(), cost.peakBytes,
+                    lines, static_cast<double>(cost.steps.linesRead) / lines, c.ase.size(), cost.peakBytes,
                     static_cast<double>(cost.peakBytes) / static_cast<double>(c.ase.size()));
     }
 }
