@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -17,7 +18,9 @@
 #include <set>
 #include <thread>
 
+#include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "support/conversion_cost.h"
 #include "support/test_support.h"
 
 namespace ase2sgl {
@@ -363,7 +366,8 @@ TEST(HugeInput, PastTwoGibibytesConvertsLikeTheSameObjectsWithoutTheGap)
         ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)), static_cast<ssize_t>(bytes.size()));
     };
     put(head, 0);
-    for (std::int64_t lf = kMiB; lf < tailAt - 1; lf += kMiB)
+    std::uint64_t gapLines = 1;
+    for (std::int64_t lf = kMiB; lf < tailAt - 1; lf += kMiB, ++gapLines)
         put("\n", lf);
     put("\n", tailAt - 1);
     put(tail, tailAt);
@@ -376,6 +380,18 @@ TEST(HugeInput, PastTwoGibibytesConvertsLikeTheSameObjectsWithoutTheGap)
     const std::string bundle = ReadFile(dir / "huge.sgl");
     EXPECT_EQ(testing::ParseBundle(bundle).problem, "");
     EXPECT_TRUE(bundle == ConvertBytes(Scene({before, across, beyond}))) << "the bundle differs";
+
+    // The same file through the line source: each NUL-byte line handed out whole,
+    // the buffer no larger than the longest line needs, the position exact at the end.
+    LineSource source(in.string());
+    std::string_view line;
+    std::size_t longest = 0;
+    while (source.ReadLine(line))
+        longest = std::max(longest, line.size());
+    EXPECT_EQ(longest, static_cast<std::size_t>(kMiB - 1));
+    EXPECT_LE(source.BufferCapacity(), 2 * (longest + 1));
+    EXPECT_EQ(source.LinesRead(), testing::CountLines(head) + gapLines + testing::CountLines(tail));
+    EXPECT_EQ(source.Tell(), static_cast<std::int64_t>(fs::file_size(in)));
 }
 
 }  // namespace
