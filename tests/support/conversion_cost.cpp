@@ -3,17 +3,30 @@
 
 #include <algorithm>
 
-#include "ase/line_source.h"
 #include "bundle/mesh_bundle.h"
 
 namespace ase2sgl::testing {
 
 namespace {
 
+constexpr std::uint64_t kDigestStart = 0xCBF29CE484222325ull;
+
+std::uint64_t AddToDigest(std::uint64_t digest, std::string_view bytes)
+{
+    for (const char c : bytes)
+        digest = (digest ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+    return digest;
+}
+
 class CountingSink : public ByteSink {
   public:
-    void Write(const char*, std::size_t size) override { bytes += size; }
+    void Write(const char* data, std::size_t size) override
+    {
+        bytes += size;
+        digest = AddToDigest(digest, {data, size});
+    }
     std::uint64_t bytes = 0;
+    std::uint64_t digest = kDigestStart;
 };
 
 }  // namespace
@@ -24,9 +37,14 @@ std::uint64_t CountLines(std::string_view bytes)
     return lineFeeds + (!bytes.empty() && bytes.back() != '\n' ? 1 : 0);
 }
 
-ConversionCost ConvertCountingLines(std::string_view ase)
+std::uint64_t Digest(std::string_view bytes)
 {
-    LineSource input = LineSource::FromMemory(ase);
+    return AddToDigest(kDigestStart, bytes);
+}
+
+ConversionCost ConvertCountingLines(std::string_view ase, std::size_t chunkSize)
+{
+    LineSource input = LineSource::FromMemory(ase, chunkSize);
     const MeshTables tables = CountObjects(input, "<memoire>");
     CountingSink sink;
     BundleWriter writer(sink);
@@ -36,7 +54,7 @@ ConversionCost ConvertCountingLines(std::string_view ase)
                            {arrays.corners.data(), static_cast<std::size_t>(arrays.outputVertexCount)});
     });
     writer.Flush();
-    return {input.LinesRead(), sink.bytes};
+    return {input.LinesRead(), sink.bytes, sink.digest};
 }
 
 }  // namespace ase2sgl::testing

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ase/line_source.h"
+
 namespace ase2sgl::testing {
 
 // Each line is read once by the counting pass; the geometry pass reads an object's
@@ -24,12 +26,18 @@ inline std::uint64_t MaxLinesRead(std::string_view ase)
     return kMaxReadsPerLine * (CountLines(ase) + 1);
 }
 
+// A 64-bit FNV-1a digest, to compare bundles without keeping them.
+std::uint64_t Digest(std::string_view bytes);
+
 struct ConversionCost {
     std::uint64_t linesRead = 0;
-    std::uint64_t bundleBytes = 0;  // what the writer wrote, counted and not kept
+    std::uint64_t bundleBytes = 0;   // what the writer wrote, counted and not kept
+    std::uint64_t bundleDigest = 0;  // Digest of those bytes
 };
 
-// Converts `ase` in memory; throws what ConvertBytes throws.
-ConversionCost ConvertCountingLines(std::string_view ase);
+// Converts `ase` in memory, reading it in chunks of `chunkSize` bytes (a small
+// chunk makes lines cross the buffer's end everywhere); throws what ConvertBytes
+// throws. The bundle must not depend on the chunk size.
+ConversionCost ConvertCountingLines(std::string_view ase, std::size_t chunkSize = LineSource::kDefaultChunk);
 
 }  // namespace ase2sgl::testing
