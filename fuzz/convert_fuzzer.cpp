@@ -15,14 +15,14 @@
 //       -rss_limit_mb=4096 -max_total_time=300 build/fuzz/corpus build/fuzz/seeds
 // A crash file it writes (crash-*, timeout-*, oom-*) replays with
 //   build/fuzz/fuzz/convert_fuzzer FILE
-#include <cstdint>
-#include <cstdio>
-#include <string_view>
-
 #include "ase/conversion_error.h"
 #include "ase/mesh_tables.h"
 #include "support/bundle_layout.h"
 #include "support/conversion_cost.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
 
 namespace {
 

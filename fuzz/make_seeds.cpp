@@ -4,12 +4,12 @@
 //   make_fuzz_seeds CORPUS_DIR OUTPUT_DIR
 // A missing CORPUS_DIR leaves out the real files. The seeds are made anew on every
 // run and never committed.
+#include "ase_damage.h"
+#include "support/test_support.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <vector>
-
-#include "ase_damage.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -21,12 +21,6 @@ constexpr std::uintmax_t kDamageSizeLimit = 16 * 1024;
 
 std::vector<std::string> GeneratedScenes()
 {
-    testing::MeshSpec untextured = testing::BoxMesh("Untextured");
-    untextured.texVertices.clear();
-    untextured.texFaces.clear();
-    testing::MeshSpec withoutNormals = testing::BoxMesh("NoNormals");
-    withoutNormals.normalsBlock = false;
-    withoutNormals.vertexNormals.clear();
     testing::MeshSpec verticesOnly;
     verticesOnly.name = "Points";
     verticesOnly.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
@@ -35,7 +29,9 @@ std::vector<std::string> GeneratedScenes()
         testing::Scene({}),
         testing::Scene({testing::BoxMesh()}),
         testing::Scene({testing::BoxMesh("Box01"), testing::BoxMesh("box 2")}),
-        testing::Scene({untextured, withoutNormals, verticesOnly, testing::BoxMesh("Last")}),
+        testing::Scene({testing::WithoutTextureLists(testing::BoxMesh("Untextured")),
+                        testing::WithoutNormalsBlock(testing::BoxMesh("NoNormals")), verticesOnly,
+                        testing::BoxMesh("Last")}),
     };
 }
 

@@ -2,8 +2,14 @@
 // it, and an input past 2 GiB. A failed run ends with status 3, the progress line
 // and one "Erreur: ..." line, no completion lines, no temporary file left behind,
 // and an existing output with its old bytes.
-#include <fcntl.h>
+#include "ase/line_source.h"
+#include "ase/mesh_tables.h"
+#include "support/conversion_cost.h"
+#include "support/test_support.h"
+
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -17,11 +23,6 @@
 #include <functional>
 #include <set>
 #include <thread>
-
-#include "ase/line_source.h"
-#include "ase/mesh_tables.h"
-#include "support/conversion_cost.h"
-#include "support/test_support.h"
 
 namespace ase2sgl {
 namespace {

@@ -2,7 +2,14 @@
 // refusal, and no layout makes the reads or the memory grow faster than the input.
 // Memory is measured by counting every byte this test binary allocates (the global
 // operator new below), so no timing is involved.
+#include "ase/conversion_error.h"
+#include "ase/mesh_tables.h"
+#include "ase_damage.h"
+#include "support/conversion_cost.h"
+#include "support/test_support.h"
+
 #include <gtest/gtest.h>
+
 #include <malloc.h>
 
 #include <algorithm>
@@ -10,12 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-
-#include "ase/conversion_error.h"
-#include "ase/mesh_tables.h"
-#include "ase_damage.h"
-#include "support/conversion_cost.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -163,13 +164,8 @@ MeshSpec SmallMesh(std::string name)
 // normals block, so that damage meets every search of both reads.
 std::string SmallScene()
 {
-    MeshSpec untextured = SmallMesh("Untextured");
-    untextured.texVertices.clear();
-    untextured.texFaces.clear();
-    MeshSpec withoutNormals = SmallMesh("NoNormals");
-    withoutNormals.normalsBlock = false;
-    withoutNormals.vertexNormals.clear();
-    return Scene({SmallMesh("Full"), untextured, withoutNormals});
+    return Scene({SmallMesh("Full"), testing::WithoutTextureLists(SmallMesh("Untextured")),
+                  testing::WithoutNormalsBlock(SmallMesh("NoNormals"))});
 }
 
 TEST(DamagedInput, EverySingleDamageGivesASoundBundle)
@@ -297,21 +293,11 @@ std::string LongFaceListScene()
 
 std::vector<AdverseCase> AdverseLayouts()
 {
-    MeshSpec bare = BoxMesh("Bare");  // neither texture lists nor normals block
-    bare.texVertices.clear();
-    bare.texFaces.clear();
-    bare.normalsBlock = false;
-    MeshSpec untextured = BoxMesh("Untextured");
-    untextured.texVertices.clear();
-    untextured.texFaces.clear();
-    MeshSpec withoutNormals = BoxMesh("NoNormals");
-    withoutNormals.normalsBlock = false;
-    withoutNormals.vertexNormals.clear();
-    MeshSpec vertexOnly = BoxMesh("Points");  // vertices, then nothing the searches stop at
-    vertexOnly.faces.clear();
-    vertexOnly.texVertices.clear();
-    vertexOnly.texFaces.clear();
-    vertexOnly.normalsBlock = false;
+    const MeshSpec bare = testing::WithoutNormalsBlock(testing::WithoutTextureLists(BoxMesh("Bare")));
+    const MeshSpec untextured = testing::WithoutTextureLists(BoxMesh("Untextured"));
+    const MeshSpec withoutNormals = testing::WithoutNormalsBlock(BoxMesh("NoNormals"));
+    MeshSpec vertexOnly = testing::WithoutNormalsBlock(testing::WithoutTextureLists(BoxMesh("Points")));
+    vertexOnly.faces.clear();  // vertices, then nothing the searches stop at
 
     const std::string filler = Repeated({"\t\t*MESH_VERTEX_LIST {", "\t\t}"}, 100000);
     std::vector<std::string> backToBack;  // lists with no closing line between them

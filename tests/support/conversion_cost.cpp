@@ -1,9 +1,9 @@
 // The conversion's steps with a line count and a byte count at the end.
 #include "support/conversion_cost.h"
 
-#include <algorithm>
-
 #include "bundle/mesh_bundle.h"
+
+#include <algorithm>
 
 namespace ase2sgl::testing {
 

@@ -3,10 +3,10 @@
 // without timing anything, that no layout makes the reads outgrow the input.
 #pragma once
 
+#include "ase/line_source.h"
+
 #include <cstdint>
 #include <string_view>
-
-#include "ase/line_source.h"
 
 namespace ase2sgl::testing {
 
