@@ -139,7 +139,7 @@ BundleWriter::BundleWriter(ByteSink& sink, std::uint64_t expectedBytes)
 void BundleWriter::WriteBytes(const void* data, std::size_t size)
 {
     if (size == 0)
-        return;  // an empty stream may have no storage at all
+        return;  // the streams of an object without faces: data may be null
     const char* bytes = static_cast<const char*>(data);
     if (used_ + size > capacity_) {
         Flush();

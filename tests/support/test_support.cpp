@@ -154,6 +154,20 @@ MeshSpec BoxMesh(std::string name)
     return box;
 }
 
+MeshSpec WithoutTextureLists(MeshSpec mesh)
+{
+    mesh.texVertices.clear();
+    mesh.texFaces.clear();
+    return mesh;
+}
+
+MeshSpec WithoutNormalsBlock(MeshSpec mesh)
+{
+    mesh.normalsBlock = false;
+    mesh.vertexNormals.clear();
+    return mesh;
+}
+
 std::string ReadFile(const std::filesystem::path& path)
 {
     std::ifstream file(path, std::ios::binary);

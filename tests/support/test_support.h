@@ -37,6 +37,10 @@ std::vector<std::string> MeshLines(const MeshSpec& mesh);
 std::string Scene(const std::vector<MeshSpec>& meshes);
 // The eight-vertex, twelve-face box with twelve texture vertices, every list present.
 MeshSpec BoxMesh(std::string name = "Box01");
+// The same mesh with its texture-vertex and texture-face lists left out.
+MeshSpec WithoutTextureLists(MeshSpec mesh);
+// The same mesh with no normals block at all.
+MeshSpec WithoutNormalsBlock(MeshSpec mesh);
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
