@@ -112,8 +112,10 @@ void AtomicOutputFile::Reserve(std::uint64_t bytes)
     if (temporary_.empty() || bytes == 0 || bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
         return;  // written in place, or nothing to reserve
     // Not every file system can: the writes then allocate as they go, as without it.
-    if (::fallocate(fd_, 0, 0, static_cast<off_t>(bytes)) == 0)
-        reserved_ = bytes;
+    // A reservation that fails midway (a full disk) may still have grown the file, so
+    // Commit cuts the file to what was written either way.
+    ::fallocate(fd_, 0, 0, static_cast<off_t>(bytes));
+    reserved_ = bytes;
 }
 
 void AtomicOutputFile::Commit()
