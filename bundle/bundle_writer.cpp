@@ -33,18 +33,22 @@ std::string Folder(const std::string& path)
 }
 
 // A symbolic link at the output path is written through, as a plain create would:
-// the file it names is the one replaced.
+// the file it names is the one replaced, or created when it does not exist yet.
 std::string ResolveLinks(const std::string& path)
 {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
-        return path;
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr)
-        return path;  // a dangling link: replace the link itself
-    std::string target(resolved);
-    std::free(resolved);
-    return target;
+    std::string current = path;
+    for (int depth = 0; depth < 40; ++depth) {  // the system's own limit on link chains
+        struct stat status {};
+        if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return current;
+        std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size())
+            return current;  // changed under us: replace the link itself
+        target.resize(static_cast<std::size_t>(length));
+        current = target.front() == '/' ? target : Folder(current) + "/" + target;
+    }
+    return current;
 }
 
 }  // namespace

@@ -168,6 +168,23 @@ TEST(CommandLine, FailuresExitWith3AndKeepTheOldOutput)
               (std::vector<std::string>{"folder.ase", "in.ase", "many.ase", "many.sgl", "out.sgl"}));
 }
 
+TEST(CommandLine, SymbolicLinksAtTheOutputAreWrittenThrough)
+{
+    ScratchDir dir;
+    const std::string ase = testing::Scene({testing::BoxMesh()});
+    WriteFile(dir / "in.ase", ase);
+    WriteFile(dir / "old.sgl", "old bytes");
+    std::filesystem::create_directory(dir / "assets");
+    std::filesystem::create_symlink("old.sgl", dir / "existing.sgl");
+    std::filesystem::create_symlink("assets/new.sgl", dir / "dangling.sgl");
+    for (const char* link : {"existing.sgl", "dangling.sgl"})
+        EXPECT_EQ(RunTool({"in.ase", link}, dir.path()).exitStatus, 0) << link;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "existing.sgl"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.sgl"));
+    EXPECT_EQ(ReadFile(dir / "old.sgl"), ConvertBytes(ase));
+    EXPECT_EQ(ReadFile(dir / "assets" / "new.sgl"), ConvertBytes(ase));
+}
+
 TEST(CommandLine, BundledSampleConverts)
 {
     ScratchDir dir;
