@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <climits>
 #include <limits>
@@ -51,7 +52,27 @@ std::string ResolveLinks(const std::string& path)
     return current;
 }
 
+// The temporary file being written, for a run ended by a signal to remove: one slot
+// serves the one conversion a process runs. Plain bytes, since a signal handler reads them.
+char pendingTemporary[4096];
+volatile std::sig_atomic_t pendingSet = 0;
+
+void RememberTemporary(const std::string& path)
+{
+    pendingSet = 0;
+    if (path.size() >= sizeof pendingTemporary)
+        return;
+    std::memcpy(pendingTemporary, path.c_str(), path.size() + 1);
+    pendingSet = 1;
+}
+
 }  // namespace
+
+void RemoveUnfinishedOutput() noexcept
+{
+    if (pendingSet)
+        ::unlink(pendingTemporary);
+}
 
 AtomicOutputFile::AtomicOutputFile(std::string path) : path_(std::move(path)), target_(ResolveLinks(path_))
 {
@@ -76,8 +97,10 @@ AtomicOutputFile::AtomicOutputFile(std::string path) : path_(std::move(path)), t
         temporary_ = folder + name;
         // 0666 less the umask: the mode a plain create gives.
         fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
+            RememberTemporary(temporary_);
             return;
+        }
         if (errno != EEXIST)
             break;
     }
@@ -90,8 +113,10 @@ AtomicOutputFile::~AtomicOutputFile()
 {
     if (fd_ >= 0)
         ::close(fd_);
-    if (!temporary_.empty())
+    if (!temporary_.empty()) {
         ::unlink(temporary_.c_str());
+        pendingSet = 0;
+    }
 }
 
 void AtomicOutputFile::Write(const char* data, std::size_t size)
@@ -134,6 +159,7 @@ void AtomicOutputFile::Commit()
     if (::rename(temporary_.c_str(), target_.c_str()) != 0)
         throw FileError(kCreateAction, path_, errno);
     temporary_.clear();
+    pendingSet = 0;
 }
 
 BundleWriter::BundleWriter(ByteSink& sink, std::uint64_t expectedBytes)

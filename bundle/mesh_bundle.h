@@ -83,6 +83,10 @@ class AtomicOutputFile : public ByteSink {
     std::uint64_t reserved_ = 0;
 };
 
+// Removes the temporary file of an output still being written. Safe to call from a
+// signal handler, so that a run ended by Ctrl-C leaves nothing behind.
+void RemoveUnfinishedOutput() noexcept;
+
 // Writes the bundle: the object count, then each object's record, through one
 // large buffer in few large writes.
 class BundleWriter {

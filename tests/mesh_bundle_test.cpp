@@ -162,5 +162,25 @@ TEST(BundleWriter, LargeObjectsPassTheBufferUnchanged)
     EXPECT_EQ(bundle.objects[1].texcoords[2 * 39998 + 1], 7);
 }
 
+TEST(AtomicOutputFile, UnfinishedOutputCanBeRemovedFromASignalHandler)
+{
+    testing::ScratchDir dir;
+    testing::WriteFile(dir / "out.sgl", "old bytes");
+    {
+        AtomicOutputFile output((dir / "out.sgl").string());
+        output.Write("new", 3);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);  // old file + temporary
+        RemoveUnfinishedOutput();  // what the driver's SIGINT/SIGTERM/SIGHUP handler does
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    }
+    EXPECT_EQ(testing::ReadFile(dir / "out.sgl"), "old bytes");
+
+    AtomicOutputFile committed((dir / "out.sgl").string());
+    committed.Write("new", 3);
+    committed.Commit();
+    RemoveUnfinishedOutput();  // nothing pending: the finished output stays
+    EXPECT_EQ(testing::ReadFile(dir / "out.sgl"), "new");
+}
+
 }  // namespace
 }  // namespace ase2sgl
