@@ -79,8 +79,10 @@ std::string ManyBoxes(int count)
     return Scene(std::vector<MeshSpec>(static_cast<std::size_t>(count), BoxMesh()));
 }
 
-// What stays of a run in its folder: the input, and an old output where there was
-// one; everything else (a temporary file above all) would be a leftover.
+// One failure, arranged in a fresh folder: `arrange` makes what the case needs and
+// gives the tool's arguments; an input and an old output are added where it made
+// none. After the run the folder must hold exactly what it held before: a
+// temporary file above all would be a leftover.
 struct FailureCase {
     const char* label;
     std::function<std::vector<std::string>(const ScratchDir&)> arrange;  // gives the arguments
