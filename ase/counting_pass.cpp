@@ -55,7 +55,7 @@ class Counter {
         bool more = Read();
         while (more) {
             if (StartsWith(line_, keys::kNodeHeader) && !CountObject())
-                break;  // a node header with no vertex list before the end: not an object
+                break;      // a node header with no vertex list before the end: not an object
             more = Read();  // the line that ended the object is not a header
         }
         tables_.inputBytes = input_.Tell();
@@ -91,8 +91,7 @@ class Counter {
         std::int64_t faceLines = 0;
         std::int64_t texVertexLines = 0;
         const bool more = CountRun(keys::kVertexStart, keys::kVertex, vertexLines) && Read() &&
-                          Find(keys::kFaceStart) && CountRun(keys::kFaceStart, keys::kFace, faceLines) &&
-                          Read();
+                          Find(keys::kFaceStart) && CountRun(keys::kFaceStart, keys::kFace, faceLines) && Read();
         // The line that ended the vertex run, and the one that ended the face run,
         // are never tested: each search starts with a read.
         if (more && FindTexVertices())

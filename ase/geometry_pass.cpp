@@ -130,8 +130,8 @@ class GeometryReader {
         // them in the pool: they were read ahead, and the faces are read now.
         input_.SeekTo(afterVertexStart);
         const std::int64_t faces = ReadFaces();
-        arrays_.outputVertexCount =
-            static_cast<std::int32_t>(std::min<std::int64_t>(faces * 3, static_cast<std::int64_t>(arrays_.corners.size())));
+        arrays_.outputVertexCount = static_cast<std::int32_t>(
+            std::min<std::int64_t>(faces * 3, static_cast<std::int64_t>(arrays_.corners.size())));
         if (faces == 0)
             return;  // no face list before the end of the input
         if (textured && !ReadTexFaces(faces))
@@ -142,7 +142,8 @@ class GeometryReader {
     void PrepareArrays(std::int32_t object)
     {
         constexpr CornerRecord kZero{};
-        arrays_.vertexPool.assign(static_cast<std::size_t>(tables_.vertexCount[static_cast<std::size_t>(object)]), kZero);
+        arrays_.vertexPool.assign(static_cast<std::size_t>(tables_.vertexCount[static_cast<std::size_t>(object)]),
+                                  kZero);
         arrays_.corners.assign(static_cast<std::size_t>(tables_.cornerCount[static_cast<std::size_t>(object)]), kZero);
         arrays_.outputVertexCount = 0;
         faceScans_ = texFaceScans_ = 0;
@@ -170,7 +171,8 @@ class GeometryReader {
         std::int64_t v = 0;
         do {
             if (CornerRecord* entry = PoolEntry(v))
-                ScanAfterKey(line_, key, keys::kVertexScanTail, {entry->position[0], entry->position[2], entry->position[1]});
+                ScanAfterKey(line_, key, keys::kVertexScanTail,
+                             {entry->position[0], entry->position[2], entry->position[1]});
             ++v;
             next.Advance();
             key = next.View();
@@ -242,7 +244,8 @@ class GeometryReader {
         std::string_view key = keys::kFaceStart;  // the key the line in hand starts with
         std::int64_t corner = 0;
         do {
-            const int stored = ScanAfterKey(line_, key, keys::kFaceScanTail, {faceVertex_[0], faceVertex_[1], faceVertex_[2]});
+            const int stored =
+                ScanAfterKey(line_, key, keys::kFaceScanTail, {faceVertex_[0], faceVertex_[1], faceVertex_[2]});
             if (faceScans_++ == 0)
                 firstFaceScanComplete_ = stored == 3;
             for (const std::int32_t vertex : faceVertex_) {
@@ -450,6 +453,5 @@ void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, c
 {
     ParallelGeometry(open, tables, sink).Run();
 }
-
 
 }  // namespace ase2sgl

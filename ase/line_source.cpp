@@ -45,7 +45,8 @@ LineSource::LineSource(const std::string& path, std::size_t chunkSize)
     // a small conversion then maps no memory of its own.
     constexpr std::size_t kSmallest = 4096;
     const auto fileBytes = static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
-    AllocateBuffer(fileBytes < chunkSize ? std::max<std::size_t>(static_cast<std::size_t>(fileBytes) + 1, kSmallest) : chunkSize);
+    AllocateBuffer(fileBytes < chunkSize ? std::max<std::size_t>(static_cast<std::size_t>(fileBytes) + 1, kSmallest)
+                                         : chunkSize);
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -60,7 +61,10 @@ LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
     return source;
 }
 
-LineSource::LineSource(LineSource&& other) noexcept { *this = std::move(other); }
+LineSource::LineSource(LineSource&& other) noexcept
+{
+    *this = std::move(other);
+}
 
 LineSource& LineSource::operator=(LineSource&& other) noexcept
 {
@@ -81,7 +85,10 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
     return *this;
 }
 
-LineSource::~LineSource() { Close(); }
+LineSource::~LineSource()
+{
+    Close();
+}
 
 void LineSource::Close()
 {
@@ -214,8 +221,14 @@ void FormatKey(std::string& out, std::string_view keyFormat, std::int64_t n)
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 const char* SkipSpace(const char* p, const char* end)
 {

@@ -116,8 +116,8 @@ int ScanLine(std::string_view line, std::string_view format, std::initializer_li
 // written as the exporter writes them: "%4d" right-aligned for vertex and face lines,
 // plain "%d" for texture lines.
 namespace keys {
-inline constexpr std::string_view kNodeHeader = "\t*NODE_NAME \"";           // 13 bytes
-inline constexpr std::string_view kVertexStart = "\t\t\t*MESH_VERTEX    0\t";   // first vertex line
+inline constexpr std::string_view kNodeHeader = "\t*NODE_NAME \"";             // 13 bytes
+inline constexpr std::string_view kVertexStart = "\t\t\t*MESH_VERTEX    0\t";  // first vertex line
 inline constexpr std::string_view kVertex = "\t\t\t*MESH_VERTEX %4d\t";
 inline constexpr std::string_view kVertexScan = "\t\t\t*MESH_VERTEX %4d\t%%f\t%%f\t%%f";
 inline constexpr std::string_view kFaceStart = "\t\t\t*MESH_FACE    0:";
@@ -126,7 +126,7 @@ inline constexpr std::string_view kFaceScan = "\t\t\t*MESH_FACE %4d:    A:%%d B:
 inline constexpr std::string_view kTexVertexStart = "\t\t\t*MESH_TVERT 0";
 inline constexpr std::string_view kTexVertex = "\t\t\t*MESH_TVERT %d";
 inline constexpr std::string_view kTexVertexScan = "\t\t\t*MESH_TVERT %d\t%f\t%f\t";
-inline constexpr std::string_view kNormalsBlock = "\t\t*MESH_NORMALS";              // 15 bytes
+inline constexpr std::string_view kNormalsBlock = "\t\t*MESH_NORMALS";  // 15 bytes
 inline constexpr std::string_view kTexFaceStart = "\t\t\t*MESH_TFACE 0";
 inline constexpr std::string_view kTexFaceScan = "\t\t\t*MESH_TFACE %d\t%d\t%d\t%d";
 inline constexpr std::string_view kFaceNormalStart = "\t\t\t*MESH_FACENORMAL 0";

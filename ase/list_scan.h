@@ -18,7 +18,10 @@ namespace ase2sgl {
 
 namespace scan_split {
 
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+constexpr bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 // `head` (a key, or a key format with one "%4d"/"%d") followed by `tail` gives
 // `whole`, where a scan-format template writes each '%' of the tail as "%%".
@@ -57,7 +60,8 @@ inline constexpr std::string_view kVertexNormalScanTail = "%d\t%f\t%f\t%f";
 
 static_assert(scan_split::Joins(kVertexScan, kVertex, kVertexScanTail, true) &&
               scan_split::EndsCleanly(kVertex, kVertexScanTail));
-static_assert(scan_split::Joins(kFaceScan, kFace, kFaceScanTail, true) && scan_split::EndsCleanly(kFace, kFaceScanTail));
+static_assert(scan_split::Joins(kFaceScan, kFace, kFaceScanTail, true) &&
+              scan_split::EndsCleanly(kFace, kFaceScanTail));
 static_assert(scan_split::Joins(kTexVertexScan, kTexVertexHead, kTexVertexScanTail, false) &&
               scan_split::EndsCleanly(kTexVertexHead, kTexVertexScanTail));
 static_assert(scan_split::Joins(kTexFaceScan, kTexFaceHead, kTexFaceScanTail, false) &&

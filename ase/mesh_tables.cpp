@@ -93,7 +93,8 @@ void Convert(const std::string& inputPath, const std::string& outputPath)
     const MeshTables tables = CountObjects(input, inputPath);
     AtomicOutputFile output(outputPath);
     output.Reserve(BundleSizeLimit(tables));
-    WriteBundle(input, [&] { return LineSource(inputPath); }, tables, output);
+    WriteBundle(
+        input, [&] { return LineSource(inputPath); }, tables, output);
     output.Commit();
 }
 
@@ -102,7 +103,8 @@ std::string ConvertBytes(std::string_view ase)
     LineSource input = LineSource::FromMemory(ase);
     const MeshTables tables = CountObjects(input, "<memoire>");
     MemorySink output;
-    WriteBundle(input, [&] { return LineSource::FromMemory(ase); }, tables, output);
+    WriteBundle(
+        input, [&] { return LineSource::FromMemory(ase); }, tables, output);
     return std::move(output.bytes);
 }
 

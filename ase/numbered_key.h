@@ -31,7 +31,8 @@ class NumberedKey {
         n_ = n;
         std::memcpy(bytes_, prefix_.data(), prefix_.size());
         char digits[24];
-        const std::size_t length = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, n).ptr - digits);
+        const std::size_t length =
+            static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, n).ptr - digits);
         fieldStart_ = prefix_.size();
         const std::size_t pad = length < width_ ? width_ - length : 0;
         std::memset(bytes_ + fieldStart_, ' ', pad);

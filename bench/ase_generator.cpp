@@ -146,9 +146,15 @@ class SceneWriter {
             shape.faces = random_.Between(500, 3000);
             shape.vertices = shape.faces / 2 + 2;
             switch (object % 4) {
-            case 0: shape.texVertices = shape.vertices + 7; shape.normals = false; break;
+            case 0:
+                shape.texVertices = shape.vertices + 7;
+                shape.normals = false;
+                break;
             case 1: shape.texVertices = 0; break;
-            case 2: shape.texVertices = 0; shape.normals = false; break;
+            case 2:
+                shape.texVertices = 0;
+                shape.normals = false;
+                break;
             default: shape.texVertices = shape.vertices + 7; break;
             }
             Mesh(object, shape);
@@ -190,7 +196,7 @@ class SceneWriter {
     }
 
     std::int64_t Coordinate() { return random_.Between(-20'000'000, 20'000'000); }  // +-2000.0000
-    std::int64_t Unit() { return random_.Between(-10'000, 10'000); }                 // +-1.0000
+    std::int64_t Unit() { return random_.Between(-10'000, 10'000); }                // +-1.0000
 
     void Triple(std::int64_t a, std::int64_t b, std::int64_t c)
     {
@@ -200,7 +206,8 @@ class SceneWriter {
 
     void Mesh(std::int64_t object, const MeshShape& shape)
     {
-        const auto arrays = static_cast<std::uint64_t>(32 * (std::max(shape.vertices, shape.texVertices) + 3 * shape.faces));
+        const auto arrays =
+            static_cast<std::uint64_t>(32 * (std::max(shape.vertices, shape.texVertices) + 3 * shape.faces));
         stats.largestObjectArrayBytes = std::max(stats.largestObjectArrayBytes, arrays);
         ++stats.objects;
         out_.Line("*GEOMOBJECT {");

@@ -35,7 +35,8 @@ int main(int argc, char** argv)
         return 1;
     }
     // For the runner: what the peak-memory target is measured against.
-    std::printf("bytes %llu objects %lld largest_object_array_bytes %llu\n", static_cast<unsigned long long>(scene.bytes),
-                static_cast<long long>(scene.objects), static_cast<unsigned long long>(scene.largestObjectArrayBytes));
+    std::printf("bytes %llu objects %lld largest_object_array_bytes %llu\n",
+                static_cast<unsigned long long>(scene.bytes), static_cast<long long>(scene.objects),
+                static_cast<unsigned long long>(scene.largestObjectArrayBytes));
     return 0;
 }

@@ -35,7 +35,9 @@ int main(int argc, char** argv)
         return 1;
     }
     clock_gettime(CLOCK_MONOTONIC, &stop);
-    const double wall = static_cast<double>(stop.tv_sec - start.tv_sec) + 1e-9 * static_cast<double>(stop.tv_nsec - start.tv_nsec);
-    std::printf("%.6f %ld %d\n", wall, usage.ru_maxrss * 1024L, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    const double wall =
+        static_cast<double>(stop.tv_sec - start.tv_sec) + 1e-9 * static_cast<double>(stop.tv_nsec - start.tv_nsec);
+    std::printf("%.6f %ld %d\n", wall, usage.ru_maxrss * 1024L,
+                WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     return 0;
 }

@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <csignal>
 #include <chrono>
 #include <climits>
-#include <limits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace ase2sgl {
@@ -88,8 +88,9 @@ AtomicOutputFile::AtomicOutputFile(std::string path) : path_(std::move(path)), t
         }
     }
     const std::string folder = Folder(target_);
-    unsigned long long seed = static_cast<unsigned long long>(::getpid()) * 0x9E3779B97F4A7C15ull ^
-                              static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    unsigned long long seed =
+        static_cast<unsigned long long>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+        static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
     for (int attempt = 0; attempt < 100; ++attempt) {
         seed = seed * 6364136223846793005ull + 1442695040888963407ull;
         char name[40];
@@ -163,7 +164,8 @@ void AtomicOutputFile::Commit()
 }
 
 BundleWriter::BundleWriter(ByteSink& sink, std::uint64_t expectedBytes)
-    : sink_(sink), capacity_(static_cast<std::size_t>(std::clamp<std::uint64_t>(expectedBytes, 4, kWriteBuffer))),
+    : sink_(sink),
+      capacity_(static_cast<std::size_t>(std::clamp<std::uint64_t>(expectedBytes, 4, kWriteBuffer))),
       buffer_(new char[capacity_])
 {
 }
@@ -192,7 +194,10 @@ void BundleWriter::WriteInt32(std::int32_t value)
     WriteBytes(&bits, sizeof bits);
 }
 
-void BundleWriter::WriteObjectCount(std::int32_t count) { WriteInt32(count); }
+void BundleWriter::WriteObjectCount(std::int32_t count)
+{
+    WriteInt32(count);
+}
 
 void BundleWriter::WriteObject(std::string_view nameText, std::span<const CornerRecord> corners)
 {

@@ -75,9 +75,9 @@ class AtomicOutputFile : public ByteSink {
     void Commit();
 
   private:
-    std::string path_;        // as the user gave it, for messages
-    std::string target_;      // the file replaced: path_ with symbolic links resolved
-    std::string temporary_;   // empty when writing in place
+    std::string path_;       // as the user gave it, for messages
+    std::string target_;     // the file replaced: path_ with symbolic links resolved
+    std::string temporary_;  // empty when writing in place
     int fd_ = -1;
     std::uint64_t written_ = 0;
     std::uint64_t reserved_ = 0;

@@ -239,62 +239,51 @@ std::string DamageOnce(Text& text, Random& random)
     std::string& line = text.lines[i];
     const std::string at = " at line " + std::to_string(i + 1);
     switch (random.Below(12)) {
-        case 0:
-            text.lines.resize(i + 1);
-            text.finalLineFeed = random.Below(2) == 0;
-            return "cut" + at;
-        case 1:
-            text.lines.erase(text.lines.begin() + static_cast<std::ptrdiff_t>(i));
-            return "dropped" + at;
-        case 2: {
-            // A block repeated: many node headers, long lists, lists met twice.
-            const std::size_t length = 1 + random.Below(std::min<std::size_t>(n - i, 40));
-            const std::size_t times = 1 + random.Below(20);
-            const std::vector<std::string> block(text.lines.begin() + static_cast<std::ptrdiff_t>(i),
-                                                 text.lines.begin() + static_cast<std::ptrdiff_t>(i + length));
-            for (std::size_t k = 0; k < times; ++k)
-                text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(i), block.begin(), block.end());
-            return std::to_string(length) + " lines repeated " + std::to_string(times) + " times" + at;
-        }
-        case 3: {
-            const std::size_t j = random.Below(n);
-            std::swap(text.lines[i], text.lines[j]);
-            return "swapped with line " + std::to_string(j + 1) + at;
-        }
-        case 4:
-            line.insert(0, 1, '\t');
-            return "indented one tab more" + at;
-        case 5:
-            if (!line.empty() && line[0] == '\t')
-                line.erase(0, 1);
-            return "indented one tab less" + at;
-        case 6:
-            line = WithByteInMiddle(line, random.Below(2) == 0 ? '\0' : '\x1A');
-            return "control byte" + at;
-        case 7:
-            line = Renumbered(line, static_cast<long long>(random.Below(5)) - 2);
-            return "renumbered" + at;
-        case 8: {
-            const auto spans = NumberSpans(line);
-            if (spans.empty())
-                return "no number" + at;
-            line = Replaced(line, spans[random.Below(spans.size())],
-                            kHostileNumbers[random.Below(kHostileNumbers.size())]);
-            return "hostile number" + at;
-        }
-        case 9: {
-            const auto headers = HostileHeaders();
-            line = headers[random.Below(headers.size())].second;
-            return "hostile header" + at;
-        }
-        case 10:
-            line = line.substr(0, random.Below(line.size() + 1));
-            return "line cut short" + at;
-        default: {
-            const std::size_t j = random.Below(n);
-            text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(j), line);
-            return "copied to line " + std::to_string(j + 1) + at;
-        }
+    case 0:
+        text.lines.resize(i + 1);
+        text.finalLineFeed = random.Below(2) == 0;
+        return "cut" + at;
+    case 1: text.lines.erase(text.lines.begin() + static_cast<std::ptrdiff_t>(i)); return "dropped" + at;
+    case 2: {
+        // A block repeated: many node headers, long lists, lists met twice.
+        const std::size_t length = 1 + random.Below(std::min<std::size_t>(n - i, 40));
+        const std::size_t times = 1 + random.Below(20);
+        const std::vector<std::string> block(text.lines.begin() + static_cast<std::ptrdiff_t>(i),
+                                             text.lines.begin() + static_cast<std::ptrdiff_t>(i + length));
+        for (std::size_t k = 0; k < times; ++k)
+            text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(i), block.begin(), block.end());
+        return std::to_string(length) + " lines repeated " + std::to_string(times) + " times" + at;
+    }
+    case 3: {
+        const std::size_t j = random.Below(n);
+        std::swap(text.lines[i], text.lines[j]);
+        return "swapped with line " + std::to_string(j + 1) + at;
+    }
+    case 4: line.insert(0, 1, '\t'); return "indented one tab more" + at;
+    case 5:
+        if (!line.empty() && line[0] == '\t')
+            line.erase(0, 1);
+        return "indented one tab less" + at;
+    case 6: line = WithByteInMiddle(line, random.Below(2) == 0 ? '\0' : '\x1A'); return "control byte" + at;
+    case 7: line = Renumbered(line, static_cast<long long>(random.Below(5)) - 2); return "renumbered" + at;
+    case 8: {
+        const auto spans = NumberSpans(line);
+        if (spans.empty())
+            return "no number" + at;
+        line = Replaced(line, spans[random.Below(spans.size())], kHostileNumbers[random.Below(kHostileNumbers.size())]);
+        return "hostile number" + at;
+    }
+    case 9: {
+        const auto headers = HostileHeaders();
+        line = headers[random.Below(headers.size())].second;
+        return "hostile header" + at;
+    }
+    case 10: line = line.substr(0, random.Below(line.size() + 1)); return "line cut short" + at;
+    default: {
+        const std::size_t j = random.Below(n);
+        text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(j), line);
+        return "copied to line " + std::to_string(j + 1) + at;
+    }
     }
 }
 

@@ -1,6 +1,6 @@
 // The real executable: arguments, console bytes, exit statuses, the output file.
-#include "ase/mesh_tables.h"
 #include "driver/command_line.h"
+#include "ase/mesh_tables.h"
 #include "support/test_support.h"
 
 #include <sys/stat.h>
@@ -29,9 +29,15 @@ std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
 TEST(DefaultOutputPath, ReplacesTheLastThreeBytes)
 {
     const std::pair<std::string, std::string> cases[] = {
-        {"scene.ase", "scene.sgl"}, {"SCENE.ASE", "SCENE.sgl"}, {"mesh.txt", "mesh.sgl"},
-        {"data.gz", "datasgl"},     {"model", "mosgl"},         {"abc", "sgl"},
-        {"ab", "sgl"},              {"a", "sgl"},               {"dir/x.ase", "dir/x.sgl"},
+        {"scene.ase", "scene.sgl"},
+        {"SCENE.ASE", "SCENE.sgl"},
+        {"mesh.txt", "mesh.sgl"},
+        {"data.gz", "datasgl"},
+        {"model", "mosgl"},
+        {"abc", "sgl"},
+        {"ab", "sgl"},
+        {"a", "sgl"},
+        {"dir/x.ase", "dir/x.sgl"},
         {"a.sgl", "a.sgl"},
     };
     for (const auto& [input, output] : cases)
@@ -98,7 +104,8 @@ TEST(CommandLine, ArgumentsAndPaths)
 TEST(CommandLine, MissingInputExitsSilentlyWithStatus1)
 {
     ScratchDir dir;
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"missing.ase"}, {""}, {"missing.ase", "o.sgl"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"missing.ase"}, {""}, {"missing.ase", "o.sgl"}}) {
         const auto run = RunTool(args, dir.path());
         EXPECT_EQ(run.exitStatus, 1);
         EXPECT_EQ(run.out, "");
@@ -138,7 +145,8 @@ TEST(CommandLine, FailuresExitWith3AndKeepTheOldOutput)
     std::filesystem::create_directory(dir / "out.sgl");
     std::string tooMany;
     for (int i = 0; i <= kMaxObjects; ++i)
-        tooMany += "\t*NODE_NAME \"T\"\n\t\t\t*MESH_VERTEX    0\t0\t0\t0\n}\n\t\t\t*MESH_FACE    0:\n}\n\t\t*MESH_NORMALS\n";
+        tooMany +=
+            "\t*NODE_NAME \"T\"\n\t\t\t*MESH_VERTEX    0\t0\t0\t0\n}\n\t\t\t*MESH_FACE    0:\n}\n\t\t*MESH_NORMALS\n";
     WriteFile(dir / "many.ase", tooMany);
     WriteFile(dir / "many.sgl", "old bytes");
     struct Case {
@@ -151,7 +159,8 @@ TEST(CommandLine, FailuresExitWith3AndKeepTheOldOutput)
         {{"in.ase", "missing/out.sgl"},
          "Conversion de in.ase -> missing/out.sgl\nErreur: impossible de creer missing/out.sgl: No such file or "
          "directory\n"},
-        {{"in.ase", "out.sgl"}, "Conversion de in.ase -> out.sgl\nErreur: impossible de creer out.sgl: Is a directory\n"},
+        {{"in.ase", "out.sgl"},
+         "Conversion de in.ase -> out.sgl\nErreur: impossible de creer out.sgl: Is a directory\n"},
         {{"many.ase"},
          "Conversion de many.ase -> many.sgl\nErreur: many.ase: plus de 5000 objets (limite du format: 5000), fichier "
          "refuse\n"},

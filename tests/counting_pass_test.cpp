@@ -76,9 +76,11 @@ TEST(CountingPass, MeasuresWellFormedMeshes)
         {"box with 12 texture vertices", Scene({BoxMesh()}), {{"BOX01", 12, 36}}},
         {"texture list shorter than the vertex list", Scene({fewTex}), {{"FEW", 8, 36}}},
         {"texture list longer", Scene({moreTex}), {{"MORE", 14, 36}}},
-        {"no texture list, normals block stops the search", Scene({WithoutTexture(BoxMesh("Plain"))}),
+        {"no texture list, normals block stops the search",
+         Scene({WithoutTexture(BoxMesh("Plain"))}),
          {{"PLAIN", 8, 36}}},
-        {"several objects in order", Scene({BoxMesh("a"), fewTex, BoxMesh("c")}),
+        {"several objects in order",
+         Scene({BoxMesh("a"), fewTex, BoxMesh("c")}),
          {{"A", 12, 36}, {"FEW", 8, 36}, {"C", 12, 36}}},
     };
     for (const Case& c : cases) {
@@ -96,9 +98,9 @@ TEST(CountingPass, NamesAreTheHeaderLineLessItsLastByteUpperCased)
     const Case cases[] = {
         {"\t*NODE_NAME \"Box01\"", "BOX01"},
         {"\t*NODE_NAME \"box 2\" x", "BOX 2\" "},
-        {"\t*NODE_NAME \"Box\" ", "BOX\""},   // a trailing blank: the closing quote stays
-        {"\t*NODE_NAME \"\"", ""},            // empty name
-        {"\t*NODE_NAME \"", ""},              // ends right after the opening quote
+        {"\t*NODE_NAME \"Box\" ", "BOX\""},  // a trailing blank: the closing quote stays
+        {"\t*NODE_NAME \"\"", ""},           // empty name
+        {"\t*NODE_NAME \"", ""},             // ends right after the opening quote
         {"\t*NODE_NAME \"x", ""},
         {"\t*NODE_NAME \"Box\"\r\r", "BOX\""},  // CR CR LF leaves one CR, the last byte
         {"\t*NODE_NAME \"" + std::string(254, 'n') + "\"", std::string(254, 'N')},
@@ -170,22 +172,24 @@ TEST(CountingPass, FollowsTheExporterLayoutQuirks)
              return lines;
          }(),
          {{"PLAIN", 5, 36}}},
-        {"face list right after the vertices is passed over, up to the end", faceRightAfterVertices,
-         {{"BOX", 8, 0}}},
+        {"face list right after the vertices is passed over, up to the end", faceRightAfterVertices, {{"BOX", 8, 0}}},
         {"face list right after the vertices: the next object's faces count",
-         Join({faceRightAfterVertices, MeshLines(WithoutTexture(BoxMesh("Next")))}), {{"BOX", 8, 36}}},
+         Join({faceRightAfterVertices, MeshLines(WithoutTexture(BoxMesh("Next")))}),
+         {{"BOX", 8, 36}}},
         {"no texture list nor normals: the search passes later headers to a normals block",
-         Join({bare, plain, box}), {{"BARE", 8, 36}, {"BOX", 12, 36}}},
-        {"no texture list nor normals: the next object's texture list counts", Join({bare, box}),
-         {{"BARE", 12, 36}}},
+         Join({bare, plain, box}),
+         {{"BARE", 8, 36}, {"BOX", 12, 36}}},
+        {"no texture list nor normals: the next object's texture list counts", Join({bare, box}), {{"BARE", 12, 36}}},
         {"no texture list nor normals, last object", Join({box, bare}), {{"BOX", 12, 36}, {"BARE", 8, 36}}},
         {"input ends inside the vertex list", endsInVertices, {{"BOX", 4, 0}}},
-        {"a trailing header without a mesh is dropped", Join({box, {"\t*NODE_NAME \"Camera01\"", "}"}}),
+        {"a trailing header without a mesh is dropped",
+         Join({box, {"\t*NODE_NAME \"Camera01\"", "}"}}),
          {{"BOX", 12, 36}}},
         {"header right after the last texture vertex is not tested",
          [&] {
              auto lines = box;
-             const auto tvertEnd = std::find(lines.begin(), lines.end(), "\t\t\t*MESH_TVERT 11\t0.7500\t1.0000\t0.0000");
+             const auto tvertEnd =
+                 std::find(lines.begin(), lines.end(), "\t\t\t*MESH_TVERT 11\t0.7500\t1.0000\t0.0000");
              lines.insert(tvertEnd + 1, "\t*NODE_NAME \"Hidden\"");
              return Join({lines, MeshLines(BoxMesh("Shown"))});
          }(),
@@ -199,8 +203,9 @@ TEST(CountingPass, FollowsTheExporterLayoutQuirks)
 
 TEST(CountingPass, RefusesMoreObjectsThanTheFormatHolds)
 {
-    const std::vector<std::string> mesh = {"\t*NODE_NAME \"T\"", "\t\t\t*MESH_VERTEX    0\t0\t0\t0", "}",
-                                           "\t\t\t*MESH_FACE    0:    A:0 B:0 C:0 AB:", "}", "\t\t*MESH_NORMALS {"};
+    const std::vector<std::string> mesh = {
+        "\t*NODE_NAME \"T\"", "\t\t\t*MESH_VERTEX    0\t0\t0\t0", "}", "\t\t\t*MESH_FACE    0:    A:0 B:0 C:0 AB:", "}",
+        "\t\t*MESH_NORMALS {"};
     std::vector<std::string> lines;
     for (int i = 0; i < kMaxObjects; ++i)
         lines.insert(lines.end(), mesh.begin(), mesh.end());

@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace ase2sgl {
@@ -93,17 +93,41 @@ TEST(ShortDecimal, EqualsTheFullConversionOnTrickyInputs)
         bool short_;  // taken by the fast path
     };
     const Case cases[] = {
-        {"0", true},           {"0.0000", true},        {".5", true},          {"5.", true},
-        {"0.1", true},         {"0.3", true},           {"0.0001", true},      {"1234.567", true},
-        {"9999999", true},     {"999999.9", true},      {"0000001", true},     {"0.000001", true},
-        {"8388607.", true},    {"838860.7", true},      {"0.7", true},         {"3.141593", true},
-        {"1234.5678", true},   {"-0", true},            {"1677721.5", true},   {"0.00000001", true},
-        {"3.4028235", true},   {"00000001", true},      {"1.00000005", true},  {"999999999999999", true},
-        {"0.12345678901234", true}, {"33554435", true},
+        {"0", true},
+        {"0.0000", true},
+        {".5", true},
+        {"5.", true},
+        {"0.1", true},
+        {"0.3", true},
+        {"0.0001", true},
+        {"1234.567", true},
+        {"9999999", true},
+        {"999999.9", true},
+        {"0000001", true},
+        {"0.000001", true},
+        {"8388607.", true},
+        {"838860.7", true},
+        {"0.7", true},
+        {"3.141593", true},
+        {"1234.5678", true},
+        {"-0", true},
+        {"1677721.5", true},
+        {"0.00000001", true},
+        {"3.4028235", true},
+        {"00000001", true},
+        {"1.00000005", true},
+        {"999999999999999", true},
+        {"0.12345678901234", true},
+        {"33554435", true},
         // Exactly halfway between two floats: left to the full conversion.
-        {"16777217", false},   {"16777217.0", false},   {"33554434", false},   {"1677721.6875", false},
+        {"16777217", false},
+        {"16777217.0", false},
+        {"33554434", false},
+        {"1677721.6875", false},
         // Too many digits for either path.
-        {"1234567890123456", false}, {"0.123456789012345", false}, {"1.00000005960464477539", false},
+        {"1234567890123456", false},
+        {"0.123456789012345", false},
+        {"1.00000005960464477539", false},
     };
     for (const Case& c : cases) {
         float value = -1;
@@ -191,7 +215,7 @@ TEST(ScanWithHead, ReadsWhatTheWholeFormatReads)
     const std::string_view lines[] = {
         "\t\t\t*MESH_TVERT 3\t0.2500\t-1.5e-1\t0.0000",
         "\t\t\t*MESH_TVERT 3\t\t 0.25  \t0.75\t",
-        "\t\t\t*MESH_TVERT  3 0.25 0.75",        // extra blank after the head
+        "\t\t\t*MESH_TVERT  3 0.25 0.75",          // extra blank after the head
         "\t\t\t*MESH_TVERT 3\t0.123456789\t1e40",  // long mantissa, beyond float
         "\t\t\t*MESH_TVERT 3\tx",
         "\t\t\t*MESH_TVERT ",
@@ -251,12 +275,8 @@ TEST(ScanAfterKey, ReadsWhatTheFormattedTemplateReads)
         std::string tailOfLine;  // what follows the key on the line
     };
     const Case vertexCases[] = {
-        {0, "-16.0000\t16.0000\t-16.0000"},
-        {7, "1.5\t2.5\t3.5"},
-        {9999, "\t 1.5  2.5\t\t3.5"},
-        {10000, "1.23456789\t-1e-50\t3e39"},
-        {12, "1.5\tx\t3.5"},
-        {12, ""},
+        {0, "-16.0000\t16.0000\t-16.0000"},  {7, "1.5\t2.5\t3.5"}, {9999, "\t 1.5  2.5\t\t3.5"},
+        {10000, "1.23456789\t-1e-50\t3e39"}, {12, "1.5\tx\t3.5"},  {12, ""},
         {123456, "0.0001\t-0.0000\t7."},
     };
     std::string format;
@@ -266,7 +286,8 @@ TEST(ScanAfterKey, ReadsWhatTheFormattedTemplateReads)
         Scanned whole, fast;
         FormatKey(format, keys::kVertexScan, c.n);
         whole.stored = ScanLine(line, format, {whole.values[0], whole.values[1], whole.values[2]});
-        fast.stored = ScanAfterKey(line, key.View(), keys::kVertexScanTail, {fast.values[0], fast.values[1], fast.values[2]});
+        fast.stored =
+            ScanAfterKey(line, key.View(), keys::kVertexScanTail, {fast.values[0], fast.values[1], fast.values[2]});
         EXPECT_TRUE(whole == fast) << line << ": " << Describe(whole) << " vs " << Describe(fast);
     }
     const Case faceCases[] = {

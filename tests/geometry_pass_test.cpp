@@ -100,8 +100,8 @@ TEST(GeometryPass, FieldsNoLineWritesAreZeroWithNegativeZeroV)
     noNormals.normalsBlock = false;
     noNormals.vertexNormals.clear();
     std::vector<std::string> cutInNormals = MeshLines(Triangle("Cut"));
-    const auto firstNormal = std::find(cutInNormals.begin(), cutInNormals.end(),
-                                       "\t\t\t\t*MESH_VERTEXNORMAL 2\t1.5000\t2.5000\t3.5000");
+    const auto firstNormal =
+        std::find(cutInNormals.begin(), cutInNormals.end(), "\t\t\t\t*MESH_VERTEXNORMAL 2\t1.5000\t2.5000\t3.5000");
     ASSERT_NE(firstNormal, cutInNormals.end());
     cutInNormals.erase(firstNormal + 1, cutInNormals.end());
     struct Case {
@@ -177,10 +177,12 @@ TEST(GeometryPass, UnscannableNumbersKeepTheirLastValues)
     // Face numbers that do not scan reuse the previous face's; before any face they
     // are 0. A float that does not scan stays 0.
     std::vector<std::string> lines = MeshLines(Triangle());
-    lines = Replace(lines, "\t\t\t*MESH_FACE    0:    A:    2 B:    0 C:    1 AB:    1 BC:    1 CA:    0\t "
-                           "*MESH_SMOOTHING 2 \t*MESH_MTLID 1",
+    lines = Replace(lines,
+                    "\t\t\t*MESH_FACE    0:    A:    2 B:    0 C:    1 AB:    1 BC:    1 CA:    0\t "
+                    "*MESH_SMOOTHING 2 \t*MESH_MTLID 1",
                     "\t\t\t*MESH_FACE    0:    A:    x B:    0 C:    1");
-    lines = Replace(lines, "\t\t\t*MESH_VERTEX    0\t1.5000\t2.5000\t3.5000", "\t\t\t*MESH_VERTEX    0\t1.5000\t?\t3.5000");
+    lines =
+        Replace(lines, "\t\t\t*MESH_VERTEX    0\t1.5000\t2.5000\t3.5000", "\t\t\t*MESH_VERTEX    0\t1.5000\t?\t3.5000");
     const Bundle bundle = Convert(testing::Lines(lines));
     ASSERT_EQ(bundle.objects[0].VertexCount(), 3);
     for (int v = 0; v < 3; ++v)  // A, B and C all stayed 0: vertex 0, whose second value failed
@@ -188,8 +190,9 @@ TEST(GeometryPass, UnscannableNumbersKeepTheirLastValues)
 
     // Across objects: the second object's unscannable face reuses the first one's numbers.
     std::vector<std::string> second = MeshLines(Triangle("Second"));
-    second = Replace(second, "\t\t\t*MESH_FACE    0:    A:    2 B:    0 C:    1 AB:    1 BC:    1 CA:    0\t "
-                             "*MESH_SMOOTHING 2 \t*MESH_MTLID 1",
+    second = Replace(second,
+                     "\t\t\t*MESH_FACE    0:    A:    2 B:    0 C:    1 AB:    1 BC:    1 CA:    0\t "
+                     "*MESH_SMOOTHING 2 \t*MESH_MTLID 1",
                      "\t\t\t*MESH_FACE    0:");
     MeshSpec first = Triangle("First");
     first.faces = {{1, 1, 2}};

@@ -1,6 +1,6 @@
 // LineSource (text-mode lines, positions, end of input) and the key operations.
-#include "ase/conversion_error.h"
 #include "ase/line_source.h"
+#include "ase/conversion_error.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -34,9 +34,18 @@ TEST(LineSource, ReadsLinesAsTextMode)
         {"lone CR is an ordinary byte", "A\rB\rC\n", {"A\rB\rC"}},
         {"CR at the very end stays", "A\nB\r", {"A", "B\r"}},
         {"CR LF alone is an empty line", "\r\n", {""}},
-        {"0x1A ends the input", std::string("A\n\x1A" "B\n"), {"A"}},
-        {"0x1A in a line", std::string("AB\x1A" "CD\nEF\n"), {"AB"}},
-        {"0x1A first gives nothing", std::string("\x1A" "A\n"), {}},
+        {"0x1A ends the input",
+         std::string("A\n\x1A"
+                     "B\n"),
+         {"A"}},
+        {"0x1A in a line",
+         std::string("AB\x1A"
+                     "CD\nEF\n"),
+         {"AB"}},
+        {"0x1A first gives nothing",
+         std::string("\x1A"
+                     "A\n"),
+         {}},
         {"CR before 0x1A stays", std::string("A\r\x1A"), {"A\r"}},
         {"NUL bytes are ordinary", std::string("A\0B\n\0\n", 6), {std::string("A\0B", 3), std::string("\0", 1)}},
         {"high bytes pass through", "\xE9t\xE9\n", {"\xE9t\xE9"}},
@@ -84,7 +93,9 @@ TEST(LineSource, TellAndSeekToResumeAtTheNextLine)
 
 TEST(LineSource, EndOfInputByteStaysUntilSeek)
 {
-    const std::string input = std::string("A\n\x1A" "B\n");
+    const std::string input = std::string(
+        "A\n\x1A"
+        "B\n");
     for (const std::size_t chunk : kChunkSizes) {
         LineSource source = LineSource::FromMemory(input, chunk);
         std::string_view line;
@@ -186,8 +197,8 @@ TEST(ScanLine, ReadsIntegersAndFloats)
 
     // Whitespace in the format matches any run of it, none included.
     std::int32_t a = 0, b = 0, c = 0;
-    EXPECT_EQ(ScanLine("\t\t\t*MESH_FACE    1:    A:    2 B:\v3 C:-4 AB:", "\t\t\t*MESH_FACE    1:    A:%d B:%d C:%d AB:",
-                       {a, b, c}),
+    EXPECT_EQ(ScanLine("\t\t\t*MESH_FACE    1:    A:    2 B:\v3 C:-4 AB:",
+                       "\t\t\t*MESH_FACE    1:    A:%d B:%d C:%d AB:", {a, b, c}),
               3);
     EXPECT_EQ(std::make_tuple(a, b, c), std::make_tuple(2, 3, -4));
     EXPECT_EQ(ScanLine("*MESH_FACE 1:A:7 B:8 C:9", "\t\t\t*MESH_FACE    1:    A:%d B:%d C:%d", {a, b, c}), 3);
@@ -209,7 +220,11 @@ TEST(ScanLine, StopsAtTheFirstMismatchKeepingLaterTargets)
         {"second value not a number", "\t\t\t*MESH_TVERT 3\t1.0\tabc", 2},
         {"a lone dot is no number", "\t\t\t*MESH_TVERT 3\t.\t2", 1},
         {"inf is not read", "\t\t\t*MESH_TVERT 3\tinf\t2", 1},
-        {"NUL is no whitespace", std::string_view("\t\t\t*MESH_TVERT 3\t\0" "1\t2", 19), 1},
+        {"NUL is no whitespace",
+         std::string_view("\t\t\t*MESH_TVERT 3\t\0"
+                          "1\t2",
+                          19),
+         1},
     };
     for (const Case& c : cases) {
         std::int32_t number = -7;
@@ -270,9 +285,12 @@ TEST(ScanLine, IntegersSaturateAtTheInt32Range)
         const char* text;
         std::int32_t value;
     };
-    const Case cases[] = {{"2147483647", 2147483647},   {"2147483648", 2147483647},
-                          {"99999999999999999999", 2147483647}, {"-2147483648", -2147483648},
-                          {"-2147483649", -2147483648}, {"+12", 12},
+    const Case cases[] = {{"2147483647", 2147483647},
+                          {"2147483648", 2147483647},
+                          {"99999999999999999999", 2147483647},
+                          {"-2147483648", -2147483648},
+                          {"-2147483649", -2147483648},
+                          {"+12", 12},
                           {"007", 7}};
     for (const Case& c : cases) {
         std::int32_t value = 0;

@@ -1,6 +1,6 @@
 // The bundle file format, byte for byte, and stream assembly.
-#include "ase/mesh_tables.h"
 #include "bundle/mesh_bundle.h"
+#include "ase/mesh_tables.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -58,7 +58,7 @@ TEST(MeshBundle, OneFaceBoxIsExactly359Bytes)
     EXPECT_EQ(bytes, expected);
     EXPECT_EQ(bytes.substr(4, 4), std::string("BOX\0", 4));
     EXPECT_EQ(bytes.substr(259, 4), std::string("\x03\0\0\0", 4));
-    EXPECT_EQ(bytes.substr(263, 4), std::string("\0\0\x80\x3F", 4));  // 1.0
+    EXPECT_EQ(bytes.substr(263, 4), std::string("\0\0\x80\x3F", 4));       // 1.0
     EXPECT_EQ(bytes.substr(263 + 12, 4), std::string("\0\0\x80\xBF", 4));  // -1.0
 }
 

@@ -88,11 +88,12 @@ TEST(ParallelGeometry, FallsBackWhereObjectsRunIntoEachOther)
         std::vector<MeshSpec> meshes;
     };
     std::vector<Case> cases = {
-        {"no normals in the middle", {Mesh("A", 5, true, true), Mesh("B", 7, true, false), Mesh("C", 9, true, true),
-                                      Mesh("D", 4, true, true)}},
+        {"no normals in the middle",
+         {Mesh("A", 5, true, true), Mesh("B", 7, true, false), Mesh("C", 9, true, true), Mesh("D", 4, true, true)}},
         {"no texture lists", {Mesh("A", 5, false, true), Mesh("B", 7, false, true), Mesh("C", 9, true, true)}},
-        {"neither", {Mesh("A", 5, true, true), Mesh("B", 7, false, false), Mesh("C", 9, false, false),
-                     Mesh("D", 3, true, true), Mesh("E", 3, true, true)}},
+        {"neither",
+         {Mesh("A", 5, true, true), Mesh("B", 7, false, false), Mesh("C", 9, false, false), Mesh("D", 3, true, true),
+          Mesh("E", 3, true, true)}},
         {"last without normals", {Mesh("A", 5, true, true), Mesh("B", 7, true, false)}},
     };
     for (const Case& c : cases)
@@ -133,7 +134,8 @@ TEST(ParallelGeometry, MatchesTheSequentialReadOnTheCorpus)
 // Every cut of a scene: inputs that end inside an object.
 TEST(ParallelGeometry, MatchesTheSequentialReadOnEveryCut)
 {
-    const std::string scene = testing::Scene({Mesh("A", 2, true, true), Mesh("B", 2, false, true), Mesh("C", 2, true, true)});
+    const std::string scene =
+        testing::Scene({Mesh("A", 2, true, true), Mesh("B", 2, false, true), Mesh("C", 2, true, true)});
     for (std::size_t cut = 0; cut <= scene.size(); cut += 7) {
         const std::string_view part(scene.data(), cut);
         const std::string sequential = Collect(part, false);

@@ -83,9 +83,10 @@ std::vector<std::string> MeshLines(const MeshSpec& mesh)
     lines.push_back("\t\t*MESH_FACE_LIST {");
     for (std::size_t i = 0; i < mesh.faces.size(); ++i) {
         const auto& f = mesh.faces[i];
-        lines.push_back(Format("\t\t\t*MESH_FACE %4zu:    A: %4d B: %4d C: %4d AB:    1 BC:    1 CA:    0\t "
-                               "*MESH_SMOOTHING 2 \t*MESH_MTLID 1",
-                               i, f[0], f[1], f[2]));
+        lines.push_back(
+            Format("\t\t\t*MESH_FACE %4zu:    A: %4d B: %4d C: %4d AB:    1 BC:    1 CA:    0\t "
+                   "*MESH_SMOOTHING 2 \t*MESH_MTLID 1",
+                   i, f[0], f[1], f[2]));
     }
     lines.push_back("\t\t}");
     if (!mesh.texVertices.empty()) {
@@ -127,8 +128,8 @@ std::vector<std::string> MeshLines(const MeshSpec& mesh)
 
 std::string Scene(const std::vector<MeshSpec>& meshes)
 {
-    std::vector<std::string> lines = {"*3DSMAX_ASCIIEXPORT\t200", "*COMMENT \"test scene\"",
-                                      "*SCENE {", "\t*SCENE_FILENAME \"test.max\"", "}"};
+    std::vector<std::string> lines = {"*3DSMAX_ASCIIEXPORT\t200", "*COMMENT \"test scene\"", "*SCENE {",
+                                      "\t*SCENE_FILENAME \"test.max\"", "}"};
     for (const MeshSpec& mesh : meshes) {
         const std::vector<std::string> block = MeshLines(mesh);
         lines.insert(lines.end(), block.begin(), block.end());
@@ -146,8 +147,9 @@ MeshSpec BoxMesh(std::string name)
     for (int i = 0; i < 12; ++i)
         box.texVertices.push_back({static_cast<float>(i % 4) * 0.25f, static_cast<float>(i / 4) * 0.5f});
     box.texFaces = {{9, 11, 10}, {10, 8, 9}, {8, 9, 11}, {11, 10, 8}, {4, 5, 7}, {7, 6, 4},
-                    {0, 1, 3}, {3, 2, 0}, {4, 5, 7}, {7, 6, 4}, {0, 1, 3}, {3, 2, 0}};
-    const std::array<std::array<float, 3>, 6> sides = {{{0, 0, -1}, {0, 0, 1}, {0, -1, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}}};
+                    {0, 1, 3},   {3, 2, 0},  {4, 5, 7},  {7, 6, 4},   {0, 1, 3}, {3, 2, 0}};
+    const std::array<std::array<float, 3>, 6> sides = {
+        {{0, 0, -1}, {0, 0, 1}, {0, -1, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}}};
     for (int f = 0; f < 12; ++f)
         for (int c = 0; c < 3; ++c)
             box.vertexNormals.push_back(sides[static_cast<std::size_t>(f / 2)]);

@@ -31,7 +31,7 @@ struct MeshSpec {
     std::vector<std::array<float, 2>> texVertices;  // u, v (w written as 0)
     std::vector<std::array<int, 3>> texFaces;
     std::vector<std::array<float, 3>> vertexNormals;  // three per face, in face order
-    bool normalsBlock = true;                          // write *MESH_NORMALS even if empty
+    bool normalsBlock = true;                         // write *MESH_NORMALS even if empty
 };
 std::vector<std::string> MeshLines(const MeshSpec& mesh);
 std::string Scene(const std::vector<MeshSpec>& meshes);
