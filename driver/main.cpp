@@ -23,7 +23,7 @@ void RemoveOutputOnSignals()
             continue;  // left ignored, as a shell's background job or nohup asked
         struct sigaction action {};
         action.sa_handler = OnTerminatingSignal;
-        action.sa_flags = SA_RESETHAND;
+        action.sa_flags = static_cast<int>(SA_RESETHAND);  // the flag is the sign bit
         sigemptyset(&action.sa_mask);
         ::sigaction(signal, &action, nullptr);
     }
