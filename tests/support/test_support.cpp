@@ -205,6 +205,12 @@ ScratchDir::~ScratchDir()
 
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir)
 {
+    return RunProgram(ASE2SGL_EXE, args, workingDir);
+}
+
+RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
+                     const std::filesystem::path& workingDir)
+{
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
         throw std::runtime_error("pipe failed");
@@ -221,7 +227,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
         if (::chdir(workingDir.c_str()) != 0)
             ::_exit(126);
         std::vector<char*> argv;
-        std::string program = ASE2SGL_EXE;
+        std::string program = executable;
         argv.push_back(program.data());
         std::vector<std::string> copies(args);
         for (std::string& arg : copies)

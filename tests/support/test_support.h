@@ -63,6 +63,9 @@ struct RunResult {
 };
 // Runs the ase2sgl executable with these arguments in `workingDir`.
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir = ".");
+// Any executable, the same way.
+RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
+                     const std::filesystem::path& workingDir = ".");
 
 // The corpus of real exporter files, or an empty path when it is not there.
 std::filesystem::path CorpusDir();
