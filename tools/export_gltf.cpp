@@ -132,8 +132,10 @@ void ExportGltf(const LoadedBundle& loaded, const std::string& outputPath, bool 
     }
     if (model.buffers[0].data.empty())
         model.buffers.clear();  // glTF allows no empty buffer
-    model.scenes.push_back(scene);
-    model.defaultScene = 0;
+    if (!scene.nodes.empty()) {  // a scene without nodes is written as null, which glTF forbids
+        model.scenes.push_back(scene);
+        model.defaultScene = 0;
+    }
 
     tinygltf::TinyGLTF writer;
     errno = 0;
