@@ -131,7 +131,7 @@ void ExportGltf(const LoadedBundle& loaded, const std::string& outputPath, bool 
         scene.nodes.push_back(static_cast<int>(model.nodes.size() - 1));
     }
     if (model.buffers[0].data.empty())
-        model.buffers.clear();  // glTF allows no empty buffer
+        model.buffers.clear();   // glTF allows no empty buffer
     if (!scene.nodes.empty()) {  // a scene without nodes is written as null, which glTF forbids
         model.scenes.push_back(scene);
         model.defaultScene = 0;

@@ -2,6 +2,8 @@
 // triangle's pixel box, a depth buffer, Gouraud shading.
 #include "tools/render.h"
 
+#include "tools/export.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -168,7 +170,7 @@ void DrawObject(Raster& raster, const Camera& camera, const bundle::Object& obje
             const Vec3 p = Vec3At(object.positions, v);
             finite = finite && IsFinite(p);
             const auto projected = camera.Project(p);
-            const Vec3 normal = Normalize(ToDouble(ToRightHandedYUp(Vec3At(object.normals, v))));
+            const Vec3 normal = ToRightHandedYUp(ExportedNormal(object, v));
             const double lambert = std::max(0.0, Dot(light, normal));
             corners[k] = {projected[0],
                           projected[1],

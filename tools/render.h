@@ -1,7 +1,8 @@
 // `sgltool render`: a preview picture drawn on the CPU. An orthographic camera
 // frames the bounding box of the objects drawn; triangles are filled with a depth
 // buffer, one colour per object, shaded by the bundle's normals under a light from
-// the upper left, with an optional checker pattern from the texture coordinates.
+// the upper left (a zero or non-finite normal is replaced by its face's normal, as
+// for glTF), with an optional checker pattern from the texture coordinates.
 #pragma once
 
 #include "tools/loaded_bundle.h"
