@@ -2,7 +2,7 @@
 // scratch folder, running sgltool, and running the node checkers.
 #pragma once
 
-#include "ase/mesh_tables.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <algorithm>
