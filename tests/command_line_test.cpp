@@ -177,21 +177,36 @@ TEST(CommandLine, FailuresExitWith3AndKeepTheOldOutput)
               (std::vector<std::string>{"folder.ase", "in.ase", "many.ase", "many.sgl", "out.sgl"}));
 }
 
+// A relative link target is read from the link's own folder, not the working one.
 TEST(CommandLine, SymbolicLinksAtTheOutputAreWrittenThrough)
 {
+    struct Case {
+        const char* link;     // the output argument, relative to the working folder
+        const char* target;   // what the link holds
+        const char* written;  // the file that must receive the bundle
+    };
+    const Case cases[] = {
+        {"existing.sgl", "old.sgl", "old.sgl"},
+        {"dangling.sgl", "assets/new.sgl", "assets/new.sgl"},
+        {"links/out.sgl", "target.sgl", "links/target.sgl"},
+        {"links/up.sgl", "../assets/up.sgl", "assets/up.sgl"},
+    };
     ScratchDir dir;
     const std::string ase = testing::Scene({testing::BoxMesh()});
     WriteFile(dir / "in.ase", ase);
     WriteFile(dir / "old.sgl", "old bytes");
+    WriteFile(dir / "target.sgl", "a file the link does not name");
     std::filesystem::create_directory(dir / "assets");
-    std::filesystem::create_symlink("old.sgl", dir / "existing.sgl");
-    std::filesystem::create_symlink("assets/new.sgl", dir / "dangling.sgl");
-    for (const char* link : {"existing.sgl", "dangling.sgl"})
-        EXPECT_EQ(RunTool({"in.ase", link}, dir.path()).exitStatus, 0) << link;
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "existing.sgl"));
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.sgl"));
-    EXPECT_EQ(ReadFile(dir / "old.sgl"), ConvertBytes(ase));
-    EXPECT_EQ(ReadFile(dir / "assets" / "new.sgl"), ConvertBytes(ase));
+    std::filesystem::create_directory(dir / "links");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        std::filesystem::create_symlink(c.target, dir / c.link);
+        EXPECT_EQ(RunTool({"in.ase", c.link}, dir.path()).exitStatus, 0);
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / c.link));
+        EXPECT_EQ(ReadFile(dir / c.written), ConvertBytes(ase));
+    }
+    EXPECT_EQ(ReadFile(dir / "target.sgl"), "a file the link does not name");
+    EXPECT_EQ(FolderEntries(dir / "links"), (std::vector<std::string>{"out.sgl", "target.sgl", "up.sgl"}));
 }
 
 TEST(CommandLine, BundledSampleConverts)
