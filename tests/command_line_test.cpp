@@ -3,9 +3,15 @@
 #include "ase/mesh_tables.h"
 #include "support/test_support.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace ase2sgl {
 namespace {
@@ -207,6 +213,40 @@ TEST(CommandLine, SymbolicLinksAtTheOutputAreWrittenThrough)
     }
     EXPECT_EQ(ReadFile(dir / "target.sgl"), "a file the link does not name");
     EXPECT_EQ(FolderEntries(dir / "links"), (std::vector<std::string>{"out.sgl", "target.sgl", "up.sgl"}));
+}
+
+// An output that is no regular file (a pipe, a device) is written in place: no
+// temporary file can be renamed over it. The FIFO is kept open for reading and
+// writing by the test, so that the tool's open never waits and the test never
+// waits on a tool that does not open it; it is drained while the tool writes.
+TEST(CommandLine, PipeAtTheOutputIsWrittenInPlace)
+{
+    ScratchDir dir;
+    const std::string ase = testing::Scene(std::vector<testing::MeshSpec>(100, testing::BoxMesh()));
+    WriteFile(dir / "in.ase", ase);
+    ASSERT_EQ(::mkfifo((dir / "out.sgl").c_str(), 0600), 0);
+    const int fifo = ::open((dir / "out.sgl").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fifo, 0);
+    std::string received;
+    std::atomic<bool> toolEnded = false;
+    std::thread reader([&] {
+        for (bool last = false; !last;) {
+            last = toolEnded;  // one more pass after the tool ended takes what it left
+            pollfd ready{fifo, POLLIN, 0};
+            ::poll(&ready, 1, last ? 0 : 50);
+            char chunk[65536];
+            for (ssize_t n; (n = ::read(fifo, chunk, sizeof chunk)) > 0;)
+                received.append(chunk, static_cast<std::size_t>(n));
+        }
+    });
+    const testing::RunResult run = RunTool({"in.ase", "out.sgl"}, dir.path());
+    toolEnded = true;
+    reader.join();
+    ::close(fifo);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(received == ConvertBytes(ase)) << received.size() << " bytes received";
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "out.sgl"));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.ase", "out.sgl"}));
 }
 
 TEST(CommandLine, BundledSampleConverts)
