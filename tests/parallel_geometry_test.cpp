@@ -7,13 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -23,19 +23,30 @@ namespace {
 using testing::MeshSpec;
 
 // The state of a thread of this process from /proc: 'R' running, 'S' sleeping...
+// It allocates nothing, so that the thread asking cannot make the other one wait
+// for the allocator's lock.
 char ThreadState(pid_t thread)
 {
-    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const std::size_t nameEnd = text.rfind(')');
-    return nameEnd != std::string::npos && nameEnd + 2 < text.size() ? text[nameEnd + 2] : '?';
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", static_cast<int>(thread));
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0)
+        return '?';
+    char text[512];
+    const ssize_t length = ::read(fd, text, sizeof text);
+    ::close(fd);
+    const std::string_view stat(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+    const std::size_t nameEnd = stat.rfind(')');
+    return nameEnd != std::string_view::npos && nameEnd + 2 < stat.size() ? stat[nameEnd + 2] : '?';
 }
 
 // Arranges which thread of the two-thread read takes objects 0 and 1: the helper
 // thread object 0, the calling thread object 1, each as the first object it reads.
 // The calling thread's input opens only once the helper hands object 0 to the sink;
 // the helper returns from the sink only once the calling thread sleeps waiting for
-// its turn, that is after it took object 1 and read it. Every wait is bounded.
+// its turn, that is after it took object 1 and read it: once it has opened its
+// input, nothing else it does can put it to sleep, since the helper holds no lock
+// and allocates nothing while it waits. Every wait is bounded.
 class SplitFirstTwoObjects {
   public:
     explicit SplitFirstTwoObjects(std::string_view ase) : ase_(ase) {}
