@@ -115,9 +115,9 @@ std::string Collect(std::string_view ase, Read read)
             split.BeforeSink(object);
         EXPECT_EQ(object, expected++);  // in order, each once
         out.append(reinterpret_cast<const char*>(&object), sizeof object);
-        out.append(reinterpret_cast<const char*>(&arrays.outputVertexCount), sizeof arrays.outputVertexCount);
+        out.append(reinterpret_cast<const char*>(&arrays.cornersRead), sizeof arrays.cornersRead);
         out.append(reinterpret_cast<const char*>(arrays.corners.data()),
-                   sizeof(CornerRecord) * static_cast<std::size_t>(arrays.outputVertexCount));
+                   sizeof(CornerRecord) * static_cast<std::size_t>(arrays.cornersRead));
     };
     if (read == Read::kSequential)
         ReadGeometry(input, tables, sink);
@@ -127,7 +127,7 @@ std::string Collect(std::string_view ase, Read read)
         ReadGeometryInParallel(split.Opener(), tables, sink);
         EXPECT_TRUE(split.Arranged()) << "objects 0 and 1 were not read by different threads";
     }
-    EXPECT_EQ(expected, tables.nodeCount);
+    EXPECT_EQ(expected, tables.objectCount);
     return out;
 }
 
