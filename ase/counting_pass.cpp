@@ -68,17 +68,11 @@ class Counter {
     }
 
   private:
-    // Every read of the pass. It also notes where the vertex-start lines lie, all of
-    // them, wherever they stand: the geometry pass starts an object at each, which
-    // lets it read objects in parallel (only the first kMaxObjects can matter).
+    // Every read of the pass; it notes where the line in hand starts.
     bool Read()
     {
-        const std::int64_t lineStart = input_.Tell();
-        if (!input_.ReadLine(line_))
-            return false;
-        if (StartsWith(line_, keys::kVertexStart) && tables_.vertexStartLines.size() < kMaxObjects)
-            tables_.vertexStartLines.push_back(lineStart);
-        return true;
+        lineStart_ = input_.Tell();
+        return input_.ReadLine(line_);
     }
 
     // Measures the object whose node header is in hand. False when the input ends
@@ -91,6 +85,7 @@ class Counter {
             if (!Read())
                 return false;
         }
+        const std::int64_t start = lineStart_;
         std::int64_t vertexLines = 0;
         std::int64_t faceLines = 0;
         std::int64_t texVertexLines = 0;
@@ -100,7 +95,7 @@ class Counter {
         // are never tested: each search starts with a read.
         if (more && FindTexVertices())
             texVertexLines = CountTexVertexRun();
-        AddObject(std::move(name), std::max(vertexLines, texVertexLines), faceLines);
+        AddObject(std::move(name), start, std::max(vertexLines, texVertexLines), faceLines);
         return true;
     }
 
@@ -158,7 +153,7 @@ class Counter {
         return key.Number();
     }
 
-    void AddObject(std::string name, std::int64_t vertexCount, std::int64_t faceLines)
+    void AddObject(std::string name, std::int64_t start, std::int64_t vertexCount, std::int64_t faceLines)
     {
         if (tables_.objectCount == kMaxObjects)
             throw InputRefused(inputPath_, "plus de " + std::to_string(kMaxObjects) +
@@ -167,6 +162,7 @@ class Counter {
         if (vertexCount > kMaxCount || faceLines > kMaxCount / 3)
             throw InputRefused(inputPath_, "objet trop grand pour le format");
         tables_.nameText.push_back(std::move(name));
+        tables_.objectStart.push_back(start);
         tables_.vertexCount.push_back(static_cast<std::int32_t>(vertexCount));
         tables_.cornerCount.push_back(static_cast<std::int32_t>(faceLines * 3));
         ++tables_.objectCount;
@@ -176,6 +172,7 @@ class Counter {
     const std::string& inputPath_;
     MeshTables tables_;
     std::string_view line_;
+    std::int64_t lineStart_ = 0;
 };
 
 }  // namespace

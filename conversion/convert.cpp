@@ -64,7 +64,7 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
                                                     static_cast<std::size_t>(arrays.cornersRead));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
     };
-    if (tables.inputBytes >= kParallelFrom && tables.vertexStartLines.size() >= 2 && TwoCoresAvailable()) {
+    if (tables.inputBytes >= kParallelFrom && tables.objectCount >= 2 && TwoCoresAvailable()) {
         input.Close();
         ReadGeometryInParallel(open, tables, sink);
     } else {
