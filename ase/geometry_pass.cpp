@@ -28,10 +28,13 @@ void GeometryReader::ReadObject(std::int32_t object)
     end_ = j + 1 < tables_.objectStart.size() ? tables_.objectStart[j + 1] : kNoEnd;
     input_.SeekTo(tables_.objectStart[j]);
     PrepareArrays(object);
+    seen_ = PassObserver::ReadObject{};
+    seen_.object = object;
     // The line the counting pass found; only a file changed since then can have
     // another there, and such an object stays empty.
     if (Read() && StartsWith(line_, keys::kVertexStart))
         ReadLists();
+    seen_.cornersRead = arrays_.cornersRead;
 }
 
 bool GeometryReader::NeedsCarry() const
@@ -57,7 +60,8 @@ void GeometryReader::SetCarry(const Carry& carry)
 
 bool GeometryReader::Read()
 {
-    if (input_.Tell() >= end_) {
+    lineStart_ = input_.Tell();
+    if (lineStart_ >= end_) {
         line_ = {};
         return false;
     }
@@ -130,9 +134,18 @@ void GeometryReader::ReadVertices()
 bool GeometryReader::ReadTexVertices()
 {
     do {
-        if (!Read() || StartsWith(line_, keys::kNormalsBlock))
+        if (!Read()) {
+            seen_.texVertexSearch = SearchEnd::kEndOfInput;
             return false;
+        }
+        if (StartsWith(line_, keys::kNormalsBlock)) {
+            seen_.texVertexSearch = SearchEnd::kNormalsBlock;
+            seen_.texVertexStart = lineStart_;
+            return false;
+        }
     } while (!StartsWith(line_, keys::kTexVertexStart));
+    seen_.texVertexSearch = SearchEnd::kFound;
+    seen_.texVertexStart = lineStart_;
     // Entries past the pool cannot be written and the read position is dropped by
     // the seek back, so the run stops at the end of the pool.
     NumberedKey next(keys::kTexVertex, 0);
@@ -157,6 +170,7 @@ std::int64_t GeometryReader::ReadFaces()
         if (!Read())
             return 0;
     } while (!StartsWith(line_, keys::kFaceStart));
+    seen_.faceStart = lineStart_;
     NumberedKey next(keys::kFace, 0);
     std::string_view key = keys::kFaceStart;  // the key the line in hand starts with
     std::int64_t corner = 0;
@@ -165,8 +179,10 @@ std::int64_t GeometryReader::ReadFaces()
             ScanAfterKey(line_, key, keys::kFaceScanTail, {faceVertex_[0], faceVertex_[1], faceVertex_[2]});
         if (faceScans_++ == 0)
             firstFaceScanComplete_ = stored == 3;
+        seen_.faceLinesNotScanned += stored < 3;
         for (const std::int32_t vertex : faceVertex_) {
             const CornerRecord* entry = PoolEntry(vertex);
+            seen_.vertexNumbersOutside += entry == nullptr;
             CornerRecord* target = Corner(corner++);
             if (entry != nullptr && target != nullptr)
                 std::memcpy(target->position, entry->position, sizeof target->position);
@@ -176,6 +192,7 @@ std::int64_t GeometryReader::ReadFaces()
         if (!Read())
             break;
     } while (StartsWith(line_, key));
+    seen_.faces = corner / 3;
     return corner / 3;
 }
 
@@ -186,13 +203,20 @@ std::int64_t GeometryReader::ReadFaces()
 bool GeometryReader::ReadTexFaces(std::int64_t faces)
 {
     for (;;) {
-        if (!Read())
+        if (!Read()) {
+            seen_.texFaceSearch = SearchEnd::kEndOfInput;
             return false;
-        if (StartsWith(line_, keys::kNormalsBlock))
+        }
+        if (StartsWith(line_, keys::kNormalsBlock)) {
+            seen_.texFaceSearch = SearchEnd::kNormalsBlock;
+            seen_.texFaceStart = lineStart_;
             return true;
+        }
         if (StartsWith(line_, keys::kTexFaceStart))
             break;
     }
+    seen_.texFaceSearch = SearchEnd::kFound;
+    seen_.texFaceStart = lineStart_;
     bool more = true;
     for (std::int64_t f = 0; f < faces; ++f) {
         if (more) {
@@ -200,10 +224,15 @@ bool GeometryReader::ReadTexFaces(std::int64_t faces)
                                             {discard_, texFaceVertex_[0], texFaceVertex_[1], texFaceVertex_[2]});
             if (texFaceScans_++ == 0)
                 firstTexFaceScanComplete_ = stored == 4;
-        } else if (Corner(3 * f) == nullptr)
-            break;  // past the end: no more lines to scan, no more corners to fill
+            seen_.texFaceLinesNotScanned += stored < 4;
+        } else {
+            ++seen_.texFaceLinesMissing;
+            if (Corner(3 * f) == nullptr)
+                break;  // past the end: no more lines to scan, no more corners to fill
+        }
         for (int i = 0; i < 3; ++i) {
             const CornerRecord* entry = PoolEntry(texFaceVertex_[i]);
+            seen_.texVertexNumbersOutside += entry == nullptr;
             CornerRecord* target = Corner(3 * f + i);
             if (entry != nullptr && target != nullptr)
                 std::memcpy(target->texcoord, entry->texcoord, sizeof target->texcoord);
@@ -219,25 +248,36 @@ bool GeometryReader::ReadTexFaces(std::int64_t faces)
 void GeometryReader::ReadNormals(std::int64_t faces)
 {
     do {
-        if (!Read())
+        if (!Read()) {
+            seen_.normalsSearch = SearchEnd::kEndOfInput;
             return;
+        }
     } while (!StartsWith(line_, keys::kFaceNormalStart));
+    seen_.normalsSearch = SearchEnd::kFound;
+    seen_.faceNormalStart = lineStart_;
     for (std::int64_t corner = 0; corner < faces * 3; ++corner) {
-        if (!Read())
-            return;  // the remaining lines are empty and scan nothing
-        if (CornerRecord* target = Corner(corner))
-            ScanWithHead(line_, keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan,
-                         {discard_, target->normal[0], target->normal[2], target->normal[1]});
-        if (corner % 3 == 2 && !Read())
+        if (!Read()) {  // the remaining lines are empty and scan nothing
+            seen_.vertexNormalLinesMissing = faces * 3 - corner;
             return;
+        }
+        if (CornerRecord* target = Corner(corner))
+            seen_.vertexNormalLinesNotScanned +=
+                ScanWithHead(line_, keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan,
+                             {discard_, target->normal[0], target->normal[2], target->normal[1]}) < 4;
+        if (corner % 3 == 2 && !Read()) {
+            seen_.vertexNormalLinesMissing = faces * 3 - (corner + 1);
+            return;
+        }
     }
 }
 
-void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink)
+void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink, PassObserver* observer)
 {
     GeometryReader reader(input, tables);
     for (std::int32_t object = 0; object < tables.objectCount; ++object) {
         reader.ReadObject(object);
+        if (observer != nullptr)
+            observer->ObjectRead(reader.Seen());
         sink(object, reader.Arrays());
     }
 }

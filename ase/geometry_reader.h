@@ -5,6 +5,7 @@
 
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "ase/pass_observer.h"
 
 #include <cstdint>
 #include <limits>
@@ -22,6 +23,9 @@ class GeometryReader {
     // Reads object `object` from its vertex-start line, within its own lines.
     void ReadObject(std::int32_t object);
     const ObjectArrays& Arrays() const { return arrays_; }
+    // What the read of the object met: where its lists were found, lines that did
+    // not scan, numbers outside the pool.
+    const PassObserver::ReadObject& Seen() const { return seen_; }
 
     // The face and texture-face numbers a scan that stores less leaves in place: the
     // only state one object's reading hands to the next.
@@ -65,6 +69,8 @@ class GeometryReader {
     // The current object's face and texture-face scans, for NeedsCarry.
     std::int64_t faceScans_ = 0, texFaceScans_ = 0;
     bool firstFaceScanComplete_ = false, firstTexFaceScanComplete_ = false;
+    PassObserver::ReadObject seen_;
+    std::int64_t lineStart_ = 0;  // where the line in hand starts
 };
 
 }  // namespace ase2sgl

@@ -18,6 +18,7 @@
 namespace ase2sgl {
 
 class LineSource;
+class PassObserver;
 
 struct MeshTables {
     std::int32_t objectCount = 0;
@@ -52,7 +53,8 @@ using ObjectSink = std::function<void(std::int32_t object, const ObjectArrays& a
 
 // First read: finds the objects, names and measures them, and rewinds the input.
 // Throws InputRefused for more than kMaxObjects objects (common/format_limits.h).
-MeshTables CountObjects(LineSource& input, const std::string& inputPath);
+// An observer, if given, is told what the read does (ase/pass_observer.h).
+MeshTables CountObjects(LineSource& input, const std::string& inputPath, PassObserver* observer = nullptr);
 
 // Second read: fills each object's arrays and hands them to `sink`, every object
 // from 0 to objectCount - 1 in order. Object j is read from its vertex-start line
@@ -61,7 +63,8 @@ MeshTables CountObjects(LineSource& input, const std::string& inputPath);
 // block or texture lists are missing never takes another object's lines. Only the
 // face and texture-face numbers of a line that does not scan carry over from one
 // object to the next.
-void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink);
+void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink,
+                  PassObserver* observer = nullptr);
 
 // The same read with two threads, each with its own LineSource from `open`, taking
 // objects in turn. Objects are handed to `sink` in object order, on either thread;
