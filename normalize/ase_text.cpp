@@ -1,6 +1,9 @@
 // Decoding of the ASE bytes to UTF-8 text, and the tokenizer over that text.
 #include "normalize/ase_text.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace ase2sgl::normalize {
 namespace {
 
@@ -120,6 +123,13 @@ LineEnds DetectLineEnds(std::string_view text)
     return lf ? LineEnds::kLf : crlf ? LineEnds::kCrLf : LineEnds::kCr;
 }
 
+// A blank or tab followed by a star and a letter: the next statement's keyword.
+bool Tokenizer::StartsKeyword(std::size_t at) const
+{
+    return (text_[at] == ' ' || text_[at] == '\t') && at + 2 < text_.size() && text_[at + 1] == '*' &&
+           std::isalpha(static_cast<unsigned char>(text_[at + 2]));
+}
+
 void Tokenizer::SkipSeparators()
 {
     while (pos_ < text_.size() && IsSeparator(text_[pos_])) {
@@ -147,12 +157,14 @@ Token Tokenizer::Next()
         return token;
     }
     if (first == '"') {
-        // To the last quote of the line, as a node header's name runs to its line's
-        // last byte: a name may itself hold quotes.
+        // To the last quote before the line's end, as a node header's name runs to
+        // its line's last byte (a name may itself hold quotes), or before the next
+        // keyword when a file puts several statements on one line.
         const std::size_t start = ++pos_;
         std::size_t end = start;
         std::size_t lastQuote = std::string_view::npos;
-        while (end < text_.size() && text_[end] != '\n' && text_[end] != '\r' && text_[end] != '\x1a') {
+        while (end < text_.size() && text_[end] != '\n' && text_[end] != '\r' && text_[end] != '\x1a' &&
+               !StartsKeyword(end)) {
             if (text_[end] == '"')
                 lastQuote = end;
             ++end;

@@ -36,8 +36,8 @@ struct Token {
 // Cuts the text into tokens, one at a time. Blanks, tabs, line ends (LF, CR LF or
 // CR alone) and NUL bytes separate tokens; a word also ends after a colon, so
 // "A:0" reads as "A:" and "0". A quoted string runs to the last double quote of
-// its line (or to the line's end). A 0x1A byte ends the text, as it does for the
-// converter.
+// its line (or of its statement, when a keyword follows on the same line). A 0x1A byte ends the text, as it does for
+// the converter.
 class Tokenizer {
   public:
     explicit Tokenizer(std::string_view text) : text_(text) {}
@@ -46,6 +46,7 @@ class Tokenizer {
 
   private:
     void SkipSeparators();
+    bool StartsKeyword(std::size_t at) const;
     std::string_view text_;
     std::size_t pos_ = 0;
     std::int32_t line_ = 1;
