@@ -9,8 +9,8 @@
 //   mkdir -p build/fuzz/normalize_corpus
 //   build/fuzz/fuzz/normalize_fuzzer -dict=fuzz/ase.dict -max_len=65536 -timeout=10 \
 //       -rss_limit_mb=4096 -max_total_time=60 build/fuzz/normalize_corpus build/fuzz/seeds
-#include "ase/conversion_error.h"
-#include "ase/mesh_tables.h"
+#include "common/conversion_error.h"
+#include "conversion/convert.h"
 #include "normalize/normalize.h"
 #include "support/bundle_layout.h"
 

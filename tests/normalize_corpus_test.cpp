@@ -20,7 +20,7 @@
 // are not finite (it divides by a node matrix that cannot be inverted). It reads
 // UTF-16 text only in part, so it is given an ASCII copy of such a file (narrowed
 // here code unit by code unit, the files being ASCII text).
-#include "ase/mesh_tables.h"
+#include "conversion/convert.h"
 #include "normalize/normalize.h"
 #include "support/test_support.h"
 

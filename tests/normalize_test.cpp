@@ -2,7 +2,7 @@
 // every snippet, normalized and converted, must give the same triangle, under its
 // own name, with what the report says about it.
 #include "normalize/normalize.h"
-#include "ase/mesh_tables.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

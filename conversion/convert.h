@@ -1,0 +1,19 @@
+// The conversion of one ASE file into one mesh bundle: the program's one entry
+// into its readers and writers. Failures are thrown as the types of
+// common/conversion_error.h, each with the line the driver prints.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ase2sgl {
+
+// Converts one ASE file into one mesh bundle file. The output appears only once it
+// is complete; on failure (FileError, InputRefused, std::bad_alloc) nothing is
+// written at the output path and a file already there keeps its bytes.
+void Convert(const std::string& inputPath, const std::string& outputPath);
+
+// The same conversion from bytes in memory to bytes in memory.
+std::string ConvertBytes(std::string_view ase);
+
+}  // namespace ase2sgl
