@@ -90,6 +90,17 @@ void Convert(const std::string& inputPath, const std::string& outputPath)
     output.Commit();
 }
 
+void ConvertBytesToFile(std::string_view ase, const std::string& inputName, const std::string& outputPath)
+{
+    LineSource input = LineSource::FromMemory(ase);
+    const MeshTables tables = CountObjects(input, inputName);
+    AtomicOutputFile output(outputPath);
+    output.Reserve(BundleSizeLimit(tables));
+    WriteBundle(
+        input, [&] { return LineSource::FromMemory(ase); }, tables, output);
+    output.Commit();
+}
+
 std::string ConvertBytes(std::string_view ase, PassObserver* observer)
 {
     LineSource input = LineSource::FromMemory(ase);

@@ -20,4 +20,9 @@ void Convert(const std::string& inputPath, const std::string& outputPath);
 // one thread.
 std::string ConvertBytes(std::string_view ase, PassObserver* observer = nullptr);
 
+// From bytes in memory (text made by another step, such as normalize) to a bundle
+// file, written as Convert writes it: complete or not at all.
+// `inputName` names the input in messages.
+void ConvertBytesToFile(std::string_view ase, const std::string& inputName, const std::string& outputPath);
+
 }  // namespace ase2sgl

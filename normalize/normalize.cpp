@@ -543,6 +543,8 @@ void WriteScene(const Scene& scene, const NormalizeOptions& options, Writer& w, 
 {
     w.Text("*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"AsciiExport Version  2,00 - normalized\"\n");
     for (const SceneNode& node : scene.nodes) {
+        if (w.out.size() > kMaxOutputBytes)
+            return;
         if (IsWritableMesh(node)) {
             const OrderedMesh ordered = OrderMesh(node, w);
             if (!ordered.keptFaces.empty()) {
@@ -564,8 +566,6 @@ void WriteScene(const Scene& scene, const NormalizeOptions& options, Writer& w, 
             ++report.otherNodesDropped;
             w.Note(node.line, what + " dropped");
         }
-        if (w.out.size() > kMaxOutputBytes)
-            return;
     }
     if (w.unreadableValues > 0)
         w.Note(w.firstUnreadableLine, std::to_string(w.unreadableValues) + " unreadable value(s) written as 0");

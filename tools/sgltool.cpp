@@ -7,10 +7,18 @@
 #include "tools/info_report.h"
 #include "tools/render.h"
 
+#include "bundle/atomic_output.h"
+#include "common/conversion_error.h"
+#include "conversion/convert.h"
+#include "driver/command_line.h"
+#include "normalize/normalize.h"
+
 #include <CLI/CLI.hpp>
 
+#include <fstream>
 #include <iostream>
 #include <map>
+#include <sstream>
 
 #ifndef SGLTOOL_VERSION
 #define SGLTOOL_VERSION "unknown"
@@ -108,6 +116,46 @@ int RenderPicture(const std::string& input, const std::string& output, const Ren
     return kExitOk;
 }
 
+std::string ReadInput(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    if (!file)
+        throw ToolError(path + ": cannot be read", kExitFile);
+    return std::move(bytes).str();
+}
+
+normalize::NormalizeResult NormalizeInput(const std::string& path, bool keepOtherNodes)
+{
+    normalize::NormalizeResult result = normalize::Normalize(ReadInput(path), {keepOtherNodes});
+    if (!result.ok)
+        throw ToolError(path + ": " + result.error, kExitFile);
+    return result;
+}
+
+// Rewrites any exporter's ASE into the layout ase2sgl reads; the output is
+// replaced whole or not at all, like a bundle.
+int NormalizeFile(const std::string& input, const std::string& output, bool keepOtherNodes, bool report)
+{
+    const normalize::NormalizeResult result = NormalizeInput(input, keepOtherNodes);
+    AtomicOutputFile file(output);
+    file.Write(result.text.data(), result.text.size());
+    file.Commit();
+    std::cout << (report ? normalize::DescribeReport(result.report) : normalize::Summary(result.report) + "\n");
+    return kExitOk;
+}
+
+// Normalizes in memory, then converts with the converter's own code to the path
+// ase2sgl would choose.
+int ConvertFile(const std::string& input, const std::string& output, bool report)
+{
+    const normalize::NormalizeResult result = NormalizeInput(input, false);
+    ConvertBytesToFile(result.text, input, output.empty() ? DefaultOutputPath(input) : output);
+    std::cout << (report ? normalize::DescribeReport(result.report) : normalize::Summary(result.report) + "\n");
+    return kExitOk;
+}
+
 }  // namespace
 
 int RunSgltool(int argc, char** argv)
@@ -173,6 +221,33 @@ int RunSgltool(int argc, char** argv)
     render->add_flag("--checker", renderOptions.checker, "Overlay an 8 x 8 checker from the texture coordinates");
     render->footer(kExitStatuses);
 
+    std::string normalizeInput, normalizeOutput;
+    bool keepOtherNodes = false, report = false;
+    CLI::App* normalizer = app.add_subcommand(
+        "normalize",
+        "Rewrite an ASE file of any exporter (3ds Max, Blender scripts, AC3D, q3map2; UTF-8 or UTF-16) in "
+        "the layout ase2sgl reads: one object per mesh under its own name, texture lists and normals "
+        "everywhere (flat normals computed where missing)");
+    normalizer->add_option("input", normalizeInput, "ASE file")->required();
+    normalizer->add_option("output", normalizeOutput, "ASE file to write")->required();
+    normalizer->add_flag("--keep-other-nodes", keepOtherNodes,
+                         "Keep cameras, lights, helpers and nodes without a mesh (ase2sgl gives their names to "
+                         "the next mesh)");
+    normalizer->add_flag("--report", report, "List everything passed over or repaired, with line numbers");
+    normalizer->footer(kExitStatuses);
+
+    std::string convertInput, convertOutput;
+    CLI::App* converter = app.add_subcommand(
+        "convert",
+        "Normalize an ASE file in memory and convert it to a bundle as ase2sgl does (same default output "
+        "path, written whole or not at all); one line says what was changed");
+    converter->add_option("input", convertInput, "ASE file")->required();
+    converter->add_option("output", convertOutput,
+                          "Bundle file (default: the input with its last three bytes "
+                          "replaced by sgl, as ase2sgl)");
+    converter->add_flag("--report", report, "List everything passed over or repaired, with line numbers");
+    converter->footer(kExitStatuses);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -195,6 +270,10 @@ int RunSgltool(int argc, char** argv)
             return Diff(diffA, diffB, tolerance);
         if (exporter->parsed())
             return Export(exportInput, exportOutput);
+        if (normalizer->parsed())
+            return NormalizeFile(normalizeInput, normalizeOutput, keepOtherNodes, report);
+        if (converter->parsed())
+            return ConvertFile(convertInput, convertOutput, report);
         if (render->count("--object") > 0)
             renderOptions.object = objectName;
         renderOptions.view = views.at(viewName);
@@ -202,6 +281,9 @@ int RunSgltool(int argc, char** argv)
     } catch (const ToolError& error) {
         ReportError(error.what());
         return error.exitStatus;
+    } catch (const ConversionError& error) {
+        ReportError(error.what());
+        return kExitFile;
     } catch (const std::bad_alloc&) {
         ReportError("out of memory");
         return kExitFile;
