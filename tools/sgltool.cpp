@@ -11,10 +11,12 @@
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
 #include "driver/command_line.h"
+#include "lint/lint.h"
 #include "normalize/normalize.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -156,6 +158,38 @@ int ConvertFile(const std::string& input, const std::string& output, bool report
     return kExitOk;
 }
 
+// Says what ase2sgl will do with each file. Exit 0 when every mesh of every file
+// becomes an object of its own under its own name, 1 otherwise, 2 when a file
+// cannot be read (as for a wrong command line): a build can use it as a gate.
+int LintFiles(const std::vector<std::string>& paths, bool json)
+{
+    int status = kExitOk;
+    nlohmann::ordered_json files = nlohmann::ordered_json::array();
+    for (const std::string& path : paths) {
+        std::string bytes;
+        try {
+            bytes = ReadInput(path);
+        } catch (const ToolError& error) {
+            ReportError(error.what());
+            status = kExitUsage;
+            continue;
+        }
+        const lint::LintReport report = lint::Lint(bytes);
+        if (json)
+            files.push_back(lint::ToJson(report, path));
+        else
+            std::cout << lint::FormatText(report, path);
+        if (!report.Clean())
+            status = std::max(status, kExitNo);
+    }
+    if (json) {
+        const nlohmann::ordered_json document = {{"report", "sgltool lint"}, {"version", 1}, {"files", files}};
+        // Names hold the file's own bytes, which need not be UTF-8.
+        std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    }
+    return status;
+}
+
 }  // namespace
 
 int RunSgltool(int argc, char** argv)
@@ -236,6 +270,19 @@ int RunSgltool(int argc, char** argv)
     normalizer->add_flag("--report", report, "List everything passed over or repaired, with line numbers");
     normalizer->footer(kExitStatuses);
 
+    std::vector<std::string> lintFiles;
+    bool lintJson = false;
+    CLI::App* linter = app.add_subcommand(
+        "lint",
+        "Tell, before converting, what ase2sgl will do with ASE files: the objects it writes, and every "
+        "mesh or node that does not become an object of its own, with line numbers and the reason");
+    linter->add_option("files", lintFiles, "ASE files")->required();
+    linter->add_flag("--json", lintJson, "Print a JSON report (schema: tools/sgltool-lint.schema.json)");
+    linter->footer(
+        "Exit status: 0 every mesh of every file becomes an object of its own under its own name;\n"
+        "1 some mesh does not (or ase2sgl refuses a file); 2 the command line is wrong or a file\n"
+        "cannot be read.\n");
+
     std::string convertInput, convertOutput;
     CLI::App* converter = app.add_subcommand(
         "convert",
@@ -274,6 +321,8 @@ int RunSgltool(int argc, char** argv)
             return NormalizeFile(normalizeInput, normalizeOutput, keepOtherNodes, report);
         if (converter->parsed())
             return ConvertFile(convertInput, convertOutput, report);
+        if (linter->parsed())
+            return LintFiles(lintFiles, lintJson);
         if (render->count("--object") > 0)
             renderOptions.object = objectName;
         renderOptions.view = views.at(viewName);
