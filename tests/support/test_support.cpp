@@ -1,15 +1,11 @@
 #include "support/test_support.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -219,10 +215,15 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes)
 
 ScratchDir::ScratchDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ase2sgl-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "ase2sgl-test-%08x", static_cast<unsigned>(random()));
+        path_ = std::filesystem::temp_directory_path() / name;
+        if (std::filesystem::create_directory(path_))
+            return;
+    }
+    throw std::runtime_error("cannot make a scratch folder");
 }
 
 ScratchDir::~ScratchDir()
@@ -234,58 +235,9 @@ ScratchDir::~ScratchDir()
 
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir)
 {
-    int outPipe[2], errPipe[2];
-    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
-        throw std::runtime_error("pipe failed");
-    const pid_t child = ::fork();
-    if (child < 0)
-        throw std::runtime_error("fork failed");
-    if (child == 0) {
-        ::dup2(outPipe[1], 1);
-        ::dup2(errPipe[1], 2);
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
-        ::close(outPipe[1]);
-        ::close(errPipe[1]);
-        if (::chdir(workingDir.c_str()) != 0)
-            ::_exit(126);
-        std::vector<char*> argv;
-        std::string program = ASE2SGL_EXE;
-        argv.push_back(program.data());
-        std::vector<std::string> copies(args);
-        for (std::string& arg : copies)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    RunResult result;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
-        if (::poll(fds, 2, -1) < 0)
-            continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char chunk[4096];
-            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (n > 0) {
-                sinks[i]->append(chunk, static_cast<std::size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    std::vector<std::string> command = {ASE2SGL_EXE};
+    command.insert(command.end(), args.begin(), args.end());
+    return RunProgram(command, workingDir);
 }
 
 std::filesystem::path CorpusDir()

@@ -65,6 +65,9 @@ struct RunResult {
     int exitStatus = -1;  // or 128 + signal
     std::string out, err;
 };
+// Runs `command` (a program, found on PATH if it has no folder, then its arguments)
+// in `workingDir`, and collects its two output streams and exit status.
+RunResult RunProgram(const std::vector<std::string>& command, const std::filesystem::path& workingDir = ".");
 // Runs the ase2sgl executable with these arguments in `workingDir`.
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir = ".");
 
