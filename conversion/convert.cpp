@@ -32,7 +32,8 @@ constexpr std::int64_t kParallelFrom = std::int64_t{16} << 20;
 // The second read, with each object's record written as soon as the geometry pass
 // has finished it. Object order is input order, so records come out in file order.
 // Large inputs are read by two threads when two cores are there to run them.
-void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& tables, ByteSink& output)
+void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& tables, ByteSink& output,
+                 PassObserver* observer = nullptr)
 {
     BundleWriter bundle(output, BundleSizeLimit(tables));
     bundle.WriteObjectCount(tables.objectCount);
@@ -41,11 +42,12 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
                                                     static_cast<std::size_t>(arrays.cornersRead));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
     };
-    if (tables.inputBytes >= kParallelFrom && tables.vertexStartLines.size() >= 2 && platform::SecondCoreIdle()) {
+    if (observer == nullptr && tables.inputBytes >= kParallelFrom && tables.objectCount >= 2 &&
+        platform::SecondCoreIdle()) {
         input.Close();
         ReadGeometryInParallel(open, tables, sink);
     } else {
-        ReadGeometry(input, tables, sink);
+        ReadGeometry(input, tables, sink, observer);
         input.Close();  // closed before the output can replace it
     }
     bundle.Flush();
@@ -66,13 +68,13 @@ void Convert(const std::string& inputPath, const std::string& outputPath)
     output.Commit();
 }
 
-std::string ConvertBytes(std::string_view ase)
+std::string ConvertBytes(std::string_view ase, PassObserver* observer)
 {
     LineSource input = LineSource::FromMemory(ase);
-    const MeshTables tables = CountObjects(input, "<memoire>");
+    const MeshTables tables = CountObjects(input, "<memoire>", observer);
     MemorySink output;
     WriteBundle(
-        input, [&] { return LineSource::FromMemory(ase); }, tables, output);
+        input, [&] { return LineSource::FromMemory(ase); }, tables, output, observer);
     return std::move(output.bytes);
 }
 

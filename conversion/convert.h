@@ -8,12 +8,16 @@
 
 namespace ase2sgl {
 
+class PassObserver;
+
 // Converts one ASE file into one mesh bundle file. The output appears only once it
 // is complete; on failure (FileError, InputRefused, std::bad_alloc) nothing is
 // written at the output path and a file already there keeps its bytes.
 void Convert(const std::string& inputPath, const std::string& outputPath);
 
-// The same conversion from bytes in memory to bytes in memory.
-std::string ConvertBytes(std::string_view ase);
+// The same conversion from bytes in memory to bytes in memory. An observer, if
+// given, is told what each read does (ase/pass_observer.h); the reads then run on
+// one thread.
+std::string ConvertBytes(std::string_view ase, PassObserver* observer = nullptr);
 
 }  // namespace ase2sgl
