@@ -82,16 +82,11 @@ class WindowsParity : public ::testing::Test {
         ::setenv("WINEPREFIX", (fs::path(ASE2SGL_SOURCE_DIR) / "build" / "windows" / "wineprefix").c_str(), 0);
         ::setenv("WINEDEBUG", "-all", 0);
         ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 0);
-        // A server kept for a minute after the last program, started before the runs so
-        // that its helper processes hold none of their output files.
+        // A server kept for a minute after the last program (not stopped here: the tests
+        // of this suite run as parallel processes that share it), started before the
+        // runs so that its helper processes hold none of their output files.
         [[maybe_unused]] const int started = std::system("wineserver -p 60 </dev/null >/dev/null 2>&1");
         available_ = fs::exists(WindowsExecutable()) && std::system("wine cmd /c exit </dev/null >/dev/null 2>&1") == 0;
-    }
-    static void TearDownTestSuite()
-    {
-        if (!available_)
-            return;
-        [[maybe_unused]] const int stopped = std::system("wineserver -k </dev/null >/dev/null 2>&1");
     }
     void SetUp() override
     {
