@@ -1,23 +1,36 @@
-// Running a program on POSIX: fork, exec, both output streams read through poll.
+// Running the tool on POSIX: fork, exec, both output streams read through poll.
 #include "support/test_support.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <stdexcept>
 
 namespace ase2sgl::testing {
 
-RunResult RunProgram(const std::vector<std::string>& command, const std::filesystem::path& workingDir)
+ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& workingDir,
+                         std::uint64_t addressSpaceLimit)
 {
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
         throw std::runtime_error("pipe failed");
-    const pid_t child = ::fork();
-    if (child < 0)
+    // Everything the child needs is made before the fork: it only calls what is safe
+    // between fork and exec.
+    std::string program = ASE2SGL_EXE;
+    std::vector<std::string> copies(args);
+    std::vector<char*> argv;
+    argv.push_back(program.data());
+    for (std::string& arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ < 0)
         throw std::runtime_error("fork failed");
-    if (child == 0) {
+    if (pid_ == 0) {
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);
         ::close(outPipe[0]);
@@ -26,18 +39,34 @@ RunResult RunProgram(const std::vector<std::string>& command, const std::filesys
         ::close(errPipe[1]);
         if (::chdir(workingDir.c_str()) != 0)
             ::_exit(126);
-        std::vector<std::string> copies(command);
-        std::vector<char*> argv;
-        for (std::string& arg : copies)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
+        if (addressSpaceLimit != 0) {
+            const rlimit limit{addressSpaceLimit, addressSpaceLimit};
+            if (::setrlimit(RLIMIT_AS, &limit) != 0)
+                ::_exit(125);
+        }
+        ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
+    outFd_ = outPipe[0];
+    errFd_ = errPipe[0];
+}
+
+ToolProcess::~ToolProcess()
+{
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    ::close(outFd_);
+    ::close(errFd_);
+}
+
+RunResult ToolProcess::Wait()
+{
     RunResult result;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     while (open > 0) {
@@ -58,9 +87,15 @@ RunResult RunProgram(const std::vector<std::string>& command, const std::filesys
         }
     }
     int status = 0;
-    ::waitpid(child, &status, 0);
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir)
+{
+    return ToolProcess(args, workingDir).Wait();
 }
 
 }  // namespace ase2sgl::testing

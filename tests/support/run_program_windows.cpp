@@ -1,4 +1,4 @@
-// Running a program on Windows: CreateProcessW with both output streams on pipes,
+// Running the tool on Windows: CreateProcessW with both output streams on pipes,
 // each drained by a thread of its own so that neither fills up and blocks the child.
 #include "support/test_support.h"
 
@@ -53,8 +53,10 @@ void Drain(HANDLE pipe, std::string& sink)
 
 }  // namespace
 
-RunResult RunProgram(const std::vector<std::string>& command, const std::filesystem::path& workingDir)
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir)
 {
+    std::vector<std::string> command = {ASE2SGL_EXE};
+    command.insert(command.end(), args.begin(), args.end());
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
     if (!::CreatePipe(&outRead, &outWrite, &inherited, 0) || !::CreatePipe(&errRead, &errWrite, &inherited, 0))

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -231,13 +232,6 @@ ScratchDir::~ScratchDir()
     std::error_code ignored;
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
     std::filesystem::remove_all(path_, ignored);
-}
-
-RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir)
-{
-    std::vector<std::string> command = {ASE2SGL_EXE};
-    command.insert(command.end(), args.begin(), args.end());
-    return RunProgram(command, workingDir);
 }
 
 std::filesystem::path CorpusDir()

@@ -65,11 +65,29 @@ struct RunResult {
     int exitStatus = -1;  // or 128 + signal
     std::string out, err;
 };
-// Runs `command` (a program, found on PATH if it has no folder, then its arguments)
-// in `workingDir`, and collects its two output streams and exit status.
-RunResult RunProgram(const std::vector<std::string>& command, const std::filesystem::path& workingDir = ".");
 // Runs the ase2sgl executable with these arguments in `workingDir`.
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir = ".");
+
+#ifndef _WIN32  // POSIX only: the tests that use it send signals and set resource limits
+// The ase2sgl executable started and left running, for tests that act on it while
+// it converts. Its address space can be limited (bytes; 0 for no limit), set in the
+// child before the executable starts. Destroyed before Wait, it is killed.
+class ToolProcess {
+  public:
+    ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& workingDir,
+                std::uint64_t addressSpaceLimit = 0);
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+    ~ToolProcess();
+    int pid() const { return pid_; }
+    // Collects the output until the process ends, and its status.
+    RunResult Wait();
+
+  private:
+    int pid_ = -1;
+    int outFd_ = -1, errFd_ = -1;
+};
+#endif
 
 // The corpus of real exporter files, or an empty path when it is not there.
 std::filesystem::path CorpusDir();
