@@ -4,12 +4,7 @@
 #include "ase/short_decimal.h"
 #include "common/conversion_error.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <limits>
 #include <utility>
@@ -31,25 +26,14 @@ void LineSource::AllocateBuffer(std::size_t size)
 LineSource::LineSource(const std::string& path, std::size_t chunkSize)
 {
     path_ = path;
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0)
-        throw FileError("impossible d'ouvrir", path, errno);
-    struct stat status {};
-    if (::fstat(fd_, &status) != 0 || S_ISDIR(status.st_mode)) {
-        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
-        ::close(fd_);
-        fd_ = -1;
+    if (const int error = file_.Open(path); error != 0)
         throw FileError("impossible d'ouvrir", path, error);
-    }
     // A small file gets a buffer its size (the buffer still grows if the file does):
     // a small conversion then maps no memory of its own.
     constexpr std::size_t kSmallest = 4096;
-    const auto fileBytes = static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
+    const std::uint64_t fileBytes = file_.Size();
     AllocateBuffer(fileBytes < chunkSize ? std::max<std::size_t>(static_cast<std::size_t>(fileBytes) + 1, kSmallest)
                                          : chunkSize);
-#ifdef POSIX_FADV_SEQUENTIAL
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
 }
 
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
@@ -71,7 +55,7 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
     if (this != &other) {
         Close();
         path_ = std::move(other.path_);
-        fd_ = std::exchange(other.fd_, -1);
+        file_ = std::move(other.file_);
         memory_ = other.memory_;
         fromMemory_ = other.fromMemory_;
         buffer_ = std::move(other.buffer_);
@@ -92,9 +76,7 @@ LineSource::~LineSource()
 
 void LineSource::Close()
 {
-    if (fd_ >= 0)
-        ::close(fd_);  // read-only: nothing can be lost here
-    fd_ = -1;
+    file_.Close();
 }
 
 std::size_t LineSource::ReadAt(char* destination, std::size_t count, std::int64_t offset)
@@ -106,13 +88,11 @@ std::size_t LineSource::ReadAt(char* destination, std::size_t count, std::int64_
         std::memcpy(destination, memory_.data() + offset, n);
         return n;
     }
-    for (;;) {
-        const ssize_t n = ::pread(fd_, destination, count, static_cast<off_t>(offset));
-        if (n >= 0)
-            return static_cast<std::size_t>(n);
-        if (errno != EINTR)
-            throw FileError("impossible de lire", path_, errno);
-    }
+    int error = 0;
+    const std::int64_t n = file_.ReadAt(destination, count, offset, error);
+    if (n < 0)
+        throw FileError("impossible de lire", path_, error);
+    return static_cast<std::size_t>(n);
 }
 
 bool LineSource::Refill(std::size_t& scanFrom)

@@ -3,6 +3,8 @@
 // a line: recognise it by a key prefix (StartsWith), read values out of it (ScanLine).
 #pragma once
 
+#include "platform/input_file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -64,7 +66,7 @@ class LineSource {
     std::size_t ReadAt(char* destination, std::size_t count, std::int64_t offset);
 
     std::string path_;
-    int fd_ = -1;
+    platform::InputFile file_;
     std::string_view memory_;  // the input when reading from memory
     bool fromMemory_ = false;
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bundle/mesh_bundle.h"
+#include "platform/output_file.h"
 
 #include <cstdint>
 #include <string>
@@ -35,13 +36,14 @@ class AtomicOutputFile : public ByteSink {
     std::string path_;       // as the user gave it, for messages
     std::string target_;     // the file replaced: path_ with symbolic links resolved
     std::string temporary_;  // empty when writing in place
-    int fd_ = -1;
+    platform::OutputFile file_;
     std::uint64_t written_ = 0;
     std::uint64_t reserved_ = 0;
 };
 
 // Removes the temporary file of an output still being written. Safe to call from a
-// signal handler, so that a run ended by Ctrl-C leaves nothing behind.
+// signal handler or a console control handler, so that a run ended by Ctrl-C leaves
+// nothing behind.
 void RemoveUnfinishedOutput() noexcept;
 
 }  // namespace ase2sgl

@@ -2,10 +2,14 @@
 // bytes left, so that iterating afterwards needs no checks at all.
 #include "bundle/bundle_reader.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 #include <cerrno>
 
 namespace ase2sgl::bundle {
@@ -176,13 +180,71 @@ MappedFile::~MappedFile()
 
 void MappedFile::Close() noexcept
 {
+#ifdef _WIN32
+    if (mapped_)
+        ::UnmapViewOfFile(data_);
+#else
     if (mapped_)
         munmap(const_cast<std::byte*>(data_), size_);
+#endif
     data_ = nullptr;
     size_ = 0;
     mapped_ = false;
 }
 
+#ifdef _WIN32
+// Windows: the path is UTF-8; the file is opened shared, mapped read-only, and
+// closed once mapped. Windows errors are told as the errno values of the same cases.
+ReadStatus MappedFile::Open(const char* path) noexcept
+{
+    Close();
+    auto failure = [](ReadError error) {
+        ReadStatus status = Failure(error, 0, -1);
+        switch (::GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: status.systemError = ENOENT; break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: status.systemError = EACCES; break;
+        case ERROR_NOT_ENOUGH_MEMORY: status.systemError = ENOMEM; break;
+        default: status.systemError = EIO; break;
+        }
+        return status;
+    };
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    if (length <= 0)
+        return failure(ReadError::kCannotOpen);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), length);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return Failure(ReadError::kNotRegularFile, 0, -1);
+    const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return failure(ReadError::kCannotOpen);
+    LARGE_INTEGER fileSize{};
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &fileSize)) {
+        ::CloseHandle(file);
+        return Failure(ReadError::kNotRegularFile, 0, -1);
+    }
+    if (fileSize.QuadPart == 0) {
+        ::CloseHandle(file);
+        return {};
+    }
+    const HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const void* data = mapping != nullptr ? ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    const ReadStatus status = data == nullptr ? failure(ReadError::kCannotMap) : ReadStatus{};
+    if (mapping != nullptr)
+        ::CloseHandle(mapping);  // the view keeps the mapping and the file
+    ::CloseHandle(file);
+    if (data == nullptr)
+        return status;
+    data_ = static_cast<const std::byte*>(data);
+    size_ = static_cast<std::size_t>(fileSize.QuadPart);
+    mapped_ = true;
+    return {};
+}
+#else
 ReadStatus MappedFile::Open(const char* path) noexcept
 {
     Close();
@@ -223,5 +285,6 @@ ReadStatus MappedFile::Open(const char* path) noexcept
     mapped_ = true;
     return {};
 }
+#endif
 
 }  // namespace ase2sgl::bundle

@@ -2,7 +2,8 @@
 // prints after "Erreur: " (French, ASCII apart from the path's own bytes).
 #pragma once
 
-#include <cstring>
+#include "platform/error_text.h"
+
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,7 +18,7 @@ struct ConversionError : std::runtime_error {
 // file or directory", the action, the path and the system's message.
 struct FileError : ConversionError {
     FileError(std::string_view action, std::string path_, int errorNumber_)
-        : ConversionError(std::string(action) + " " + path_ + ": " + std::strerror(errorNumber_)),
+        : ConversionError(std::string(action) + " " + path_ + ": " + platform::ErrorText(errorNumber_)),
           path(std::move(path_)),
           errorNumber(errorNumber_)
     {

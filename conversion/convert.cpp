@@ -7,11 +7,8 @@
 #include "ase/mesh_tables.h"
 #include "bundle/atomic_output.h"
 #include "bundle/mesh_bundle.h"
+#include "platform/cores.h"
 
-#include <sched.h>
-
-#include <cstdio>
-#include <cstring>
 #include <span>
 
 namespace ase2sgl {
@@ -32,26 +29,6 @@ std::uint64_t BundleSizeLimit(const MeshTables& tables)
 // it saves.
 constexpr std::int64_t kParallelFrom = std::int64_t{16} << 20;
 
-// Two cores this process may run on, and no other runnable task in the system to
-// take one of them. A second thread that has to share its core with another busy
-// process leaves the first one waiting for objects in turn: measured, that is no
-// faster than one thread.
-bool TwoCoresAvailable()
-{
-    cpu_set_t cores;
-    if (::sched_getaffinity(0, sizeof cores, &cores) != 0 || CPU_COUNT(&cores) < 2)
-        return false;
-    // The fourth field of /proc/loadavg is "runnable/threads"; this thread is one.
-    std::FILE* load = std::fopen("/proc/loadavg", "r");
-    if (load == nullptr)
-        return false;
-    double averages[3];
-    int runnable = 0;
-    const bool read = std::fscanf(load, "%lf %lf %lf %d/", &averages[0], &averages[1], &averages[2], &runnable) == 4;
-    std::fclose(load);
-    return read && runnable <= CPU_COUNT(&cores) - 1;
-}
-
 // The second read, with each object's record written as soon as the geometry pass
 // has finished it. Object order is input order, so records come out in file order.
 // Large inputs are read by two threads when two cores are there to run them.
@@ -65,7 +42,8 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
                                                     static_cast<std::size_t>(arrays.cornersRead));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
     };
-    if (observer == nullptr && tables.inputBytes >= kParallelFrom && tables.objectCount >= 2 && TwoCoresAvailable()) {
+    if (observer == nullptr && tables.inputBytes >= kParallelFrom && tables.objectCount >= 2 &&
+        platform::SecondCoreIdle()) {
         input.Close();
         ReadGeometryInParallel(open, tables, sink);
     } else {

@@ -3,10 +3,8 @@
 
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
+#include "platform/process.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -20,15 +18,7 @@ namespace {
 void WriteError(const std::string& text)
 {
     std::fflush(stdout);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;  // nowhere left to report to
-        done += static_cast<std::size_t>(n);
-    }
+    platform::WriteStandardError(text);
 }
 
 }  // namespace
@@ -42,7 +32,7 @@ std::string DefaultOutputPath(const std::string& inputPath)
 int RunConverter(int argc, char** argv)
 {
     const std::string inputPath = argc > 1 ? argv[1] : "";
-    if (inputPath.empty() || ::access(inputPath.c_str(), R_OK) != 0)
+    if (inputPath.empty() || !platform::IsReadable(inputPath))
         return 1;
     std::string outputPath = argc > 2 ? argv[2] : "";
     if (outputPath.empty())

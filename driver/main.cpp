@@ -2,40 +2,20 @@
 //   ase2sgl INPUT.ase [OUTPUT.sgl]
 #include "bundle/atomic_output.h"
 #include "driver/command_line.h"
+#include "platform/process.h"
 
-#include <csignal>
-
-namespace {
-
-// Ctrl-C, a closed terminal or a kill: the half-written temporary output goes, then
-// the signal ends the process as it would have.
-extern "C" void OnTerminatingSignal(int signal)
-{
-    ase2sgl::RemoveUnfinishedOutput();
-    std::raise(signal);  // handled once (SA_RESETHAND): this time the default action
-}
-
-void RemoveOutputOnSignals()
-{
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction current {};
-        if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
-            continue;  // left ignored, as a shell's background job or nohup asked
-        struct sigaction action {};
-        action.sa_handler = OnTerminatingSignal;
-        action.sa_flags = static_cast<int>(SA_RESETHAND);  // the flag is the sign bit
-        sigemptyset(&action.sa_mask);
-        ::sigaction(signal, &action, nullptr);
-    }
-}
-
-}  // namespace
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
-    // A write past the file-size limit then fails like any other write, and the
-    // temporary output is cleaned up, instead of the process being killed.
-    std::signal(SIGXFSZ, SIG_IGN);
-    RemoveOutputOnSignals();
-    return ase2sgl::RunConverter(argc, argv);
+    // Ctrl-C, a closed terminal or console, a kill: the half-written temporary output
+    // goes, then the process ends as it would have.
+    ase2sgl::platform::PrepareProcess(ase2sgl::RemoveUnfinishedOutput);
+    std::vector<std::string> arguments = ase2sgl::platform::Arguments(argc, argv);
+    std::vector<char*> pointers = {argv[0]};
+    for (std::string& argument : arguments)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    return ase2sgl::RunConverter(static_cast<int>(arguments.size() + 1), pointers.data());
 }

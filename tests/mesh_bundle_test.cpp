@@ -172,7 +172,9 @@ TEST(AtomicOutputFile, UnfinishedOutputCanBeRemovedFromASignalHandler)
         output.Write("new", 3);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);  // old file + temporary
         RemoveUnfinishedOutput();  // what the driver's SIGINT/SIGTERM/SIGHUP handler does
+#ifndef _WIN32  // Windows removes a file still open once its last handle closes, at the process's end
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+#endif
     }
     EXPECT_EQ(testing::ReadFile(dir / "out.sgl"), "old bytes");
 

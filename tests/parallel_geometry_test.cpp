@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -22,10 +24,28 @@ namespace {
 
 using testing::MeshSpec;
 
+#ifdef _WIN32
+// Windows shows a program no thread's run state: the wait on it below then takes its
+// whole (bounded) patience, by which the calling thread sleeps in any case.
+using ThreadNumber = int;
+ThreadNumber CurrentThreadNumber()
+{
+    return 0;
+}
+char ThreadState(ThreadNumber)
+{
+    return '?';
+}
+#else
+using ThreadNumber = pid_t;
+ThreadNumber CurrentThreadNumber()
+{
+    return ::gettid();
+}
 // The state of a thread of this process from /proc: 'R' running, 'S' sleeping...
 // It allocates nothing, so that the thread asking cannot make the other one wait
 // for the allocator's lock.
-char ThreadState(pid_t thread)
+char ThreadState(ThreadNumber thread)
 {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", static_cast<int>(thread));
@@ -39,6 +59,7 @@ char ThreadState(pid_t thread)
     const std::size_t nameEnd = stat.rfind(')');
     return nameEnd != std::string_view::npos && nameEnd + 2 < stat.size() ? stat[nameEnd + 2] : '?';
 }
+#endif
 
 // Arranges which thread of the two-thread read takes objects 0 and 1: the helper
 // thread object 0, the calling thread object 1, each as the first object it reads.
@@ -92,7 +113,7 @@ class SplitFirstTwoObjects {
     static constexpr std::chrono::seconds kPatience{10};
     std::string_view ase_;
     const std::thread::id caller_ = std::this_thread::get_id();
-    const pid_t callerTid_ = ::gettid();
+    const ThreadNumber callerTid_ = CurrentThreadNumber();
     std::mutex mutex_;
     std::condition_variable changed_;
     bool helperInSink_ = false;

@@ -24,12 +24,21 @@ namespace {
 std::atomic<std::size_t> liveBytes{0};
 std::atomic<std::size_t> peakBytes{0};
 
+std::size_t BlockSize(void* block)
+{
+#ifdef _WIN32
+    return ::_msize(block);
+#else
+    return ::malloc_usable_size(block);
+#endif
+}
+
 void* CountedAllocate(std::size_t size)
 {
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block == nullptr)
         return nullptr;
-    const std::size_t live = liveBytes += ::malloc_usable_size(block);
+    const std::size_t live = liveBytes += BlockSize(block);
     std::size_t peak = peakBytes.load(std::memory_order_relaxed);
     while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
     }
@@ -40,7 +49,7 @@ void CountedFree(void* block) noexcept
 {
     if (block == nullptr)
         return;
-    liveBytes -= ::malloc_usable_size(block);
+    liveBytes -= BlockSize(block);
     std::free(block);
 }
 

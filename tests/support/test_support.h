@@ -95,6 +95,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
 RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
                      const std::filesystem::path& workingDir = ".");
 
+#ifndef _WIN32  // POSIX only: the tests that use it send signals and set resource limits
 // The ase2sgl executable started and left running, for tests that act on it while
 // it converts. Its address space can be limited (bytes; 0 for no limit), set in the
 // child before the executable starts. Destroyed before Wait, it is killed.
@@ -114,6 +115,7 @@ class ToolProcess {
     int pid_ = -1;
     int outFd_ = -1, errFd_ = -1;
 };
+#endif
 
 // The corpus of real exporter files, or an empty path when it is not there.
 std::filesystem::path CorpusDir();

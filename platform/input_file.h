@@ -1,0 +1,34 @@
+// The input as the line reader needs it from the host: a file opened read-only
+// that other programs may go on reading, writing and replacing, read at an offset
+// with no shared file position, so that two threads can each read their own part.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ase2sgl::platform {
+
+class InputFile {
+  public:
+    InputFile() = default;
+    InputFile(InputFile&& other) noexcept;
+    InputFile& operator=(InputFile&& other) noexcept;
+    ~InputFile() { Close(); }
+
+    // Opens `path` for reading: 0, or the errno value of the failure (EISDIR for a
+    // folder, which cannot be read as text).
+    int Open(const std::string& path);
+    // The file's size when it was opened, in bytes.
+    std::uint64_t Size() const { return size_; }
+    // Reads up to `count` bytes at `offset`: the number read, 0 at the end of the
+    // file, or -1 with `error` set to an errno value.
+    std::int64_t ReadAt(char* destination, std::size_t count, std::int64_t offset, int& error);
+    void Close() noexcept;
+
+  private:
+    std::intptr_t handle_ = -1;  // a descriptor, or a HANDLE's value (-1 for none on both)
+    std::uint64_t size_ = 0;
+};
+
+}  // namespace ase2sgl::platform

@@ -1,0 +1,139 @@
+// The output file on POSIX: an exclusive create, rename(2) over the destination.
+#include "platform/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+namespace ase2sgl::platform {
+
+namespace {
+
+std::string Folder(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+PathKind KindOf(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return PathKind::kMissing;
+    if (S_ISDIR(status.st_mode))
+        return PathKind::kDirectory;
+    return S_ISREG(status.st_mode) ? PathKind::kRegularFile : PathKind::kOther;
+}
+
+std::string ResolveLinks(const std::string& path)
+{
+    std::string current = path;
+    for (int depth = 0; depth < 40; ++depth) {  // the system's own limit on link chains
+        struct stat status {};
+        if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return current;
+        std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size())
+            return current;  // changed under us: replace the link itself
+        target.resize(static_cast<std::size_t>(length));
+        current = target.front() == '/' ? target : Folder(current) + "/" + target;
+    }
+    return current;
+}
+
+std::string Beside(const std::string& path, std::string_view name)
+{
+    return Folder(path) + "/" + std::string(name);
+}
+
+std::uint64_t ProcessNumber()
+{
+    return static_cast<std::uint64_t>(::getpid());
+}
+
+int OutputFile::CreateNew(const std::string& path)
+{
+    // 0666 less the umask: the mode a plain create gives.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    handle_ = fd;
+    return 0;
+}
+
+int OutputFile::OpenExisting(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    handle_ = fd;
+    return 0;
+}
+
+int OutputFile::Write(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(static_cast<int>(handle_), data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (written == 0)
+            return ENOSPC;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+void OutputFile::Reserve(std::uint64_t bytes)
+{
+    if (bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+        return;
+        // Not every file system can: the writes then allocate as they go. A reservation
+        // that fails midway (a full disk) may still have grown the file.
+#if defined(__linux__)
+    ::fallocate(static_cast<int>(handle_), 0, 0, static_cast<off_t>(bytes));
+#elif defined(F_PREALLOCATE)
+    fstore_t store{F_ALLOCATECONTIG | F_ALLOCATEALL, F_PEOFPOSMODE, 0, static_cast<off_t>(bytes), 0};
+    if (::fcntl(static_cast<int>(handle_), F_PREALLOCATE, &store) != 0) {
+        store.fst_flags = F_ALLOCATEALL;  // contiguous room was not there: any room
+        ::fcntl(static_cast<int>(handle_), F_PREALLOCATE, &store);
+    }
+#endif
+}
+
+int OutputFile::Truncate(std::uint64_t bytes)
+{
+    return ::ftruncate(static_cast<int>(handle_), static_cast<off_t>(bytes)) == 0 ? 0 : errno;
+}
+
+int OutputFile::Close() noexcept
+{
+    if (handle_ < 0)
+        return 0;
+    const int fd = static_cast<int>(handle_);
+    handle_ = -1;
+    return ::close(fd) == 0 ? 0 : errno;
+}
+
+int MoveIntoPlace(const std::string& source, const std::string& target)
+{
+    return ::rename(source.c_str(), target.c_str()) == 0 ? 0 : errno;
+}
+
+void RemoveFile(const char* path) noexcept
+{
+    ::unlink(path);
+}
+
+}  // namespace ase2sgl::platform
