@@ -41,6 +41,11 @@ LineSource::LineSource(const std::string& path, std::size_t chunkSize)
         fd_ = -1;
         throw FileError("impossible d'ouvrir", path, error);
     }
+    if (::lseek(fd_, 0, SEEK_CUR) < 0 && errno == ESPIPE) {
+        ReadWhole();
+        AllocateBuffer(std::min(std::max<std::size_t>(memory_.size() + 1, 4096), chunkSize));
+        return;
+    }
     // A small file gets a buffer its size (the buffer still grows if the file does):
     // a small conversion then maps no memory of its own.
     constexpr std::size_t kSmallest = 4096;
@@ -50,6 +55,40 @@ LineSource::LineSource(const std::string& path, std::size_t chunkSize)
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+}
+
+void LineSource::ReadWhole()
+{
+    heldInput_ = std::make_unique<std::string>();
+    std::string& bytes = *heldInput_;
+    std::size_t held = 0;
+    for (;;) {
+        if (bytes.size() - held < kDefaultChunk / 4)
+            bytes.resize(std::max(bytes.size() * 2, kDefaultChunk));
+        const ssize_t n = ::read(fd_, bytes.data() + held, bytes.size() - held);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            Close();
+            throw FileError("impossible de lire", path_, error);
+        }
+        held += static_cast<std::size_t>(n);
+    }
+    bytes.resize(held);
+    bytes.shrink_to_fit();
+    Close();  // everything is held: the writer may go
+    memory_ = bytes;
+    fromMemory_ = true;
+}
+
+LineSource LineSource::Reopen() const
+{
+    if (fromMemory_)
+        return FromMemory(memory_);
+    return LineSource(path_);
 }
 
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
@@ -74,6 +113,7 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
         fd_ = std::exchange(other.fd_, -1);
         memory_ = other.memory_;
         fromMemory_ = other.fromMemory_;
+        heldInput_ = std::move(other.heldInput_);
         buffer_ = std::move(other.buffer_);
         capacity_ = other.capacity_;
         bufferOffset_ = other.bufferOffset_;

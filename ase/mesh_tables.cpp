@@ -61,10 +61,20 @@ bool TwoCoresAvailable()
     return read && runnable <= CPU_COUNT(&cores) - 1;
 }
 
+// Large inputs are read by two threads when two cores are there to run them; a
+// single object is always read by one.
+bool UseTwoThreads(const MeshTables& tables, GeometryThreads threads)
+{
+    if (tables.vertexStartLines.size() < 2 || threads == GeometryThreads::kOne)
+        return false;
+    return threads == GeometryThreads::kTwo || (tables.inputBytes >= kParallelFrom && TwoCoresAvailable());
+}
+
 // The second read, with each object's record written as soon as the geometry pass
 // has finished it. Object order is input order, so records come out in file order.
-// Large inputs are read by two threads when two cores are there to run them.
-void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& tables, ByteSink& output)
+
+void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& tables, GeometryThreads threads,
+                 ByteSink& output)
 {
     BundleWriter bundle(output, BundleSizeLimit(tables));
     bundle.WriteObjectCount(tables.nodeCount);
@@ -73,7 +83,7 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
                                                     static_cast<std::size_t>(arrays.outputVertexCount));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
     };
-    if (tables.inputBytes >= kParallelFrom && tables.vertexStartLines.size() >= 2 && TwoCoresAvailable()) {
+    if (UseTwoThreads(tables, threads)) {
         input.Close();
         ReadGeometryInParallel(open, tables, sink);
     } else {
@@ -85,7 +95,7 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
 
 }  // namespace
 
-void Convert(const std::string& inputPath, const std::string& outputPath)
+void Convert(const std::string& inputPath, const std::string& outputPath, GeometryThreads threads)
 {
     LineSource input(inputPath);
     // Counted before the output is touched: an input that is refused, or cannot be
@@ -94,17 +104,17 @@ void Convert(const std::string& inputPath, const std::string& outputPath)
     AtomicOutputFile output(outputPath);
     output.Reserve(BundleSizeLimit(tables));
     WriteBundle(
-        input, [&] { return LineSource(inputPath); }, tables, output);
+        input, [&] { return input.Reopen(); }, tables, threads, output);
     output.Commit();
 }
 
-std::string ConvertBytes(std::string_view ase)
+std::string ConvertBytes(std::string_view ase, GeometryThreads threads)
 {
     LineSource input = LineSource::FromMemory(ase);
     const MeshTables tables = CountObjects(input, "<memoire>");
     MemorySink output;
     WriteBundle(
-        input, [&] { return LineSource::FromMemory(ase); }, tables, output);
+        input, [&] { return LineSource::FromMemory(ase); }, tables, threads, output);
     return std::move(output.bytes);
 }
 

@@ -78,12 +78,18 @@ void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink&
 using InputOpener = std::function<LineSource()>;
 void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink);
 
+// How many threads read the geometry. The conversion chooses (two for a large
+// input when two cores are idle); tests force either, since the bytes written must
+// not depend on it.
+enum class GeometryThreads { kChosen, kOne, kTwo };
+
 // Converts one ASE file into one mesh bundle file. The output appears only once it
 // is complete; on failure (FileError, InputRefused, std::bad_alloc) nothing is
 // written at the output path.
-void Convert(const std::string& inputPath, const std::string& outputPath);
+void Convert(const std::string& inputPath, const std::string& outputPath,
+             GeometryThreads threads = GeometryThreads::kChosen);
 
 // The same conversion from bytes in memory to bytes in memory (tests, the fuzzer).
-std::string ConvertBytes(std::string_view ase);
+std::string ConvertBytes(std::string_view ase, GeometryThreads threads = GeometryThreads::kChosen);
 
 }  // namespace ase2sgl

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -203,7 +204,7 @@ ScratchDir::~ScratchDir()
     std::filesystem::remove_all(path_, ignored);
 }
 
-RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir)
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir, int standardInput)
 {
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
@@ -214,6 +215,8 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
     if (child == 0) {
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);
+        if (standardInput >= 0)
+            ::dup2(standardInput, 0);
         ::close(outPipe[0]);
         ::close(errPipe[0]);
         ::close(outPipe[1]);
@@ -265,6 +268,19 @@ std::filesystem::path CorpusDir()
     const std::filesystem::path dir = override != nullptr ? override : ASE2SGL_CORPUS_DIR;
     std::error_code error;
     return std::filesystem::is_directory(dir, error) ? dir : std::filesystem::path();
+}
+
+std::vector<std::filesystem::path> CorpusFiles()
+{
+    std::vector<std::filesystem::path> files;
+    const std::filesystem::path dir = CorpusDir();
+    if (dir.empty())
+        return files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().extension() == ".ase")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace ase2sgl::testing

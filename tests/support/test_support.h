@@ -61,10 +61,14 @@ struct RunResult {
     int exitStatus = -1;  // or 128 + signal
     std::string out, err;
 };
-// Runs the ase2sgl executable with these arguments in `workingDir`.
-RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir = ".");
+// Runs the ase2sgl executable with these arguments in `workingDir`; with a
+// `standardInput` descriptor, the tool reads that as its standard input.
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir = ".",
+                  int standardInput = -1);
 
 // The corpus of real exporter files, or an empty path when it is not there.
 std::filesystem::path CorpusDir();
+// Its .ase files in name order; none when the corpus is not there.
+std::vector<std::filesystem::path> CorpusFiles();
 
 }  // namespace ase2sgl::testing
