@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the Debian package with CPack, checks its control fields, unpacks it
+# into a temporary root with dpkg -x and runs the programs from there.
+# Usage: deb_test.sh BUILD_DIR SOURCE_DIR    (exit 77: skipped)
+set -euo pipefail
+build=$1 source=$2
+command -v dpkg-shlibdeps >/dev/null || { echo "dpkg-dev is not installed: skipped"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" > "$work/cpack.log" ||
+    { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(echo "$work"/package/*.deb)
+[[ -f $deb ]] || fail "no .deb written"
+dpkg-deb -f "$deb" Package Version Architecture Depends
+[[ $(dpkg-deb -f "$deb" Package) == ase2sgl ]] || fail "package name"
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in $(objdump -p "$build"/sgltool "$build"/python/*.so 2>/dev/null | awk '/NEEDED/ { print $2 }' | sort -u); do
+    package=$(dpkg -S "$(ldconfig -p | awk -v l="$library" '$1 == l { print $NF; exit }')" 2>/dev/null | cut -d: -f1)
+    [[ -z $package || $depends == *"${package%%:*}"* ]] || fail "$library ($package) is not among the dependencies: $depends"
+done
+
+dpkg -x "$deb" "$work/root"
+for path in usr/bin/ase2sgl usr/share/man/man1/ase2sgl.1 usr/share/man/man5/sgl.5 \
+            usr/include/ase2sgl/bundle/bundle_reader.h usr/lib/cmake/ase2sgl/ase2sgl-config.cmake; do
+    [[ -e $work/root/$path ]] || fail "$path is not in the package"
+done
+"$work/root/usr/bin/ase2sgl" "$source/examples/box.ase" "$work/box.sgl" > "$work/run.log" 2>&1 ||
+    { cat "$work/run.log"; fail "the packaged ase2sgl"; }
+"$build/ase2sgl" "$source/examples/box.ase" "$work/expected.sgl" > /dev/null 2>&1
+cmp "$work/box.sgl" "$work/expected.sgl" || fail "the packaged ase2sgl writes other bytes"
+if [[ -e $work/root/usr/bin/sgltool ]]; then
+    "$work/root/usr/bin/sgltool" check "$work/box.sgl" || fail "the packaged sgltool"
+fi
+echo "package $(basename "$deb"): programs run from the unpacked root"
