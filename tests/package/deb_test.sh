@@ -16,8 +16,9 @@ deb=$(echo "$work"/package/*.deb)
 dpkg-deb -f "$deb" Package Version Architecture Depends
 [[ $(dpkg-deb -f "$deb" Package) == ase2sgl ]] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in $(objdump -p "$build"/sgltool "$build"/python/*.so 2>/dev/null | awk '/NEEDED/ { print $2 }' | sort -u); do
-    package=$(dpkg -S "$(ldconfig -p | awk -v l="$library" '$1 == l { print $NF; exit }')" 2>/dev/null | cut -d: -f1)
+for library in $(objdump -p "$build"/sgltool "$build"/python/ase2sgl/*.so 2>/dev/null | awk '/NEEDED/ { print $2 }' | sort -u); do
+    file=$(ldconfig -p | awk -v l="$library" '$1 == l { print $NF; exit }')
+    package=$( (dpkg -S "$(realpath "$file")" 2>/dev/null || true) | cut -d: -f1)
     [[ -z $package || $depends == *"${package%%:*}"* ]] || fail "$library ($package) is not among the dependencies: $depends"
 done
 
@@ -32,5 +33,12 @@ done
 cmp "$work/box.sgl" "$work/expected.sgl" || fail "the packaged ase2sgl writes other bytes"
 if [[ -e $work/root/usr/bin/sgltool ]]; then
     "$work/root/usr/bin/sgltool" check "$work/box.sgl" || fail "the packaged sgltool"
+fi
+if [[ -d $work/root/usr/lib/python3/dist-packages/ase2sgl ]]; then
+    [[ $depends == *python3-numpy* ]] || fail "the Python module needs python3-numpy: $depends"
+    PYTHONPATH=$work/root/usr/lib/python3/dist-packages /usr/bin/python3 -c \
+        'import ase2sgl, sys; ase2sgl.convert(sys.argv[1], sys.argv[2]); print(len(ase2sgl.read_bundle(sys.argv[2])), "objects")' \
+        "$source/examples/box.ase" "$work/box_python.sgl" || fail "the packaged Python module"
+    cmp "$work/box_python.sgl" "$work/expected.sgl" || fail "the packaged Python module writes other bytes"
 fi
 echo "package $(basename "$deb"): programs run from the unpacked root"
