@@ -1,10 +1,13 @@
 // Counting pass: the first read of the input. Finds the objects, names them and
 // counts their list lines so that every array can be sized before any geometry is
 // read. It parses no numbers: every decision is a key prefix test on a whole line.
-#include "ase/conversion_error.h"
-#include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+
+#include "ase/keys.h"
+#include "ase/line_source.h"
 #include "ase/numbered_key.h"
+#include "common/conversion_error.h"
+#include "common/format_limits.h"
 
 #include <algorithm>
 #include <limits>
@@ -12,8 +15,6 @@
 namespace ase2sgl {
 
 namespace {
-
-constexpr std::size_t kMaxNameText = 254;  // the name field is 255 bytes with its zero byte
 
 // Upper-cases one byte as Windows-1252 does, whatever the host's locale: ASCII
 // letters, the accented letters 0xE0-0xFE except the division sign 0xF7, and the
@@ -40,7 +41,7 @@ std::string NameText(std::string_view header)
     const std::size_t start = keys::kNodeHeader.size();
     if (header.size() <= start)
         return {};
-    std::string text(header.substr(start, std::min(header.size() - start - 1, kMaxNameText)));
+    std::string text(header.substr(start, std::min(header.size() - start - 1, kMaxNameBytes)));
     for (char& c : text)
         c = static_cast<char>(UpperCase1252(static_cast<unsigned char>(c)));
     return text;
@@ -55,8 +56,11 @@ class Counter {
         bool more = Read();
         while (more) {
             if (StartsWith(line_, keys::kNodeHeader) && !CountObject())
-                break;      // a node header with no vertex list before the end: not an object
-            more = Read();  // the line that ended the object is not a header
+                break;  // a node header with no vertex list before the end: not an object
+            // The line that ended the object (the one after its texture-vertex run,
+            // or wherever its searches stopped) is never tested as a header: a node
+            // header there is passed over, and the mesh it starts is not counted.
+            more = Read();
         }
         tables_.inputBytes = input_.Tell();
         input_.Rewind();
@@ -156,15 +160,16 @@ class Counter {
 
     void AddObject(std::string name, std::int64_t vertexCount, std::int64_t faceLines)
     {
-        if (tables_.nodeCount == kMaxObjects)
-            throw InputRefused(inputPath_, "plus de 5000 objets (limite du format: 5000)");
+        if (tables_.objectCount == kMaxObjects)
+            throw InputRefused(inputPath_, "plus de " + std::to_string(kMaxObjects) +
+                                               " objets (limite du format: " + std::to_string(kMaxObjects) + ")");
         constexpr std::int64_t kMaxCount = std::numeric_limits<std::int32_t>::max();
         if (vertexCount > kMaxCount || faceLines > kMaxCount / 3)
             throw InputRefused(inputPath_, "objet trop grand pour le format");
         tables_.nameText.push_back(std::move(name));
         tables_.vertexCount.push_back(static_cast<std::int32_t>(vertexCount));
         tables_.cornerCount.push_back(static_cast<std::int32_t>(faceLines * 3));
-        ++tables_.nodeCount;
+        ++tables_.objectCount;
     }
 
     LineSource& input_;

@@ -1,8 +1,8 @@
-// LineSource over a file or memory, and the key operations.
+// LineSource over a file or memory, and ScanLine.
 #include "ase/line_source.h"
 
-#include "ase/conversion_error.h"
 #include "ase/short_decimal.h"
+#include "common/conversion_error.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -228,35 +228,6 @@ void LineSource::SeekTo(std::int64_t position)
     bufferOffset_ = position;
     cursor_ = end_ = 0;
     atEnd_ = false;
-}
-
-void FormatKey(std::string& out, std::string_view keyFormat, std::int64_t n)
-{
-    out.clear();
-    char digits[24];
-    const auto [digitsEnd, ec] = std::to_chars(digits, digits + sizeof digits, n);
-    const std::string_view number(digits, static_cast<std::size_t>(digitsEnd - digits));
-    for (std::size_t i = 0; i < keyFormat.size(); ++i) {
-        const char c = keyFormat[i];
-        if (c != '%' || i + 1 == keyFormat.size()) {
-            out += c;
-            continue;
-        }
-        const char next = keyFormat[++i];
-        if (next == '%') {
-            out += '%';
-        } else if (next == 'd') {
-            out += number;
-        } else if (next == '4' && i + 1 < keyFormat.size() && keyFormat[i + 1] == 'd') {
-            ++i;
-            if (number.size() < 4)
-                out.append(4 - number.size(), ' ');
-            out += number;
-        } else {  // not a conversion this table uses: copy it as it stands
-            out += '%';
-            out += next;
-        }
-    }
 }
 
 namespace {

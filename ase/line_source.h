@@ -1,6 +1,6 @@
 // LineSource: the converter's only access to the ASE input, read line by line the
-// way a text-mode C runtime hands it out; and the key operations both passes use to
-// recognise lines (StartsWith, FormatKey) and read values out of them (ScanLine).
+// way a text-mode C runtime hands it out; and the two operations both passes use on
+// a line: recognise it by a key prefix (StartsWith), read values out of it (ScanLine).
 #pragma once
 
 #include <cstddef>
@@ -97,11 +97,6 @@ inline bool StartsWith(std::string_view line, std::string_view key)
     return line.size() >= key.size() && std::memcmp(line.data(), key.data(), key.size()) == 0;
 }
 
-// Builds a key into `out` (reused, so no allocation once it has grown): "%4d" writes
-// n right-aligned in four columns (a longer number whole, with no blank), "%d" writes
-// n plainly, "%%" writes "%"; every other byte is copied.
-void FormatKey(std::string& out, std::string_view keyFormat, std::int64_t n);
-
 // One value ScanLine may store: a 32-bit integer for %d, a float for %f.
 class ScanTarget {
   public:
@@ -123,28 +118,5 @@ class ScanTarget {
 // at the first mismatch or the end of the line; targets from there on keep their
 // values. Gives the number of values stored.
 int ScanLine(std::string_view line, std::string_view format, std::initializer_list<ScanTarget> targets);
-
-// The whole vocabulary of the converter: every other line of an ASE file is passed
-// over. Indentation is part of each key (one tab for node headers, two for the
-// normals block, three for list lines, four for vertex normals), and list numbers are
-// written as the exporter writes them: "%4d" right-aligned for vertex and face lines,
-// plain "%d" for texture lines.
-namespace keys {
-inline constexpr std::string_view kNodeHeader = "\t*NODE_NAME \"";             // 13 bytes
-inline constexpr std::string_view kVertexStart = "\t\t\t*MESH_VERTEX    0\t";  // first vertex line
-inline constexpr std::string_view kVertex = "\t\t\t*MESH_VERTEX %4d\t";
-inline constexpr std::string_view kVertexScan = "\t\t\t*MESH_VERTEX %4d\t%%f\t%%f\t%%f";
-inline constexpr std::string_view kFaceStart = "\t\t\t*MESH_FACE    0:";
-inline constexpr std::string_view kFace = "\t\t\t*MESH_FACE %4d:";
-inline constexpr std::string_view kFaceScan = "\t\t\t*MESH_FACE %4d:    A:%%d B:%%d C:%%d AB:";
-inline constexpr std::string_view kTexVertexStart = "\t\t\t*MESH_TVERT 0";
-inline constexpr std::string_view kTexVertex = "\t\t\t*MESH_TVERT %d";
-inline constexpr std::string_view kTexVertexScan = "\t\t\t*MESH_TVERT %d\t%f\t%f\t";
-inline constexpr std::string_view kNormalsBlock = "\t\t*MESH_NORMALS";  // 15 bytes
-inline constexpr std::string_view kTexFaceStart = "\t\t\t*MESH_TFACE 0";
-inline constexpr std::string_view kTexFaceScan = "\t\t\t*MESH_TFACE %d\t%d\t%d\t%d";
-inline constexpr std::string_view kFaceNormalStart = "\t\t\t*MESH_FACENORMAL 0";
-inline constexpr std::string_view kVertexNormalScan = "\t\t\t\t*MESH_VERTEXNORMAL %d\t%f\t%f\t%f";
-}  // namespace keys
 
 }  // namespace ase2sgl

@@ -72,17 +72,4 @@ struct ShortDecimal {
     }
 };
 
-// `first` to `last` is unsigned: digit* ("." digit*)?, with at least one digit and
-// no exponent. Gives false, leaving `value` alone, when neither path applies.
-inline bool ParseShortDecimal(const char* first, const char* last, float& value)
-{
-    ShortDecimal decimal;
-    const char* p = decimal.Gather(first, last);
-    if (p != last && *p == '.') {
-        const char* fractionEnd = decimal.Gather(p + 1, last);
-        decimal.fractionDigits = static_cast<int>(fractionEnd - (p + 1));
-    }
-    return decimal.ToFloat(value);
-}
-
 }  // namespace ase2sgl

@@ -1,10 +1,12 @@
 // In-process benchmarks of the reading primitives on a generated exporter-layout
 // scene: line reading, key tests and number scanning. Bytes per second are input
 // bytes.
+#include "ase/keys.h"
 #include "ase/line_source.h"
 #include "ase/list_scan.h"
 #include "ase/numbered_key.h"
 #include "ase_generator.h"
+#include "support/key_format.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +16,7 @@
 namespace {
 
 using namespace ase2sgl;
+using ase2sgl::testing::FormatKey;
 
 const std::string& Scene()
 {

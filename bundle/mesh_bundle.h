@@ -18,10 +18,12 @@
 //   259+24n   8n   texcoords  u, v      (as the input's texture-vertex line has them)
 //
 // A record takes 259 + 32n bytes. The 255-byte name field leaves the fields after
-// it unaligned: the first record's count sits at offset 259.
+// it unaligned: the first record's count sits at offset 259. The sizes and limits
+// are named in common/format_limits.h.
 #pragma once
 
-#include "ase/mesh_tables.h"
+#include "common/corner_record.h"
+#include "common/format_limits.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,8 +34,6 @@
 #include <vector>
 
 namespace ase2sgl {
-
-inline constexpr std::size_t kNameFieldSize = 255;
 
 // Lays out one object's corners as the three streams of its record, in file order:
 // 3n position floats, 3n normal floats, 2n texcoord floats (V negated back).
@@ -51,41 +51,6 @@ class MemorySink : public ByteSink {
     void Write(const char* data, std::size_t size) override { bytes.append(data, size); }
     std::string bytes;
 };
-
-// The output file, written whole or not at all: bytes go to a new temporary file in
-// the output's folder, which replaces the output path only once it is complete and
-// closed. Destroyed before Commit (a failure), it removes the temporary file and
-// leaves whatever was at the output path untouched. An existing output that is not
-// a regular file (a device, a pipe) is written in place. Throws FileError naming the
-// output path.
-class AtomicOutputFile : public ByteSink {
-  public:
-    explicit AtomicOutputFile(std::string path);
-    AtomicOutputFile(const AtomicOutputFile&) = delete;
-    AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
-    ~AtomicOutputFile() override;
-
-    void Write(const char* data, std::size_t size) override;
-    // Allocates room for `bytes` of output ahead of the writes, where the file system
-    // allows it. Replacing an existing file by renaming makes some file systems (ext4)
-    // write out the new file's not-yet-allocated blocks first, which costs more than
-    // converting a small file; blocks allocated here need no such flush. A file
-    // written shorter than reserved is cut to its length at Commit.
-    void Reserve(std::uint64_t bytes);
-    void Commit();
-
-  private:
-    std::string path_;       // as the user gave it, for messages
-    std::string target_;     // the file replaced: path_ with symbolic links resolved
-    std::string temporary_;  // empty when writing in place
-    int fd_ = -1;
-    std::uint64_t written_ = 0;
-    std::uint64_t reserved_ = 0;
-};
-
-// Removes the temporary file of an output still being written. Safe to call from a
-// signal handler, so that a run ended by Ctrl-C leaves nothing behind.
-void RemoveUnfinishedOutput() noexcept;
 
 // Writes the bundle: the object count, then each object's record, through one
 // large buffer in few large writes.

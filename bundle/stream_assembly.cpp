@@ -8,7 +8,7 @@ namespace ase2sgl {
 void AssembleStreams(std::span<const CornerRecord> corners, std::vector<float>& streams)
 {
     const std::size_t n = corners.size();
-    streams.resize(8 * n);
+    streams.resize(kFloatsPerVertex * n);
     float* positions = streams.data();
     float* normals = positions + 3 * n;
     float* texcoords = normals + 3 * n;

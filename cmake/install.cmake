@@ -10,8 +10,8 @@ set(ASE2SGL_HEADER_DIR "${CMAKE_INSTALL_INCLUDEDIR}/ase2sgl")
 # Library targets as other projects see them, each with the headers that make up
 # its interface. Headers keep their folder: code includes "bundle/bundle_reader.h"
 # installed or not.
-set(ASE2SGL_INSTALLED_LIBRARIES ase2sgl_core converter ase2sgl_reader reader)
-set(ASE2SGL_HEADERS_ase2sgl_core ase/mesh_tables.h ase/conversion_error.h)
+set(ASE2SGL_INSTALLED_LIBRARIES ase2sgl_converter converter ase2sgl_reader reader)
+set(ASE2SGL_HEADERS_ase2sgl_converter conversion/convert.h common/conversion_error.h)
 set(ASE2SGL_HEADERS_ase2sgl_reader bundle/bundle_reader.h)
 
 set(exported ase2sgl)

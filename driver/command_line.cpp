@@ -1,8 +1,8 @@
 // The driver's run: everything the console shows and the exit status.
 #include "driver/command_line.h"
 
-#include "ase/conversion_error.h"
-#include "ase/mesh_tables.h"
+#include "common/conversion_error.h"
+#include "conversion/convert.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // ase2sgl: converts one ASE scene into one mesh bundle (.sgl).
 //   ase2sgl INPUT.ase [OUTPUT.sgl]
-#include "bundle/mesh_bundle.h"
+#include "bundle/atomic_output.h"
 #include "driver/command_line.h"
 
 #include <csignal>

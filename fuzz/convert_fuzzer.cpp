@@ -15,8 +15,9 @@
 //       -rss_limit_mb=4096 -max_total_time=300 build/fuzz/corpus build/fuzz/seeds
 // A crash file it writes (crash-*, timeout-*, oom-*) replays with
 //   build/fuzz/fuzz/convert_fuzzer FILE
-#include "ase/conversion_error.h"
-#include "ase/mesh_tables.h"
+#include "common/conversion_error.h"
+#include "common/format_limits.h"
+#include "conversion/convert.h"
 #include "support/bundle_layout.h"
 #include "support/conversion_cost.h"
 

@@ -2,7 +2,7 @@
 // the real exporter files up to 64 KiB, as the converter writes them.
 //
 //   make_bundle_seeds CORPUS_DIR OUTPUT_DIR
-#include "ase/mesh_tables.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <cstdio>

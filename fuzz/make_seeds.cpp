@@ -4,7 +4,7 @@
 //   make_fuzz_seeds CORPUS_DIR OUTPUT_DIR
 // A missing CORPUS_DIR leaves out the real files. The seeds are made anew on every
 // run and never committed.
-#include "ase_damage.h"
+#include "support/ase_damage.h"
 #include "support/test_support.h"
 
 #include <cstdio>

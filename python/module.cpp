@@ -1,8 +1,8 @@
 // ase2sgl._ase2sgl: the conversion and the bundle reader for Python. The package
 // (ase2sgl/__init__.py) builds the public API on top: exceptions and NumPy views.
-#include "ase/conversion_error.h"
-#include "ase/mesh_tables.h"
 #include "bundle/bundle_reader.h"
+#include "common/conversion_error.h"
+#include "conversion/convert.h"
 #include "driver/command_line.h"
 
 #include <pybind11/pybind11.h>

@@ -2,7 +2,7 @@
 // offset of the field at fault), and on what the writer writes: corpus files and
 // generated scenes read back value for value.
 #include "bundle/bundle_reader.h"
-#include "ase/mesh_tables.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

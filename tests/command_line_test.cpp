@@ -1,6 +1,7 @@
 // The real executable: arguments, console bytes, exit statuses, the output file.
 #include "driver/command_line.h"
-#include "ase/mesh_tables.h"
+#include "common/format_limits.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <sys/stat.h>

@@ -1,7 +1,8 @@
 // Counting pass: which objects exist, their names, and the sizes their arrays get.
-#include "ase/conversion_error.h"
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "common/conversion_error.h"
+#include "common/format_limits.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +13,12 @@ namespace ase2sgl {
 namespace {
 
 using testing::BoxMesh;
+using testing::Concat;
 using testing::Lines;
 using testing::MeshLines;
 using testing::MeshSpec;
 using testing::Scene;
+using testing::WithoutTextureLists;
 
 MeshTables Count(const std::string& ase)
 {
@@ -36,27 +39,12 @@ struct Expected {
 
 void ExpectObjects(const MeshTables& tables, const std::vector<Expected>& expected)
 {
-    ASSERT_EQ(tables.nodeCount, static_cast<std::int32_t>(expected.size()));
+    ASSERT_EQ(tables.objectCount, static_cast<std::int32_t>(expected.size()));
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(tables.nameText[i], expected[i].name) << "object " << i;
         EXPECT_EQ(tables.vertexCount[i], expected[i].vertexCount) << "object " << i;
         EXPECT_EQ(tables.cornerCount[i], expected[i].cornerCount) << "object " << i;
     }
-}
-
-MeshSpec WithoutTexture(MeshSpec mesh)
-{
-    mesh.texVertices.clear();
-    mesh.texFaces.clear();
-    return mesh;
-}
-
-std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
-{
-    std::vector<std::string> lines;
-    for (auto& part : parts)
-        lines.insert(lines.end(), part.begin(), part.end());
-    return lines;
 }
 
 TEST(CountingPass, MeasuresWellFormedMeshes)
@@ -77,7 +65,7 @@ TEST(CountingPass, MeasuresWellFormedMeshes)
         {"texture list shorter than the vertex list", Scene({fewTex}), {{"FEW", 8, 36}}},
         {"texture list longer", Scene({moreTex}), {{"MORE", 14, 36}}},
         {"no texture list, normals block stops the search",
-         Scene({WithoutTexture(BoxMesh("Plain"))}),
+         Scene({WithoutTextureLists(BoxMesh("Plain"))}),
          {{"PLAIN", 8, 36}}},
         {"several objects in order",
          Scene({BoxMesh("a"), fewTex, BoxMesh("c")}),
@@ -112,7 +100,7 @@ TEST(CountingPass, NamesAreTheHeaderLineLessItsLastByteUpperCased)
         std::vector<std::string> lines = MeshLines(BoxMesh());
         lines[1] = c.header;
         const MeshTables tables = Count(testing::Lines(lines));
-        ASSERT_EQ(tables.nodeCount, 1) << c.header;
+        ASSERT_EQ(tables.objectCount, 1) << c.header;
         EXPECT_EQ(tables.nameText[0], c.name) << c.header;
     }
 }
@@ -125,7 +113,7 @@ TEST(CountingPass, UpperCasesHighBytesAsWindows1252)
     std::vector<std::string> lines = MeshLines(BoxMesh());
     lines[1] = "\t*NODE_NAME \"" + all + "\"";
     const MeshTables tables = Count(testing::Lines(lines));
-    ASSERT_EQ(tables.nodeCount, 1);
+    ASSERT_EQ(tables.objectCount, 1);
     ASSERT_EQ(tables.nameText[0].size(), all.size());
     for (std::size_t i = 0; i < tables.nameText[0].size(); ++i) {
         const int in = 0x20 + static_cast<int>(i);
@@ -143,8 +131,8 @@ TEST(CountingPass, UpperCasesHighBytesAsWindows1252)
 TEST(CountingPass, FollowsTheExporterLayoutQuirks)
 {
     const std::vector<std::string> box = MeshLines(BoxMesh("Box"));
-    const std::vector<std::string> plain = MeshLines(WithoutTexture(BoxMesh("Plain")));
-    MeshSpec noNormalsSpec = WithoutTexture(BoxMesh("Bare"));
+    const std::vector<std::string> plain = MeshLines(WithoutTextureLists(BoxMesh("Plain")));
+    MeshSpec noNormalsSpec = WithoutTextureLists(BoxMesh("Bare"));
     noNormalsSpec.normalsBlock = false;
     noNormalsSpec.vertexNormals.clear();
     const std::vector<std::string> bare = MeshLines(noNormalsSpec);
@@ -162,7 +150,7 @@ TEST(CountingPass, FollowsTheExporterLayoutQuirks)
     };
     const Case cases[] = {
         {"second header before any vertex line: first name, first mesh",
-         Join({{"\t*NODE_NAME \"First\"", "\t*NODE_NAME \"Second\""}, box}),
+         Concat({{"\t*NODE_NAME \"First\"", "\t*NODE_NAME \"Second\""}, box}),
          {{"FIRST", 12, 36}}},
         {"a gap ends the vertex list", gap, {{"BOX", 12, 36}}},
         {"vertex list line 5 missing, no texture list",
@@ -174,16 +162,16 @@ TEST(CountingPass, FollowsTheExporterLayoutQuirks)
          {{"PLAIN", 5, 36}}},
         {"face list right after the vertices is passed over, up to the end", faceRightAfterVertices, {{"BOX", 8, 0}}},
         {"face list right after the vertices: the next object's faces count",
-         Join({faceRightAfterVertices, MeshLines(WithoutTexture(BoxMesh("Next")))}),
+         Concat({faceRightAfterVertices, MeshLines(WithoutTextureLists(BoxMesh("Next")))}),
          {{"BOX", 8, 36}}},
         {"no texture list nor normals: the search passes later headers to a normals block",
-         Join({bare, plain, box}),
+         Concat({bare, plain, box}),
          {{"BARE", 8, 36}, {"BOX", 12, 36}}},
-        {"no texture list nor normals: the next object's texture list counts", Join({bare, box}), {{"BARE", 12, 36}}},
-        {"no texture list nor normals, last object", Join({box, bare}), {{"BOX", 12, 36}, {"BARE", 8, 36}}},
+        {"no texture list nor normals: the next object's texture list counts", Concat({bare, box}), {{"BARE", 12, 36}}},
+        {"no texture list nor normals, last object", Concat({box, bare}), {{"BOX", 12, 36}, {"BARE", 8, 36}}},
         {"input ends inside the vertex list", endsInVertices, {{"BOX", 4, 0}}},
         {"a trailing header without a mesh is dropped",
-         Join({box, {"\t*NODE_NAME \"Camera01\"", "}"}}),
+         Concat({box, {"\t*NODE_NAME \"Camera01\"", "}"}}),
          {{"BOX", 12, 36}}},
         {"header right after the last texture vertex is not tested",
          [&] {
@@ -191,7 +179,7 @@ TEST(CountingPass, FollowsTheExporterLayoutQuirks)
              const auto tvertEnd =
                  std::find(lines.begin(), lines.end(), "\t\t\t*MESH_TVERT 11\t0.7500\t1.0000\t0.0000");
              lines.insert(tvertEnd + 1, "\t*NODE_NAME \"Hidden\"");
-             return Join({lines, MeshLines(BoxMesh("Shown"))});
+             return Concat({lines, MeshLines(BoxMesh("Shown"))});
          }(),
          {{"BOX", 12, 36}, {"SHOWN", 12, 36}}},
     };
@@ -210,7 +198,7 @@ TEST(CountingPass, RefusesMoreObjectsThanTheFormatHolds)
     for (int i = 0; i < kMaxObjects; ++i)
         lines.insert(lines.end(), mesh.begin(), mesh.end());
     lines.push_back("\t*NODE_NAME \"NoMesh\"");  // dropped: it never reaches a vertex list
-    EXPECT_EQ(Count(testing::Lines(lines)).nodeCount, kMaxObjects);
+    EXPECT_EQ(Count(testing::Lines(lines)).objectCount, kMaxObjects);
 
     lines.insert(lines.end(), mesh.begin(), mesh.end());
     const std::string tooMany = testing::Lines(lines);

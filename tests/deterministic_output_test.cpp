@@ -2,7 +2,7 @@
 // depends on the time, on what memory held before, or on which thread read an
 // object. Each input converts with one thread and with two, over heap memory
 // pre-filled with different bytes, and every result must be identical.
-#include "ase/mesh_tables.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

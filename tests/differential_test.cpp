@@ -2,7 +2,7 @@
 // damaged at random (fixed seeds): every output byte must agree. This guards the
 // converter's shortcuts (remembered searches, runs cut at the end of the arrays,
 // stopping once no object is left to fill) and any later speed-up.
-#include "ase/mesh_tables.h"
+#include "conversion/convert.h"
 #include "support/reference_converter.h"
 #include "support/test_support.h"
 
@@ -15,22 +15,6 @@ namespace {
 
 using testing::BoxMesh;
 using testing::MeshSpec;
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
 
 // One random edit of the kind broken exports and hand edits show.
 void Mutate(std::vector<std::string>& lines, std::mt19937& random)
@@ -71,16 +55,6 @@ void Mutate(std::vector<std::string>& lines, std::mt19937& random)
         break;
     }
     }
-}
-
-std::string Join(const std::vector<std::string>& lines, std::string_view end)
-{
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line;
-        text += end;
-    }
-    return text;
 }
 
 std::vector<std::string> Sources()
@@ -126,12 +100,12 @@ TEST(Differential, DamagedInputsMatchTheReference)
     std::mt19937 random(20261208);
     for (int round = 0; round < 1500; ++round) {
         const std::string& source = sources[static_cast<std::size_t>(round) % sources.size()];
-        std::vector<std::string> lines = SplitLines(source);
+        std::vector<std::string> lines = testing::SplitLines(source);
         const int edits = 1 + static_cast<int>(random() % 4);
         for (int e = 0; e < edits; ++e)
             Mutate(lines, random);
         const std::string_view ends[] = {"\n", "\r\n", "\r"};
-        const std::string damaged = Join(lines, ends[random() % 8 == 0 ? 1 + random() % 2 : 0]);
+        const std::string damaged = testing::Lines(lines, ends[random() % 8 == 0 ? 1 + random() % 2 : 0]);
         const std::string ours = ConvertBytes(damaged);
         const std::string reference = testing::ReferenceConvert(damaged);
         ASSERT_EQ(ours, reference) << "round " << round << ", input:\n" << damaged;

@@ -1,10 +1,12 @@
 // The reading shortcuts against the general operations they stand in for: keys
 // advanced in place against FormatKey, the short-decimal float path against a full
 // conversion, and scans that start after a matched key against whole-line scans.
+#include "ase/keys.h"
 #include "ase/line_source.h"
 #include "ase/list_scan.h"
 #include "ase/numbered_key.h"
 #include "ase/short_decimal.h"
+#include "support/key_format.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +20,20 @@ namespace ase2sgl {
 namespace {
 
 using testing::Bits;
+using testing::FormatKey;
+
+// `first` to `last` is unsigned: digit* ("." digit*)?, with at least one digit and
+// no exponent. Gives false, leaving `value` alone, when neither path applies.
+inline bool ParseShortDecimal(const char* first, const char* last, float& value)
+{
+    ShortDecimal decimal;
+    const char* p = decimal.Gather(first, last);
+    if (p != last && *p == '.') {
+        const char* fractionEnd = decimal.Gather(p + 1, last);
+        decimal.fractionDigits = static_cast<int>(fractionEnd - (p + 1));
+    }
+    return decimal.ToFloat(value);
+}
 
 const std::string_view kKeyFormats[] = {keys::kVertex, keys::kFace, keys::kTexVertex};
 

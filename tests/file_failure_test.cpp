@@ -3,7 +3,7 @@
 // and one "Erreur: ..." line, no completion lines, no temporary file left behind,
 // and an existing output with its old bytes.
 #include "ase/line_source.h"
-#include "ase/mesh_tables.h"
+#include "conversion/convert.h"
 #include "support/conversion_cost.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
 // Geometry pass, seen through the bundle it produces: which values reach which
 // corner, including on layouts that break the exporter's conventions.
-#include "ase/mesh_tables.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@ using testing::Bits;
 using testing::BoxMesh;
 using testing::Bundle;
 using testing::BundleObject;
+using testing::Concat;
 using testing::MeshLines;
 using testing::MeshSpec;
 using testing::Scene;
@@ -42,14 +43,6 @@ std::array<std::uint32_t, 2> TexcoordBits(const BundleObject& object, int vertex
 {
     const auto i = static_cast<std::size_t>(2 * vertex);
     return {Bits(object.texcoords[i]), Bits(object.texcoords[i + 1])};
-}
-
-std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
-{
-    std::vector<std::string> lines;
-    for (auto& part : parts)
-        lines.insert(lines.end(), part.begin(), part.end());
-    return lines;
 }
 
 std::vector<std::string> Replace(std::vector<std::string> lines, std::string_view from, std::string_view to)
@@ -196,7 +189,7 @@ TEST(GeometryPass, UnscannableNumbersKeepTheirLastValues)
                      "\t\t\t*MESH_FACE    0:");
     MeshSpec first = Triangle("First");
     first.faces = {{1, 1, 2}};
-    const Bundle both = Convert(testing::Lines(Join({MeshLines(first), second})));
+    const Bundle both = Convert(testing::Lines(Concat({MeshLines(first), second})));
     ASSERT_EQ(both.objects.size(), 2u);
     EXPECT_EQ(Position(both.objects[1], 0), (std::array<float, 3>{4, 6, 5}));
     EXPECT_EQ(Position(both.objects[1], 2), (std::array<float, 3>{7, 9, 8}));
@@ -258,7 +251,7 @@ TEST(GeometryPass, CountsDisagreeingWithTheFirstReadAreCapped)
     std::vector<std::string> first = MeshLines(testing::BoxMesh("First"));
     first.erase(first.begin() + 19, first.begin() + 21);
     MeshSpec next = Triangle("Next");
-    const Bundle bundle = Convert(testing::Lines(Join({first, MeshLines(next)})));
+    const Bundle bundle = Convert(testing::Lines(Concat({first, MeshLines(next)})));
     ASSERT_EQ(bundle.objects.size(), 1u);
     EXPECT_EQ(bundle.objects[0].name, "FIRST");
     ASSERT_EQ(bundle.objects[0].VertexCount(), 3);  // 12 faces read, room for 1

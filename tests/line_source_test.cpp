@@ -1,6 +1,8 @@
 // LineSource (text-mode lines, positions, end of input) and the key operations.
 #include "ase/line_source.h"
-#include "ase/conversion_error.h"
+#include "ase/keys.h"
+#include "common/conversion_error.h"
+#include "support/key_format.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@ namespace ase2sgl {
 namespace {
 
 using testing::Bits;
+using testing::FormatKey;
 
 struct ReadCase {
     const char* label;

@@ -1,6 +1,7 @@
 // The bundle file format, byte for byte, and stream assembly.
 #include "bundle/mesh_bundle.h"
-#include "ase/mesh_tables.h"
+#include "bundle/atomic_output.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

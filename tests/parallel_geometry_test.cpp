@@ -24,15 +24,15 @@ std::string Collect(std::string_view ase, bool parallel)
     const ObjectSink sink = [&](std::int32_t object, const ObjectArrays& arrays) {
         EXPECT_EQ(object, expected++);  // in order, each once
         out.append(reinterpret_cast<const char*>(&object), sizeof object);
-        out.append(reinterpret_cast<const char*>(&arrays.outputVertexCount), sizeof arrays.outputVertexCount);
+        out.append(reinterpret_cast<const char*>(&arrays.cornersRead), sizeof arrays.cornersRead);
         out.append(reinterpret_cast<const char*>(arrays.corners.data()),
-                   sizeof(CornerRecord) * static_cast<std::size_t>(arrays.outputVertexCount));
+                   sizeof(CornerRecord) * static_cast<std::size_t>(arrays.cornersRead));
     };
     if (parallel)
         ReadGeometryInParallel([&] { return LineSource::FromMemory(ase); }, tables, sink);
     else
         ReadGeometry(input, tables, sink);
-    EXPECT_EQ(expected, tables.nodeCount);
+    EXPECT_EQ(expected, tables.objectCount);
     return out;
 }
 

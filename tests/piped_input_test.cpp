@@ -2,8 +2,9 @@
 // The tool reads such an input whole before converting it, so every file converts
 // to the same bytes and the same console lines as when it is named directly; the
 // progress and error lines name the path the user gave.
-#include "ase/conversion_error.h"
-#include "ase/mesh_tables.h"
+#include "common/conversion_error.h"
+#include "common/format_limits.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 // refusal, and no layout makes the reads or the memory grow faster than the input.
 // Memory is measured by counting every byte this test binary allocates (the global
 // operator new below), so no timing is involved.
-#include "ase/conversion_error.h"
-#include "ase/mesh_tables.h"
-#include "ase_damage.h"
+#include "common/conversion_error.h"
+#include "conversion/convert.h"
+#include "support/ase_damage.h"
 #include "support/conversion_cost.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,7 @@
 // The conversion's steps with a line count and a byte count at the end.
 #include "support/conversion_cost.h"
 
+#include "ase/mesh_tables.h"
 #include "bundle/mesh_bundle.h"
 
 #include <algorithm>
@@ -48,10 +49,10 @@ ConversionCost ConvertCountingLines(std::string_view ase, std::size_t chunkSize)
     const MeshTables tables = CountObjects(input, "<memoire>");
     CountingSink sink;
     BundleWriter writer(sink);
-    writer.WriteObjectCount(tables.nodeCount);
+    writer.WriteObjectCount(tables.objectCount);
     ReadGeometry(input, tables, [&](std::int32_t object, const ObjectArrays& arrays) {
         writer.WriteObject(tables.nameText[static_cast<std::size_t>(object)],
-                           {arrays.corners.data(), static_cast<std::size_t>(arrays.outputVertexCount)});
+                           {arrays.corners.data(), static_cast<std::size_t>(arrays.cornersRead)});
     });
     writer.Flush();
     return {input.LinesRead(), sink.bytes, sink.digest};

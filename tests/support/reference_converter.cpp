@@ -4,7 +4,9 @@
 // it is the yardstick the fast converter is compared with, byte for byte.
 #include "support/reference_converter.h"
 
+#include "ase/keys.h"
 #include "ase/line_source.h"
+#include "support/key_format.h"
 
 #include <algorithm>
 #include <cstring>

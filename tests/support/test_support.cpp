@@ -16,24 +16,53 @@
 
 namespace ase2sgl::testing {
 
-std::string Lines(std::initializer_list<std::string_view> lines)
+namespace {
+
+template <typename LineRange>
+std::string JoinLines(const LineRange& lines, std::string_view lineEnd)
 {
     std::string text;
     for (std::string_view line : lines) {
         text += line;
-        text += '\n';
+        text += lineEnd;
     }
     return text;
 }
 
-std::string Lines(const std::vector<std::string>& lines)
+}  // namespace
+
+std::string Lines(std::initializer_list<std::string_view> lines)
 {
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line;
-        text += '\n';
+    return JoinLines(lines, "\n");
+}
+
+std::string Lines(const std::vector<std::string>& lines, std::string_view lineEnd)
+{
+    return JoinLines(lines, lineEnd);
+}
+
+std::vector<std::string> SplitLines(std::string_view text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(start));
+            break;
+        }
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
     }
-    return text;
+    return lines;
+}
+
+std::vector<std::string> Concat(const std::vector<std::vector<std::string>>& parts)
+{
+    std::vector<std::string> lines;
+    for (const auto& part : parts)
+        lines.insert(lines.end(), part.begin(), part.end());
+    return lines;
 }
 
 std::uint32_t Bits(float value)

@@ -15,9 +15,13 @@
 
 namespace ase2sgl::testing {
 
-// Lines joined with LF, each ended by one.
+// Lines joined with LF (or `lineEnd`), each ended by one.
 std::string Lines(std::initializer_list<std::string_view> lines);
-std::string Lines(const std::vector<std::string>& lines);
+std::string Lines(const std::vector<std::string>& lines, std::string_view lineEnd = "\n");
+// The lines of `text`, split at LF (which is dropped); a last line without one too.
+std::vector<std::string> SplitLines(std::string_view text);
+// The lists of lines one after the other.
+std::vector<std::string> Concat(const std::vector<std::vector<std::string>>& parts);
 
 std::uint32_t Bits(float value);
 float FromBits(std::uint32_t bits);

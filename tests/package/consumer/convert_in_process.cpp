@@ -1,7 +1,7 @@
 // Converts one file through the installed converter library: exit 0, or 3 with
 // the conversion's reason.
-#include "ase/conversion_error.h"
-#include "ase/mesh_tables.h"
+#include "common/conversion_error.h"
+#include "conversion/convert.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // Damaged ASE, built line by line: the text is split at its line feeds, one line
 // or the whole is changed, and the lines are joined again.
-#include "ase_damage.h"
+#include "support/ase_damage.h"
 
 #include <algorithm>
 #include <array>

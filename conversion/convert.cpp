@@ -1,8 +1,11 @@
-// The converter entry: count, then read and write object by object, then commit.
-#include "ase/mesh_tables.h"
+// The conversion, step by step: count the objects (first read), open the output,
+// read each object's geometry and write its record as soon as it is complete
+// (second read, on one thread or two), then commit the output.
+#include "conversion/convert.h"
 
-#include "ase/conversion_error.h"
 #include "ase/line_source.h"
+#include "ase/mesh_tables.h"
+#include "bundle/atomic_output.h"
 #include "bundle/mesh_bundle.h"
 
 #include <sched.h>
@@ -13,27 +16,15 @@
 
 namespace ase2sgl {
 
-FileError::FileError(std::string_view action, std::string path_, int errorNumber_)
-    : ConversionError(std::string(action) + " " + path_ + ": " + std::strerror(errorNumber_)),
-      path(std::move(path_)),
-      errorNumber(errorNumber_)
-{
-}
-
-InputRefused::InputRefused(const std::string& path, std::string_view reason)
-    : ConversionError(path + ": " + std::string(reason) + ", fichier refuse")
-{
-}
-
 namespace {
 
 // The bundle's size if every face the counting pass found is read: the object count,
-// then 259 bytes and 32 per corner for each object.
+// then each object's record.
 std::uint64_t BundleSizeLimit(const MeshTables& tables)
 {
-    std::uint64_t bytes = 4;
+    std::uint64_t bytes = kCountBytes;
     for (const std::int32_t corners : tables.cornerCount)
-        bytes += kNameFieldSize + 4 + 32 * static_cast<std::uint64_t>(corners);
+        bytes += kRecordHeaderBytes + kBytesPerVertex * static_cast<std::uint64_t>(corners);
     return bytes;
 }
 
@@ -77,10 +68,10 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
                  ByteSink& output)
 {
     BundleWriter bundle(output, BundleSizeLimit(tables));
-    bundle.WriteObjectCount(tables.nodeCount);
+    bundle.WriteObjectCount(tables.objectCount);
     const ObjectSink sink = [&](std::int32_t object, const ObjectArrays& arrays) {
         const std::span<const CornerRecord> corners(arrays.corners.data(),
-                                                    static_cast<std::size_t>(arrays.outputVertexCount));
+                                                    static_cast<std::size_t>(arrays.cornersRead));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
     };
     if (UseTwoThreads(tables, threads)) {

@@ -1,0 +1,26 @@
+// The conversion of one ASE file into one mesh bundle: the program's one entry
+// into its readers and writers. Failures are thrown as the types of
+// common/conversion_error.h, each with the line the driver prints.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ase2sgl {
+
+// How many threads read the geometry. The conversion chooses (two for a large
+// input when two cores are idle); tests force either, since the bytes written must
+// not depend on it.
+enum class GeometryThreads { kChosen, kOne, kTwo };
+
+// Converts one ASE file into one mesh bundle file. The output appears only once it
+// is complete; on failure (FileError, InputRefused, std::bad_alloc) nothing is
+// written at the output path and a file already there keeps its bytes. An input
+// that cannot seek (a pipe, a FIFO) is read whole into memory first.
+void Convert(const std::string& inputPath, const std::string& outputPath,
+             GeometryThreads threads = GeometryThreads::kChosen);
+
+// The same conversion from bytes in memory to bytes in memory.
+std::string ConvertBytes(std::string_view ase, GeometryThreads threads = GeometryThreads::kChosen);
+
+}  // namespace ase2sgl
