@@ -28,9 +28,6 @@ while(ASE2SGL_INSTALLED_LIBRARIES)
   endforeach()
   list(APPEND exported ${target})
 endwhile()
-if(TARGET sgltool)
-  list(APPEND exported sgltool)
-endif()
 # Static libraries carry their private link dependencies along: the warning flags
 # target goes with them (it adds nothing to what a consumer compiles).
 list(APPEND exported ase2sgl_warnings)

@@ -23,37 +23,33 @@ std::span<const std::byte> AsBytes(std::string_view text)
 
 void PutInt32(std::string& bytes, std::size_t offset, std::int32_t value)
 {
-    for (std::size_t i = 0; i < 4; ++i)
-        bytes[offset + i] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
+    bytes.replace(offset, 4, testing::Int32Bytes(value));
 }
 
-// A bundle built field by field: each record's name, then vertex count n and 8n
-// floats whose values are their index within the record plus 1000 times the record.
-struct RecordSpec {
+// Records of these names and vertex counts whose 8n floats count up from 1000
+// times the record's number, so that every value shows where it was read from.
+struct RecordShape {
     std::string name;
     std::int32_t vertexCount;
 };
 
-std::string BuildBundle(const std::vector<RecordSpec>& records)
+std::string BuildBundle(const std::vector<RecordShape>& shapes)
 {
-    std::string bytes(4, '\0');
-    PutInt32(bytes, 0, static_cast<std::int32_t>(records.size()));
-    for (std::size_t r = 0; r < records.size(); ++r) {
-        std::string field = records[r].name;
-        field.resize(255, '\0');
-        bytes += field;
-        bytes += std::string(4, '\0');
-        PutInt32(bytes, bytes.size() - 4, records[r].vertexCount);
-        for (std::int32_t i = 0; i < 8 * records[r].vertexCount; ++i) {
-            const float value = static_cast<float>(i) + 1000.0f * static_cast<float>(r);
-            bytes += std::string(4, '\0');
-            PutInt32(bytes, bytes.size() - 4, static_cast<std::int32_t>(testing::Bits(value)));
-        }
+    std::vector<testing::RecordSpec> records;
+    for (std::size_t r = 0; r < shapes.size(); ++r) {
+        testing::RecordSpec record{shapes[r].name, shapes[r].vertexCount, {}, {}, {}};
+        const auto n = static_cast<std::size_t>(shapes[r].vertexCount);
+        float value = 1000.0f * static_cast<float>(r);
+        for (auto [array, size] :
+             {std::pair{&record.positions, 3 * n}, {&record.normals, 3 * n}, {&record.texcoords, 2 * n}})
+            for (std::size_t i = 0; i < size; ++i)
+                array->push_back(value++);
+        records.push_back(std::move(record));
     }
-    return bytes;
+    return testing::EncodeBundle(records);
 }
 
-const std::vector<RecordSpec> kThreeRecords = {{"FIRST", 3}, {"", 0}, {"THIRD", 6}};
+const std::vector<RecordShape> kThreeRecords = {{"FIRST", 3}, {"", 0}, {"THIRD", 6}};
 
 struct Expected {
     ReadError error;
@@ -70,7 +66,7 @@ void ExpectStatus(const ReadStatus& status, const Expected& expected, const std:
 
 // Where a bundle cut after `length` bytes stops making sense, from the layout:
 // the field the cut falls in.
-Expected CutExpectation(const std::vector<RecordSpec>& records, std::size_t length)
+Expected CutExpectation(const std::vector<RecordShape>& records, std::size_t length)
 {
     if (length == 0)
         return {ReadError::kEmptyFile, 0, -1};
@@ -169,13 +165,13 @@ TEST(BundleReader, NameFieldMustHoldAZeroByte)
 
 TEST(BundleReader, AtMost5000Objects)
 {
-    std::string bytes = BuildBundle(std::vector<RecordSpec>(5000, {"EMPTY", 0}));
+    std::string bytes = BuildBundle(std::vector<RecordShape>(5000, {"EMPTY", 0}));
     bundle::Bundle reader;
     ASSERT_TRUE(reader.Open(AsBytes(bytes)));
     EXPECT_EQ(reader.ObjectCount(), 5000);
     EXPECT_EQ(std::distance(reader.begin(), reader.end()), 5000);
 
-    bytes = BuildBundle(std::vector<RecordSpec>(5001, {"EMPTY", 0}));
+    bytes = BuildBundle(std::vector<RecordShape>(5001, {"EMPTY", 0}));
     ExpectStatus(reader.Open(AsBytes(bytes)), {ReadError::kTooManyObjects, 0, -1}, "5001 records");
     EXPECT_EQ(reader.ObjectCount(), 0);
     EXPECT_EQ(reader.begin(), reader.end());
@@ -254,21 +250,17 @@ TEST(BundleReader, MappedFileErrorsCarryErrno)
 // that the reader hands out every field the writer wrote, unchanged.
 std::string Reencode(const bundle::Bundle& reader)
 {
-    std::string bytes(4, '\0');
-    PutInt32(bytes, 0, reader.ObjectCount());
+    std::vector<testing::RecordSpec> records;
     for (const bundle::Object& object : reader) {
-        std::string field(object.name);
-        field.resize(255, '\0');
-        bytes += field;
-        bytes += std::string(4, '\0');
-        PutInt32(bytes, bytes.size() - 4, object.vertexCount);
-        for (const bundle::PackedFloats* array : {&object.positions, &object.normals, &object.texcoords})
-            for (std::size_t i = 0; i < array->size(); ++i) {
-                bytes += std::string(4, '\0');
-                PutInt32(bytes, bytes.size() - 4, static_cast<std::int32_t>(testing::Bits((*array)[i])));
-            }
+        testing::RecordSpec record{std::string(object.name), object.vertexCount, {}, {}, {}};
+        for (auto [from, to] : {std::pair{&object.positions, &record.positions},
+                                {&object.normals, &record.normals},
+                                {&object.texcoords, &record.texcoords}})
+            for (std::size_t i = 0; i < from->size(); ++i)
+                to->push_back((*from)[i]);
+        records.push_back(std::move(record));
     }
-    return bytes;
+    return testing::EncodeBundle(records);
 }
 
 TEST(BundleReader, ReadsBackEveryCorpusBundle)

@@ -16,14 +16,14 @@ deb=$(echo "$work"/package/*.deb)
 dpkg-deb -f "$deb" Package Version Architecture Depends
 [[ $(dpkg-deb -f "$deb" Package) == ase2sgl ]] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in $(objdump -p "$build"/sgltool "$build"/python/ase2sgl/*.so 2>/dev/null | awk '/NEEDED/ { print $2 }' | sort -u); do
+for library in $(objdump -p "$build"/tools/sgltool "$build"/python/ase2sgl/*.so 2>/dev/null | awk '/NEEDED/ { print $2 }' | sort -u); do
     file=$(ldconfig -p | awk -v l="$library" '$1 == l { print $NF; exit }')
     package=$( (dpkg -S "$(realpath "$file")" 2>/dev/null || true) | cut -d: -f1)
     [[ -z $package || $depends == *"${package%%:*}"* ]] || fail "$library ($package) is not among the dependencies: $depends"
 done
 
 dpkg -x "$deb" "$work/root"
-for path in usr/bin/ase2sgl usr/share/man/man1/ase2sgl.1 usr/share/man/man5/sgl.5 \
+for path in usr/bin/ase2sgl usr/bin/sgltool usr/share/man/man1/ase2sgl.1 usr/share/man/man1/sgltool.1 usr/share/man/man5/sgl.5 \
             usr/include/ase2sgl/bundle/bundle_reader.h usr/lib/cmake/ase2sgl/ase2sgl-config.cmake; do
     [[ -e $work/root/$path ]] || fail "$path is not in the package"
 done

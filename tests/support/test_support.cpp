@@ -200,6 +200,28 @@ MeshSpec WithoutNormalsBlock(MeshSpec mesh)
     return mesh;
 }
 
+std::string Int32Bytes(std::int32_t value)
+{
+    std::string bytes(4, '\0');
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[i] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+std::string EncodeBundle(const std::vector<RecordSpec>& records)
+{
+    std::string bytes = Int32Bytes(static_cast<std::int32_t>(records.size()));
+    for (const RecordSpec& record : records) {
+        std::string field = record.name;
+        field.resize(255, '\0');
+        bytes += field + Int32Bytes(record.vertexCount);
+        for (const std::vector<float>* array : {&record.positions, &record.normals, &record.texcoords})
+            for (const float value : *array)
+                bytes += Int32Bytes(static_cast<std::int32_t>(Bits(value)));
+    }
+    return bytes;
+}
+
 std::string ReadFile(const std::filesystem::path& path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -235,6 +257,12 @@ ScratchDir::~ScratchDir()
 
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir, int standardInput)
 {
+    return RunProgram(ASE2SGL_EXE, args, workingDir, standardInput);
+}
+
+RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
+                     const std::filesystem::path& workingDir, int standardInput)
+{
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
         throw std::runtime_error("pipe failed");
@@ -253,7 +281,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
         if (::chdir(workingDir.c_str()) != 0)
             ::_exit(126);
         std::vector<char*> argv;
-        std::string program = ASE2SGL_EXE;
+        std::string program = executable;
         argv.push_back(program.data());
         std::vector<std::string> copies(args);
         for (std::string& arg : copies)

@@ -46,6 +46,17 @@ MeshSpec WithoutTextureLists(MeshSpec mesh);
 // The same mesh with no normals block at all.
 MeshSpec WithoutNormalsBlock(MeshSpec mesh);
 
+// A bundle written field by field, for readers' tests: each record's name (cut or
+// not, as given; the field is zero-filled), vertex count and the three arrays as
+// given (positions and normals 3 per vertex, texture coordinates 2).
+struct RecordSpec {
+    std::string name;
+    std::int32_t vertexCount = 0;
+    std::vector<float> positions, normals, texcoords;
+};
+std::string EncodeBundle(const std::vector<RecordSpec>& records);
+std::string Int32Bytes(std::int32_t value);
+
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 
@@ -69,6 +80,9 @@ struct RunResult {
 // `standardInput` descriptor, the tool reads that as its standard input.
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir = ".",
                   int standardInput = -1);
+// Any executable, the same way.
+RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
+                     const std::filesystem::path& workingDir = ".", int standardInput = -1);
 
 // The corpus of real exporter files, or an empty path when it is not there.
 std::filesystem::path CorpusDir();

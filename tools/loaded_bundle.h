@@ -1,0 +1,57 @@
+// What every sgltool subcommand starts from: a bundle file mapped into memory,
+// checked by the reader, its objects in file order. Failures are ToolError.
+#pragma once
+
+#include "bundle/bundle_reader.h"
+
+#include <array>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ase2sgl::tools {
+
+// Exit statuses, the same for every subcommand.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitNo = 1;     // check: a file is not a sound bundle; diff: the bundles differ
+inline constexpr int kExitUsage = 2;  // the command line is wrong
+inline constexpr int kExitFile = 3;   // a file cannot be read or written, or an input is not a sound bundle
+
+// One line for standard error, naming the file and the reason; main prints it.
+struct ToolError : std::runtime_error {
+    ToolError(const std::string& message, int status) : std::runtime_error(message), exitStatus(status) {}
+    int exitStatus;
+};
+
+// "FILE: reason at byte N (object I)", or "FILE: reason: strerror" for file errors.
+std::string DescribeStatus(const std::string& path, const bundle::ReadStatus& status);
+
+struct LoadedBundle {
+    std::string path;
+    bundle::MappedFile file;
+    std::vector<bundle::Object> objects;
+    std::size_t ByteCount() const { return file.Bytes().size(); }
+};
+
+// Maps and validates; throws ToolError (kExitFile) with the reader's reason and offset.
+void LoadBundle(const std::string& path, LoadedBundle& loaded);
+
+using Vec3 = std::array<float, 3>;
+inline Vec3 Vec3At(const bundle::PackedFloats& values, std::size_t vertex)
+{
+    return {values[3 * vertex], values[3 * vertex + 1], values[3 * vertex + 2]};
+}
+
+// The bundle keeps the ASE's x, z, y: a left-handed frame with Y up. Negating z
+// gives the right-handed, Y-up frame of glTF and OBJ, the ASE scene turned so that
+// its Z axis points up (x, z, -y of the ASE): a rotation, so faces keep their side.
+inline Vec3 ToRightHandedYUp(Vec3 v)
+{
+    return {v[0], v[1], -v[2]};
+}
+
+// A name as UTF-8 text: kept when it is valid UTF-8, else read byte by byte as
+// Latin-1; control characters become '?'. For JSON, glTF and the console.
+std::string DisplayName(std::string_view name);
+
+}  // namespace ase2sgl::tools
