@@ -6,6 +6,7 @@
 #include "ase/keys.h"
 #include "ase/line_source.h"
 #include "ase/numbered_key.h"
+#include "ase/pass_observer.h"
 #include "common/conversion_error.h"
 #include "common/format_limits.h"
 
@@ -49,7 +50,10 @@ std::string NameText(std::string_view header)
 
 class Counter {
   public:
-    Counter(LineSource& input, const std::string& inputPath) : input_(input), inputPath_(inputPath) {}
+    Counter(LineSource& input, const std::string& inputPath, PassObserver* observer)
+        : input_(input), inputPath_(inputPath), observer_(observer)
+    {
+    }
 
     MeshTables Run()
     {
@@ -68,16 +72,14 @@ class Counter {
     }
 
   private:
-    // Every read of the pass. It also notes where the vertex-start lines lie, all of
-    // them, wherever they stand: the geometry pass starts an object at each, which
-    // lets it read objects in parallel (only the first kMaxObjects can matter).
+    // Every read of the pass; it notes where the line in hand starts.
     bool Read()
     {
-        const std::int64_t lineStart = input_.Tell();
+        lineStart_ = input_.Tell();
         if (!input_.ReadLine(line_))
             return false;
-        if (StartsWith(line_, keys::kVertexStart) && tables_.vertexStartLines.size() < kMaxObjects)
-            tables_.vertexStartLines.push_back(lineStart);
+        if (observer_ != nullptr && counting_ && StartsWith(line_, keys::kNodeHeader))
+            observer_->HeaderPassedOver(lineStart_, tables_.objectCount);
         return true;
     }
 
@@ -85,22 +87,56 @@ class Counter {
     // before its first vertex line.
     bool CountObject()
     {
+        PassObserver::CountedObject seen;
+        seen.object = tables_.objectCount;
+        seen.header = lineStart_;
         std::string name = NameText(line_);
+        counting_ = true;
+        const bool found = CountLists(seen);
+        counting_ = false;
+        if (!found) {
+            if (observer_ != nullptr)
+                observer_->HeaderWithoutMesh(seen.header);
+            return false;
+        }
+        AddObject(std::move(name), seen.vertexStart, std::max(seen.vertexLines, seen.texVertexLines), seen.faceLines);
+        if (observer_ != nullptr) {
+            seen.name = tables_.nameText.back();
+            seen.end = input_.Tell();
+            observer_->ObjectCounted(seen);
+        }
+        return true;
+    }
+
+    // The object's lists, from its node header on. False when the input ends
+    // before its first vertex line.
+    bool CountLists(PassObserver::CountedObject& seen)
+    {
         // Vertex search: from the header itself; later node headers are passed over.
         while (!StartsWith(line_, keys::kVertexStart)) {
             if (!Read())
                 return false;
         }
-        std::int64_t vertexLines = 0;
-        std::int64_t faceLines = 0;
-        std::int64_t texVertexLines = 0;
-        const bool more = CountRun(keys::kVertexStart, keys::kVertex, vertexLines) && Read() &&
-                          Find(keys::kFaceStart) && CountRun(keys::kFaceStart, keys::kFace, faceLines) && Read();
+        seen.vertexStart = lineStart_;
         // The line that ended the vertex run, and the one that ended the face run,
         // are never tested: each search starts with a read.
-        if (more && FindTexVertices())
-            texVertexLines = CountTexVertexRun();
-        AddObject(std::move(name), std::max(vertexLines, texVertexLines), faceLines);
+        if (!CountRun(keys::kVertexStart, keys::kVertex, seen.vertexLines))
+            return true;
+        seen.vertexRunEnd = lineStart_;
+        if (!Read() || !Find(keys::kFaceStart))
+            return true;
+        seen.faceStart = lineStart_;
+        if (!CountRun(keys::kFaceStart, keys::kFace, seen.faceLines))
+            return true;
+        seen.faceRunEnd = lineStart_;
+        if (!Read()) {
+            seen.texVertexSearch = SearchEnd::kEndOfInput;
+            return true;
+        }
+        seen.texVertexSearch = FindTexVertices();
+        seen.texVertexStart = seen.texVertexSearch == SearchEnd::kEndOfInput ? PassObserver::kNone : lineStart_;
+        if (seen.texVertexSearch == SearchEnd::kFound)
+            seen.texVertexLines = CountTexVertexRun();
         return true;
     }
 
@@ -131,17 +167,17 @@ class Counter {
         return true;
     }
 
-    // From the line in hand: true at the first texture-vertex line, false at the
-    // normals block or the end of the input. Node headers are passed over.
-    bool FindTexVertices()
+    // From the line in hand: stops at the first texture-vertex line, the normals
+    // block or the end of the input. Node headers are passed over.
+    SearchEnd FindTexVertices()
     {
         for (;;) {
             if (StartsWith(line_, keys::kNormalsBlock))
-                return false;
+                return SearchEnd::kNormalsBlock;
             if (StartsWith(line_, keys::kTexVertexStart))
-                return true;
+                return SearchEnd::kFound;
             if (!Read())
-                return false;
+                return SearchEnd::kEndOfInput;
         }
     }
 
@@ -158,7 +194,7 @@ class Counter {
         return key.Number();
     }
 
-    void AddObject(std::string name, std::int64_t vertexCount, std::int64_t faceLines)
+    void AddObject(std::string name, std::int64_t start, std::int64_t vertexCount, std::int64_t faceLines)
     {
         if (tables_.objectCount == kMaxObjects)
             throw InputRefused(inputPath_, "plus de " + std::to_string(kMaxObjects) +
@@ -167,6 +203,7 @@ class Counter {
         if (vertexCount > kMaxCount || faceLines > kMaxCount / 3)
             throw InputRefused(inputPath_, "objet trop grand pour le format");
         tables_.nameText.push_back(std::move(name));
+        tables_.objectStart.push_back(start);
         tables_.vertexCount.push_back(static_cast<std::int32_t>(vertexCount));
         tables_.cornerCount.push_back(static_cast<std::int32_t>(faceLines * 3));
         ++tables_.objectCount;
@@ -174,15 +211,18 @@ class Counter {
 
     LineSource& input_;
     const std::string& inputPath_;
+    PassObserver* observer_;
     MeshTables tables_;
     std::string_view line_;
+    std::int64_t lineStart_ = 0;
+    bool counting_ = false;  // reading an object's lists: node headers are passed over
 };
 
 }  // namespace
 
-MeshTables CountObjects(LineSource& input, const std::string& inputPath)
+MeshTables CountObjects(LineSource& input, const std::string& inputPath, PassObserver* observer)
 {
-    return Counter(input, inputPath).Run();
+    return Counter(input, inputPath, observer).Run();
 }
 
 }  // namespace ase2sgl

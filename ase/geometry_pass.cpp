@@ -1,13 +1,15 @@
-// Geometry pass: the second read of the input. For each vertex list it meets it
-// fills one object's vertex pool and corners from the lists that follow: vertex
-// lines, then (read ahead) the texture vertices, then, after seeking back to the
-// line after the first vertex line, the faces, texture faces and vertex normals.
+// Geometry pass: the second read of the input. For each object, from the
+// vertex-start line the counting pass found for it, fills its vertex pool and
+// corners from the lists that follow: vertex lines, then (read ahead) the texture
+// vertices, then, after seeking back to the line after the first vertex line, the
+// faces, texture faces and vertex normals.
 //
 // The lists are found the way the exporter's layout places them, and inputs that
-// break that layout are read the same way: searches run on past the end of an
-// object into the next ones, fixed-count reads take whatever lines come. Every
-// write is checked against the arrays the counting pass sized; a write that would
-// fall outside them is skipped.
+// break that layout are read the same way, but only within the object's own lines:
+// the next object's vertex-start line is the end of the input for every search and
+// every fixed-count read (a mesh exported without normals finds none, instead of
+// taking the next mesh's). Every write is checked against the arrays the counting
+// pass sized; a write that would fall outside them is skipped.
 #include "ase/mesh_tables.h"
 
 #include "ase/geometry_reader.h"
@@ -20,27 +22,19 @@
 
 namespace ase2sgl {
 
-bool GeometryReader::ReadObjectAt(std::int32_t object, std::int64_t lineStart)
+void GeometryReader::ReadObject(std::int32_t object)
 {
-    input_.SeekTo(lineStart);
-    if (!input_.ReadLine(line_) || !StartsWith(line_, keys::kVertexStart))
-        return false;
-    ReadObject(object);
-    return true;
-}
-
-void GeometryReader::RunFrom(std::int64_t position, std::int32_t object, const Carry& carry, const ObjectSink& sink)
-{
-    input_.SeekTo(position);
-    SetCarry(carry);
-    // An object number at or above the object count has no arrays, and neither has
-    // any later one: reading further could fill nothing.
-    while (object < tables_.objectCount && FindVertexStart()) {
-        ReadObject(object);
-        sink(object, arrays_);
-        ++object;
-    }
-    SendEmptyObjects(object, sink);
+    const auto j = static_cast<std::size_t>(object);
+    end_ = j + 1 < tables_.objectStart.size() ? tables_.objectStart[j + 1] : kNoEnd;
+    input_.SeekTo(tables_.objectStart[j]);
+    PrepareArrays(object);
+    seen_ = PassObserver::ReadObject{};
+    seen_.object = object;
+    // The line the counting pass found; only a file changed since then can have
+    // another there, and such an object stays empty.
+    if (Read() && StartsWith(line_, keys::kVertexStart))
+        ReadLists();
+    seen_.cornersRead = arrays_.cornersRead;
 }
 
 bool GeometryReader::NeedsCarry() const
@@ -64,28 +58,19 @@ void GeometryReader::SetCarry(const Carry& carry)
     std::copy(std::begin(carry.texFace), std::end(carry.texFace), texFaceVertex_);
 }
 
-void GeometryReader::SendEmptyObjects(std::int32_t object, const ObjectSink& sink)
+bool GeometryReader::Read()
 {
-    arrays_.vertexPool.clear();
-    arrays_.corners.clear();
-    arrays_.cornersRead = 0;
-    for (; object < tables_.objectCount; ++object)
-        sink(object, arrays_);
-}
-
-bool GeometryReader::FindVertexStart()
-{
-    while (input_.ReadLine(line_)) {
-        if (StartsWith(line_, keys::kVertexStart))
-            return true;
+    lineStart_ = input_.Tell();
+    if (lineStart_ >= end_) {
+        line_ = {};
+        return false;
     }
-    return false;
+    return input_.ReadLine(line_);
 }
 
 // The line in hand is the object's first vertex line.
-void GeometryReader::ReadObject(std::int32_t object)
+void GeometryReader::ReadLists()
 {
-    PrepareArrays(object);
     const std::int64_t afterVertexStart = input_.Tell();
     ReadVertices();
     const bool textured = ReadTexVertices();
@@ -138,7 +123,7 @@ void GeometryReader::ReadVertices()
         ++v;
         next.Advance();
         key = next.View();
-        if (!input_.ReadLine(line_))
+        if (!Read())
             return;
     } while (StartsWith(line_, key));
 }
@@ -148,11 +133,19 @@ void GeometryReader::ReadVertices()
 // True when a list was found.
 bool GeometryReader::ReadTexVertices()
 {
-    const std::int64_t listStart = FindTexVertexList(input_.Tell());
-    if (listStart < 0)
-        return false;
-    input_.SeekTo(listStart);
-    input_.ReadLine(line_);
+    do {
+        if (!Read()) {
+            seen_.texVertexSearch = SearchEnd::kEndOfInput;
+            return false;
+        }
+        if (StartsWith(line_, keys::kNormalsBlock)) {
+            seen_.texVertexSearch = SearchEnd::kNormalsBlock;
+            seen_.texVertexStart = lineStart_;
+            return false;
+        }
+    } while (!StartsWith(line_, keys::kTexVertexStart));
+    seen_.texVertexSearch = SearchEnd::kFound;
+    seen_.texVertexStart = lineStart_;
     // Entries past the pool cannot be written and the read position is dropped by
     // the seek back, so the run stops at the end of the pool.
     NumberedKey next(keys::kTexVertex, 0);
@@ -163,35 +156,10 @@ bool GeometryReader::ReadTexVertices()
         ScanWithHead(line_, keys::kTexVertexHead, keys::kTexVertexScanTail, keys::kTexVertexScan,
                      {discard_, entry->texcoord[0], entry->texcoord[1]});
         entry->texcoord[1] = -entry->texcoord[1];
-        input_.ReadLine(line_);
+        Read();
         next.Advance();
     } while (StartsWith(line_, next.View()));
     return true;
-}
-
-// Offset of the first texture-vertex line at or after `from`, or kNoLine when a
-// normals block or the end of the input comes first. Objects without normals or
-// texture lists all search on to the same distant line; the last search is
-// remembered, so no stretch of the input is searched twice.
-std::int64_t GeometryReader::FindTexVertexList(std::int64_t from)
-{
-    const bool known = from >= search_.from && (search_.stop == Stop::kEndOfInput || from <= search_.stopLine);
-    if (!known) {
-        search_.from = from;
-        search_.stop = Stop::kEndOfInput;
-        for (;;) {
-            const std::int64_t lineStart = input_.Tell();
-            if (!input_.ReadLine(line_))
-                break;
-            const bool normals = StartsWith(line_, keys::kNormalsBlock);
-            if (normals || StartsWith(line_, keys::kTexVertexStart)) {
-                search_.stop = normals ? Stop::kNormalsBlock : Stop::kTexVertexList;
-                search_.stopLine = lineStart;
-                break;
-            }
-        }
-    }
-    return search_.stop == Stop::kTexVertexList ? search_.stopLine : kNoLine;
 }
 
 // Searches from the line after the vertex-start line for the first face line,
@@ -199,9 +167,10 @@ std::int64_t GeometryReader::FindTexVertexList(std::int64_t from)
 std::int64_t GeometryReader::ReadFaces()
 {
     do {
-        if (!input_.ReadLine(line_))
+        if (!Read())
             return 0;
     } while (!StartsWith(line_, keys::kFaceStart));
+    seen_.faceStart = lineStart_;
     NumberedKey next(keys::kFace, 0);
     std::string_view key = keys::kFaceStart;  // the key the line in hand starts with
     std::int64_t corner = 0;
@@ -210,17 +179,20 @@ std::int64_t GeometryReader::ReadFaces()
             ScanAfterKey(line_, key, keys::kFaceScanTail, {faceVertex_[0], faceVertex_[1], faceVertex_[2]});
         if (faceScans_++ == 0)
             firstFaceScanComplete_ = stored == 3;
+        seen_.faceLinesNotScanned += stored < 3;
         for (const std::int32_t vertex : faceVertex_) {
             const CornerRecord* entry = PoolEntry(vertex);
+            seen_.vertexNumbersOutside += entry == nullptr;
             CornerRecord* target = Corner(corner++);
             if (entry != nullptr && target != nullptr)
                 std::memcpy(target->position, entry->position, sizeof target->position);
         }
         next.Advance();
         key = next.View();
-        if (!input_.ReadLine(line_))
+        if (!Read())
             break;
     } while (StartsWith(line_, key));
+    seen_.faces = corner / 3;
     return corner / 3;
 }
 
@@ -231,13 +203,20 @@ std::int64_t GeometryReader::ReadFaces()
 bool GeometryReader::ReadTexFaces(std::int64_t faces)
 {
     for (;;) {
-        if (!input_.ReadLine(line_))
+        if (!Read()) {
+            seen_.texFaceSearch = SearchEnd::kEndOfInput;
             return false;
-        if (StartsWith(line_, keys::kNormalsBlock))
+        }
+        if (StartsWith(line_, keys::kNormalsBlock)) {
+            seen_.texFaceSearch = SearchEnd::kNormalsBlock;
+            seen_.texFaceStart = lineStart_;
             return true;
+        }
         if (StartsWith(line_, keys::kTexFaceStart))
             break;
     }
+    seen_.texFaceSearch = SearchEnd::kFound;
+    seen_.texFaceStart = lineStart_;
     bool more = true;
     for (std::int64_t f = 0; f < faces; ++f) {
         if (more) {
@@ -245,15 +224,20 @@ bool GeometryReader::ReadTexFaces(std::int64_t faces)
                                             {discard_, texFaceVertex_[0], texFaceVertex_[1], texFaceVertex_[2]});
             if (texFaceScans_++ == 0)
                 firstTexFaceScanComplete_ = stored == 4;
-        } else if (Corner(3 * f) == nullptr)
-            break;  // past the end: no more lines to scan, no more corners to fill
+            seen_.texFaceLinesNotScanned += stored < 4;
+        } else {
+            ++seen_.texFaceLinesMissing;
+            if (Corner(3 * f) == nullptr)
+                break;  // past the end: no more lines to scan, no more corners to fill
+        }
         for (int i = 0; i < 3; ++i) {
             const CornerRecord* entry = PoolEntry(texFaceVertex_[i]);
+            seen_.texVertexNumbersOutside += entry == nullptr;
             CornerRecord* target = Corner(3 * f + i);
             if (entry != nullptr && target != nullptr)
                 std::memcpy(target->texcoord, entry->texcoord, sizeof target->texcoord);
         }
-        more = more && input_.ReadLine(line_);
+        more = more && Read();
     }
     return more;
 }
@@ -264,23 +248,38 @@ bool GeometryReader::ReadTexFaces(std::int64_t faces)
 void GeometryReader::ReadNormals(std::int64_t faces)
 {
     do {
-        if (!input_.ReadLine(line_))
+        if (!Read()) {
+            seen_.normalsSearch = SearchEnd::kEndOfInput;
             return;
+        }
     } while (!StartsWith(line_, keys::kFaceNormalStart));
+    seen_.normalsSearch = SearchEnd::kFound;
+    seen_.faceNormalStart = lineStart_;
     for (std::int64_t corner = 0; corner < faces * 3; ++corner) {
-        if (!input_.ReadLine(line_))
-            return;  // the remaining lines are empty and scan nothing
-        if (CornerRecord* target = Corner(corner))
-            ScanWithHead(line_, keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan,
-                         {discard_, target->normal[0], target->normal[2], target->normal[1]});
-        if (corner % 3 == 2 && !input_.ReadLine(line_))
+        if (!Read()) {  // the remaining lines are empty and scan nothing
+            seen_.vertexNormalLinesMissing = faces * 3 - corner;
             return;
+        }
+        if (CornerRecord* target = Corner(corner))
+            seen_.vertexNormalLinesNotScanned +=
+                ScanWithHead(line_, keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan,
+                             {discard_, target->normal[0], target->normal[2], target->normal[1]}) < 4;
+        if (corner % 3 == 2 && !Read()) {
+            seen_.vertexNormalLinesMissing = faces * 3 - (corner + 1);
+            return;
+        }
     }
 }
 
-void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink)
+void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink, PassObserver* observer)
 {
-    GeometryReader(input, tables).RunFrom(0, 0, GeometryReader::Carry{}, sink);
+    GeometryReader reader(input, tables);
+    for (std::int32_t object = 0; object < tables.objectCount; ++object) {
+        reader.ReadObject(object);
+        if (observer != nullptr)
+            observer->ObjectRead(reader.Seen());
+        sink(object, reader.Arrays());
+    }
 }
 
 }  // namespace ase2sgl

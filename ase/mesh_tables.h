@@ -18,6 +18,7 @@
 namespace ase2sgl {
 
 class LineSource;
+class PassObserver;
 
 struct MeshTables {
     std::int32_t objectCount = 0;
@@ -28,11 +29,12 @@ struct MeshTables {
     std::vector<std::string> nameText;
     // the vertex pool size: the larger of the vertex and texture-vertex line counts;
     std::vector<std::int32_t> vertexCount;
-    // three per face line.
+    // three per face line;
     std::vector<std::int32_t> cornerCount;
-    // Offsets of the input's lines that start with the vertex-start key, in order, up
-    // to kMaxObjects of them; and the input's length as read (up to a 0x1A byte).
-    std::vector<std::int64_t> vertexStartLines;
+    // the offset of the vertex-start line the object's vertex search found: the
+    // geometry pass reads the object from there up to the next object's line.
+    std::vector<std::int64_t> objectStart;
+    // The input's length as read (up to a 0x1A byte).
     std::int64_t inputBytes = 0;
 };
 
@@ -51,18 +53,23 @@ using ObjectSink = std::function<void(std::int32_t object, const ObjectArrays& a
 
 // First read: finds the objects, names and measures them, and rewinds the input.
 // Throws InputRefused for more than kMaxObjects objects (common/format_limits.h).
-MeshTables CountObjects(LineSource& input, const std::string& inputPath);
+// An observer, if given, is told what the read does (ase/pass_observer.h).
+MeshTables CountObjects(LineSource& input, const std::string& inputPath, PassObserver* observer = nullptr);
 
 // Second read: fills each object's arrays and hands them to `sink`, every object
-// from 0 to objectCount - 1 (objects this read never reaches are handed over empty).
-void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink);
+// from 0 to objectCount - 1 in order. Object j is read from its vertex-start line
+// (objectStart[j]) within its own lines: a read that would reach object j + 1's
+// vertex-start line finds the end of the input instead, so a mesh whose normals
+// block or texture lists are missing never takes another object's lines. Only the
+// face and texture-face numbers of a line that does not scan carry over from one
+// object to the next.
+void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink,
+                  PassObserver* observer = nullptr);
 
-// The same read with two threads, each with its own LineSource from `open`. Each
-// object is read from the vertex-start line the counting pass saw for it, and is
-// handed to `sink` in object order, on either thread, only once it is shown to be
-// what ReadGeometry gives: the object before it ended before that line, and its
-// face and texture-face numbers did not depend on the objects before it. From the
-// first object that fails this, the rest is read one object after the other.
+// The same read with two threads, each with its own LineSource from `open`, taking
+// objects in turn. Objects are handed to `sink` in object order, on either thread;
+// one whose face or texture-face numbers came from the objects before it (its
+// first scan of either kind stored less than all) is read again with them first.
 using InputOpener = std::function<LineSource()>;
 void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink);
 

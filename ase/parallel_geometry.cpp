@@ -1,13 +1,15 @@
-// The geometry pass on two threads: objects read in parallel from the vertex-start
-// lines the counting pass noted, handed on in object order once each is shown to be
-// what the sequential read gives.
+// The geometry pass on two threads. Each object is read within its own lines, from
+// the vertex-start line the counting pass found for it to the next object's, so
+// what it gets depends on nothing before it but the face and texture-face numbers
+// a line that does not scan takes from the object before (the carry). Two readers
+// take objects in turn from a shared counter and hand them to the sink in object
+// order; an object whose first face or texture-face scan stored less than all used
+// the carry, and is read again with the true one before it is handed on.
 #include "ase/mesh_tables.h"
 
 #include "ase/geometry_reader.h"
-#include "ase/keys.h"
 #include "ase/line_source.h"
 
-#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
@@ -18,23 +20,10 @@ namespace ase2sgl {
 
 namespace {
 
-// Two readers take objects in turn from a shared counter, each from the vertex-start
-// line the counting pass saw for it, and hand them to the sink in object order. The
-// sequential read would start object j at the first vertex-start line at or after
-// the end of object j - 1's reading. Every vertex-start line is in the list, so
-// that is line j exactly when object j - 1 ended at or before it; and object j's
-// arrays depend on nothing else before it but the carried face numbers, which are
-// used only when its first scan of a kind stored less than all (then it is read
-// again with the true carry). The first object that ends past the next one's line
-// hands the rest of the input to the sequential read.
 class ParallelGeometry {
   public:
     ParallelGeometry(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink)
-        : open_(open),
-          tables_(tables),
-          sink_(sink),
-          startable_(static_cast<std::int32_t>(
-              std::min<std::size_t>(static_cast<std::size_t>(tables.objectCount), tables.vertexStartLines.size())))
+        : open_(open), tables_(tables), sink_(sink)
     {
     }
 
@@ -45,10 +34,6 @@ class ParallelGeometry {
         helper.join();
         if (error_)
             std::rethrow_exception(error_);
-        if (!handedOver_) {  // the tail after the last object: what the sequential read does there
-            LineSource input = open_();
-            GeometryReader(input, tables_).RunFrom(previousEnd_, turn_, carry_, sink_);
-        }
     }
 
   private:
@@ -59,7 +44,7 @@ class ParallelGeometry {
             GeometryReader reader(input, tables_);
             for (;;) {
                 const std::int32_t object = next_.fetch_add(1);
-                if (object >= startable_ || !TakeObject(reader, object))
+                if (object >= tables_.objectCount || !TakeObject(reader, object))
                     return;
             }
         } catch (...) {
@@ -71,28 +56,21 @@ class ParallelGeometry {
         }
     }
 
-    // Reads `object` from its own vertex-start line, waits for its turn, and hands it
-    // to the sink if the sequential read would have given the same; otherwise hands
-    // the rest of the input to the sequential read. False when this thread is done.
+    // Reads `object`, waits for its turn, and hands it on as the sequential read
+    // would have read it. False when the other thread has failed.
     bool TakeObject(GeometryReader& reader, std::int32_t object)
     {
-        const std::int64_t lineStart = tables_.vertexStartLines[static_cast<std::size_t>(object)];
-        const bool found = reader.ReadObjectAt(object, lineStart);
+        reader.ReadObject(object);
         std::unique_lock lock(mutex_);
         turnTaken_.wait(lock, [&] { return turn_ == object || stop_; });
         if (stop_)
             return false;
         lock.unlock();  // the turn is this thread's until it passes it on
-        if (!found || previousEnd_ > lineStart) {
-            HandOver(reader, object);
-            return false;
-        }
         if (reader.NeedsCarry()) {
             reader.SetCarry(carry_);
-            reader.ReadObjectAt(object, lineStart);
+            reader.ReadObject(object);
         }
         sink_(object, reader.Arrays());
-        previousEnd_ = reader.Position();
         carry_ = reader.CarryAfter(carry_);
         lock.lock();
         turn_ = object + 1;
@@ -100,33 +78,17 @@ class ParallelGeometry {
         return true;
     }
 
-    // The sequential read from where object `object` would have started.
-    void HandOver(GeometryReader& reader, std::int32_t object)
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            stop_ = true;
-            handedOver_ = true;
-            turnTaken_.notify_all();
-        }
-        reader.RunFrom(previousEnd_, object, carry_, sink_);
-    }
-
     const InputOpener& open_;
     const MeshTables& tables_;
     const ObjectSink& sink_;
-    const std::int32_t startable_;  // objects with a vertex-start line of their own to start at
     std::atomic<std::int32_t> next_{0};
 
     std::mutex mutex_;
     std::condition_variable turnTaken_;
     std::int32_t turn_ = 0;  // the next object to hand to the sink
     bool stop_ = false;
-    bool handedOver_ = false;
     std::exception_ptr error_;
-    // Written by the thread whose turn it is.
-    std::int64_t previousEnd_ = 0;
-    GeometryReader::Carry carry_;
+    GeometryReader::Carry carry_;  // written by the thread whose turn it is
 };
 
 }  // namespace

@@ -53,19 +53,18 @@ bool TwoCoresAvailable()
 }
 
 // Large inputs are read by two threads when two cores are there to run them; a
-// single object is always read by one.
-bool UseTwoThreads(const MeshTables& tables, GeometryThreads threads)
+// single object, and a read that is observed, always by one.
+bool UseTwoThreads(const MeshTables& tables, GeometryThreads threads, const PassObserver* observer)
 {
-    if (tables.vertexStartLines.size() < 2 || threads == GeometryThreads::kOne)
+    if (tables.objectCount < 2 || observer != nullptr || threads == GeometryThreads::kOne)
         return false;
     return threads == GeometryThreads::kTwo || (tables.inputBytes >= kParallelFrom && TwoCoresAvailable());
 }
 
 // The second read, with each object's record written as soon as the geometry pass
 // has finished it. Object order is input order, so records come out in file order.
-
 void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& tables, GeometryThreads threads,
-                 ByteSink& output)
+                 ByteSink& output, PassObserver* observer = nullptr)
 {
     BundleWriter bundle(output, BundleSizeLimit(tables));
     bundle.WriteObjectCount(tables.objectCount);
@@ -74,11 +73,11 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
                                                     static_cast<std::size_t>(arrays.cornersRead));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
     };
-    if (UseTwoThreads(tables, threads)) {
+    if (UseTwoThreads(tables, threads, observer)) {
         input.Close();
         ReadGeometryInParallel(open, tables, sink);
     } else {
-        ReadGeometry(input, tables, sink);
+        ReadGeometry(input, tables, sink, observer);
         input.Close();  // closed before the output can replace it
     }
     bundle.Flush();
@@ -99,14 +98,28 @@ void Convert(const std::string& inputPath, const std::string& outputPath, Geomet
     output.Commit();
 }
 
-std::string ConvertBytes(std::string_view ase, GeometryThreads threads)
+namespace {
+
+std::string ConvertInMemory(std::string_view ase, GeometryThreads threads, PassObserver* observer)
 {
     LineSource input = LineSource::FromMemory(ase);
-    const MeshTables tables = CountObjects(input, "<memoire>");
+    const MeshTables tables = CountObjects(input, "<memoire>", observer);
     MemorySink output;
     WriteBundle(
-        input, [&] { return LineSource::FromMemory(ase); }, tables, threads, output);
+        input, [&] { return LineSource::FromMemory(ase); }, tables, threads, output, observer);
     return std::move(output.bytes);
+}
+
+}  // namespace
+
+std::string ConvertBytes(std::string_view ase, PassObserver* observer)
+{
+    return ConvertInMemory(ase, GeometryThreads::kChosen, observer);
+}
+
+std::string ConvertBytes(std::string_view ase, GeometryThreads threads)
+{
+    return ConvertInMemory(ase, threads, nullptr);
 }
 
 }  // namespace ase2sgl

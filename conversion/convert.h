@@ -8,6 +8,8 @@
 
 namespace ase2sgl {
 
+class PassObserver;
+
 // How many threads read the geometry. The conversion chooses (two for a large
 // input when two cores are idle); tests force either, since the bytes written must
 // not depend on it.
@@ -20,7 +22,11 @@ enum class GeometryThreads { kChosen, kOne, kTwo };
 void Convert(const std::string& inputPath, const std::string& outputPath,
              GeometryThreads threads = GeometryThreads::kChosen);
 
-// The same conversion from bytes in memory to bytes in memory.
-std::string ConvertBytes(std::string_view ase, GeometryThreads threads = GeometryThreads::kChosen);
+// The same conversion from bytes in memory to bytes in memory. An observer, if
+// given, is told what each read does (ase/pass_observer.h); the reads then run on
+// one thread.
+std::string ConvertBytes(std::string_view ase, PassObserver* observer = nullptr);
+// The same, with the number of reading threads forced.
+std::string ConvertBytes(std::string_view ase, GeometryThreads threads);
 
 }  // namespace ase2sgl

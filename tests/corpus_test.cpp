@@ -1,6 +1,7 @@
 // Real exporter files: every one converts, every bundle has a sound layout, and
 // values checked by hand against the ASE text come out where they should. The
 // files live beside the project (not in it); without them these tests skip.
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +91,53 @@ TEST(Corpus, HandCheckedValues)
     const Bundle invalidUv = convert("x_invalid_uv_index.ase");
     ASSERT_EQ(invalidUv.objects.size(), 1u);
     EXPECT_EQ(invalidUv.objects[0].texcoords, (std::vector<float>{0, -0.0f, 0, -0.0f, 0, -0.0f}));
+}
+
+// The corpus exported without normals, as artists often do: each file with its
+// normals blocks taken out. Every object the original gives is still there, under
+// its name, with its positions and texture coordinates, and zero normals. Files
+// whose meshes also lack texture lists are left out: there the first read merges
+// the meshes, with or without normals.
+std::string WithoutNormalsBlocks(const std::string& ase)
+{
+    std::string out;
+    bool inNormals = false;
+    for (std::string& line : testing::SplitLines(ase)) {
+        const std::string_view text = std::string_view(line).substr(0, line.find_last_not_of('\r') + 1);
+        if (text == "\t\t*MESH_NORMALS {")
+            inNormals = true;
+        else if (!inNormals)
+            out += line + "\n";
+        else if (text == "\t\t}")
+            inNormals = false;
+    }
+    return out;
+}
+
+TEST(Corpus, MeshesWithoutNormalsKeepTheirObjects)
+{
+    const auto files = CorpusFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no corpus of real ASE files at " << ASE2SGL_CORPUS_DIR << " (set ASE2SGL_CORPUS)";
+    int compared = 0;
+    for (const auto& file : files) {
+        const std::string original = testing::ReadFile(file);
+        if (original.find("*MESH_TVERTLIST") == std::string::npos)
+            continue;
+        const Bundle with = testing::ParseBundle(ConvertBytes(original));
+        const Bundle without = testing::ParseBundle(ConvertBytes(WithoutNormalsBlocks(original)));
+        ASSERT_EQ(without.objects.size(), with.objects.size()) << file;
+        for (std::size_t i = 0; i < with.objects.size(); ++i) {
+            const auto& a = with.objects[i];
+            const auto& b = without.objects[i];
+            EXPECT_EQ(b.name, a.name) << file << " object " << i;
+            EXPECT_EQ(b.positions, a.positions) << file << " object " << i;
+            EXPECT_EQ(b.texcoords, a.texcoords) << file << " object " << i;
+            EXPECT_EQ(b.normals, std::vector<float>(a.normals.size(), 0.0f)) << file << " object " << i;
+            compared += a.VertexCount() > 0;
+        }
+    }
+    EXPECT_GE(compared, 30);  // objects with geometry, over the files that have texture lists
 }
 
 }  // namespace

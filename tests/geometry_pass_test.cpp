@@ -258,5 +258,112 @@ TEST(GeometryPass, CountsDisagreeingWithTheFirstReadAreCapped)
     EXPECT_EQ(Position(bundle.objects[0], 0), (std::array<float, 3>{-1, 0, -1}));
 }
 
+// Meshes exported without normals, and lists cut short: each object is read within
+// its own lines, so every mesh converts as it would alone.
+
+// The box with its vertices moved and its texture vertices scaled by `k`, so that
+// an object that takes another's lines shows it.
+MeshSpec DistinctBox(std::string name, float k, bool normals)
+{
+    MeshSpec mesh = BoxMesh(std::move(name));
+    for (auto& v : mesh.vertices)
+        v = {v[0] + k, v[1] * k, v[2] - k};
+    for (auto& t : mesh.texVertices)
+        t = {t[0] * k, t[1] * k};
+    return normals ? mesh : testing::WithoutNormalsBlock(mesh);
+}
+
+std::vector<std::string> OtherNode(std::string_view block, std::string_view name)
+{
+    return {std::string("*") + std::string(block) + " {",
+            "\t*NODE_NAME \"" + std::string(name) + "\"",
+            "\t*NODE_TM {",
+            "\t\t*NODE_NAME \"" + std::string(name) + "\"",
+            "\t}",
+            "}"};
+}
+
+void ExpectSameArrays(const BundleObject& got, const BundleObject& alone, const std::string& label)
+{
+    const auto bits = [](const std::vector<float>& values) {
+        std::vector<std::uint32_t> out;
+        for (const float v : values)
+            out.push_back(Bits(v));
+        return out;
+    };
+    EXPECT_EQ(bits(got.positions), bits(alone.positions)) << label;
+    EXPECT_EQ(bits(got.normals), bits(alone.normals)) << label;
+    EXPECT_EQ(bits(got.texcoords), bits(alone.texcoords)) << label;
+}
+
+TEST(GeometryPass, EachObjectIsReadWithinItsOwnLines)
+{
+    MeshSpec noTexFaces = DistinctBox("NoTexFaces", 2, false);
+    noTexFaces.texFaces.clear();
+    MeshSpec shortTexFaces = DistinctBox("ShortTexFaces", 3, false);
+    shortTexFaces.texFaces.resize(5);
+    MeshSpec shortNormals = DistinctBox("ShortNormals", 4, true);
+    shortNormals.vertexNormals.resize(10);  // three faces and one corner of the fourth
+
+    struct Expected {
+        std::string name;
+        MeshSpec alone;
+    };
+    struct Case {
+        const char* label;
+        std::vector<std::vector<std::string>> parts;
+        std::vector<Expected> objects;
+    };
+    const MeshSpec a = DistinctBox("A", 2, false), b = DistinctBox("B", 3, false), c = DistinctBox("C", 5, false);
+    const MeshSpec withNormals = DistinctBox("Full", 6, true);
+    const std::vector<Case> cases = {
+        {"meshes with texture lists and no normals block",
+         {MeshLines(a), MeshLines(b), MeshLines(c)},
+         {{"A", a}, {"B", b}, {"C", c}}},
+        {"a mesh without normals before one with them",
+         {MeshLines(a), MeshLines(withNormals), MeshLines(b)},
+         {{"A", a}, {"FULL", withNormals}, {"B", b}}},
+        // The node header before a mesh names it: the camera's or helper's name goes
+        // to the next mesh, whose geometry is its own all the same.
+        {"a camera between two such meshes",
+         {MeshLines(a), OtherNode("CAMERAOBJECT", "Camera01"), MeshLines(b)},
+         {{"A", a}, {"CAMERA01", b}}},
+        {"a helper between two such meshes",
+         {MeshLines(a), OtherNode("HELPEROBJECT", "Dummy01"), MeshLines(b), MeshLines(c)},
+         {{"A", a}, {"DUMMY01", b}, {"C", c}}},
+        {"no texture-face list, no normals",
+         {MeshLines(noTexFaces), MeshLines(withNormals)},
+         {{"NOTEXFACES", noTexFaces}, {"FULL", withNormals}}},
+        {"a texture-face list shorter than the face list",
+         {MeshLines(shortTexFaces), MeshLines(withNormals), MeshLines(b)},
+         {{"SHORTTEXFACES", shortTexFaces}, {"FULL", withNormals}, {"B", b}}},
+        {"a normals block cut short",
+         {MeshLines(shortNormals), MeshLines(a), MeshLines(withNormals)},
+         {{"SHORTNORMALS", shortNormals}, {"A", a}, {"FULL", withNormals}}},
+        {"the last object without normals reads to the end of the input",
+         {MeshLines(withNormals), MeshLines(a)},
+         {{"FULL", withNormals}, {"A", a}}},
+    };
+    for (const Case& test : cases) {
+        const Bundle bundle = Convert(testing::Lines(Concat(test.parts)));
+        ASSERT_EQ(bundle.objects.size(), test.objects.size()) << test.label;
+        for (std::size_t i = 0; i < test.objects.size(); ++i) {
+            const std::string label = std::string(test.label) + ", object " + std::to_string(i);
+            const Bundle alone = Convert(Scene({test.objects[i].alone}));
+            ASSERT_EQ(alone.objects.size(), 1u) << label;
+            EXPECT_EQ(bundle.objects[i].name, test.objects[i].name) << label;
+            ASSERT_EQ(bundle.objects[i].VertexCount(), 36) << label;
+            ExpectSameArrays(bundle.objects[i], alone.objects[0], label);
+        }
+    }
+    // Without a normals block the normals stay zero; the texture coordinates are the
+    // mesh's own.
+    const Bundle plain = Convert(Scene({a, b}));
+    ASSERT_EQ(plain.objects.size(), 2u);
+    EXPECT_EQ(Normal(plain.objects[1], 0), (std::array<float, 3>{0, 0, 0}));
+    EXPECT_EQ(plain.objects[1].texcoords[0], b.texVertices[9][0]);  // face 0, corner A: texture vertex 9
+    EXPECT_EQ(plain.objects[1].texcoords[1], b.texVertices[9][1]);
+}
+
 }  // namespace
 }  // namespace ase2sgl

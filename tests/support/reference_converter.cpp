@@ -1,7 +1,8 @@
 // The reference converter: the two reads written out step by step with no shortcut
-// (every search reads every line, every run reads to its end, texture searches are
-// repeated per object), over the whole input held as one string. Slow on purpose:
-// it is the yardstick the fast converter is compared with, byte for byte.
+// (every search reads every line, every run reads to its end), over the whole input
+// held as one string; the second read takes each object from the vertex-start line
+// the first read found for it, and ends its input at the next object's. Slow on
+// purpose: it is the yardstick the fast converter is compared with, byte for byte.
 #include "support/reference_converter.h"
 
 #include "ase/keys.h"
@@ -26,6 +27,8 @@ class TextReader {
     bool ReadLine(std::string& line)
     {
         line.clear();
+        if (pos_ >= limit_)
+            return false;
         std::size_t end = pos_;
         while (end < data_.size() && data_[end] != '\n' && data_[end] != '\x1A')
             ++end;
@@ -42,10 +45,13 @@ class TextReader {
     }
     std::size_t Tell() const { return pos_; }
     void SeekTo(std::size_t pos) { pos_ = pos; }
+    // Reads at or past `limit` find the end of the input.
+    void SetLimit(std::size_t limit) { limit_ = limit; }
 
   private:
     std::string_view data_;
     std::size_t pos_ = 0;
+    std::size_t limit_ = std::string_view::npos;
 };
 
 std::string Key(std::string_view format, std::int64_t n)
@@ -70,6 +76,7 @@ struct Object {
     std::vector<float> pool;     // 8 floats per entry
     std::vector<float> corners;  // 8 floats per corner
     std::int64_t geometryCorners = 0;
+    std::size_t vertexStart = 0;  // where the counting found its vertex-start line
 };
 
 void Count(TextReader& in, std::vector<Object>& objects)
@@ -85,7 +92,9 @@ void Count(TextReader& in, std::vector<Object>& objects)
                 c = static_cast<char>(Upper(static_cast<unsigned char>(c)));
             key = keys::kVertexStart;
             bool ended = false;
+            std::size_t lineStart = 0;
             while (!StartsWith(line, key)) {
+                lineStart = in.Tell();
                 if (!in.ReadLine(line)) {
                     ended = true;
                     break;
@@ -93,6 +102,7 @@ void Count(TextReader& in, std::vector<Object>& objects)
             }
             if (ended)
                 return;  // a trailing header without a mesh is dropped
+            object.vertexStart = lineStart;
             bool more = true;
             while (StartsWith(line, key)) {
                 key = Key(keys::kVertex, ++object.vertexCount);
@@ -176,24 +186,17 @@ void Fill(TextReader& in, std::vector<Object>& objects)
 {
     std::string line, key, format;
     std::int32_t A = 0, B = 0, C = 0, TA = 0, TB = 0, TC = 0, discard = 0;
-    std::size_t objectNumber = 0;
-    key = keys::kVertexStart;
-    for (;;) {
-        // Find the next vertex-start line.
-        std::size_t saved = 0;
-        bool found = false;
-        while (in.ReadLine(line)) {
-            saved = in.Tell();
-            if (StartsWith(line, key)) {
-                found = true;
-                break;
-            }
-        }
-        if (!found)
-            return;
-        Object* object = objectNumber < objects.size() ? &objects[objectNumber] : nullptr;
-        std::vector<float>* pool = object ? &object->pool : nullptr;
-        std::vector<float>* corners = object ? &object->corners : nullptr;
+    for (std::size_t objectNumber = 0; objectNumber < objects.size(); ++objectNumber) {
+        // Each object from its own vertex-start line, up to the next object's.
+        Object* object = &objects[objectNumber];
+        in.SetLimit(objectNumber + 1 < objects.size() ? objects[objectNumber + 1].vertexStart : std::string_view::npos);
+        in.SeekTo(object->vertexStart);
+        key = keys::kVertexStart;
+        if (!in.ReadLine(line) || !StartsWith(line, key))
+            continue;
+        const std::size_t saved = in.Tell();
+        std::vector<float>* pool = &object->pool;
+        std::vector<float>* corners = &object->corners;
         // Vertices.
         std::int64_t v = 0;
         while (StartsWith(line, key)) {
@@ -294,10 +297,7 @@ void Fill(TextReader& in, std::vector<Object>& objects)
                 in.ReadLine(line);
             }
         }
-        if (object)
-            object->geometryCorners = k;
-        ++objectNumber;
-        key = keys::kVertexStart;
+        object->geometryCorners = k;
     }
 }
 
