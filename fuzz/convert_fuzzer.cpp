@@ -18,8 +18,8 @@
 #include "common/conversion_error.h"
 #include "common/format_limits.h"
 #include "conversion/convert.h"
-#include "support/bundle_layout.h"
 #include "support/conversion_cost.h"
+#include "support/test_support.h"
 
 #include <cstdint>
 #include <cstdio>

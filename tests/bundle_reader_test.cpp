@@ -2,6 +2,7 @@
 // offset of the field at fault), and on what the writer writes: corpus files and
 // generated scenes read back value for value.
 #include "bundle/bundle_reader.h"
+#include "common/format_limits.h"
 #include "conversion/convert.h"
 #include "support/test_support.h"
 
@@ -12,6 +13,12 @@
 
 namespace ase2sgl {
 namespace {
+
+// The reader keeps its own copy of the layout's numbers, so that it can be copied
+// into an engine alone; they must stay the writer's.
+static_assert(bundle::kMaxObjects == kMaxObjects && bundle::kNameFieldBytes == kNameFieldSize &&
+              bundle::kCountBytes == kCountBytes && bundle::kRecordHeaderBytes == kRecordHeaderBytes &&
+              bundle::kBytesPerVertex == kBytesPerVertex);
 
 using bundle::ReadError;
 using bundle::ReadStatus;

@@ -24,8 +24,10 @@ std::string BoundsText(const std::array<Range, 3>& bounds)
 {
     if (bounds[0].Empty())
         return "-";
-    return "(" + Number(bounds[0].min) + ", " + Number(bounds[1].min) + ", " + Number(bounds[2].min) + ") .. (" +
-           Number(bounds[0].max) + ", " + Number(bounds[1].max) + ", " + Number(bounds[2].max) + ")";
+    char text[160];
+    std::snprintf(text, sizeof text, "(%g, %g, %g) .. (%g, %g, %g)", double(bounds[0].min), double(bounds[1].min),
+                  double(bounds[2].min), double(bounds[0].max), double(bounds[1].max), double(bounds[2].max));
+    return text;
 }
 
 std::vector<std::string> Row(const std::string& index, const std::string& name, const MeshStats& stats)
@@ -110,13 +112,12 @@ nlohmann::ordered_json InfoJson(const BundleInfo& info)
     file["bytes"] = info.bytes;
     file["objects"] = nlohmann::ordered_json::array();
     for (std::size_t i = 0; i < info.objects.size(); ++i) {
-        nlohmann::ordered_json object = StatsJson(info.objects[i]);
-        object["index"] = i;
-        object["name"] = info.names[i];
+        nlohmann::ordered_json object = {{"index", i}, {"name", info.names[i]}};
+        object.update(StatsJson(info.objects[i]));
         file["objects"].push_back(std::move(object));
     }
-    file["totals"] = StatsJson(info.totals);
-    file["totals"]["objects"] = info.objects.size();
+    file["totals"] = {{"objects", info.objects.size()}};
+    file["totals"].update(StatsJson(info.totals));
     return file;
 }
 

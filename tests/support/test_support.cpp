@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "bundle/bundle_reader.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -198,6 +200,31 @@ MeshSpec WithoutNormalsBlock(MeshSpec mesh)
     mesh.normalsBlock = false;
     mesh.vertexNormals.clear();
     return mesh;
+}
+
+Bundle ParseBundle(std::string_view bytes)
+{
+    Bundle bundle;
+    bundle::Bundle reader;
+    const bundle::ReadStatus status = reader.Open(std::as_bytes(std::span<const char>(bytes.data(), bytes.size())));
+    if (!status) {
+        bundle.problem = std::string(bundle::Describe(status.error)) + " at byte " + std::to_string(status.offset);
+        if (status.object >= 0)
+            bundle.problem += " (object " + std::to_string(status.object) + ")";
+        return bundle;
+    }
+    for (const bundle::Object& object : reader) {
+        BundleObject copy;
+        copy.name = std::string(object.name);
+        for (auto [from, to] : {std::pair{&object.positions, &copy.positions},
+                                {&object.normals, &copy.normals},
+                                {&object.texcoords, &copy.texcoords}}) {
+            to->resize(from->size());
+            from->CopyTo(*to);
+        }
+        bundle.objects.push_back(std::move(copy));
+    }
+    return bundle;
 }
 
 std::string Int32Bytes(std::int32_t value)

@@ -3,8 +3,6 @@
 // executable.
 #pragma once
 
-#include "support/bundle_layout.h"
-
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +12,21 @@
 #include <vector>
 
 namespace ase2sgl::testing {
+
+// A bundle read through the reader library (bundle/bundle_reader.h), its arrays
+// copied out so that tests compare them as vectors.
+struct BundleObject {
+    std::string name;  // up to the first zero byte of the name field
+    std::vector<float> positions, normals, texcoords;
+    std::int32_t VertexCount() const { return static_cast<std::int32_t>(positions.size() / 3); }
+};
+
+struct Bundle {
+    std::vector<BundleObject> objects;
+    std::string problem;  // empty when the layout is sound, else the reader's error and offset
+};
+
+Bundle ParseBundle(std::string_view bytes);
 
 // Lines joined with LF (or `lineEnd`), each ended by one.
 std::string Lines(std::initializer_list<std::string_view> lines);
