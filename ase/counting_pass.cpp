@@ -48,6 +48,8 @@ std::string NameText(std::string_view header)
     return text;
 }
 
+// With kObserve false (no observer) the pass runs no instruction for one.
+template <bool kObserve>
 class Counter {
   public:
     Counter(LineSource& input, const std::string& inputPath, PassObserver* observer)
@@ -78,8 +80,10 @@ class Counter {
         lineStart_ = input_.Tell();
         if (!input_.ReadLine(line_))
             return false;
-        if (observer_ != nullptr && counting_ && StartsWith(line_, keys::kNodeHeader))
-            observer_->HeaderPassedOver(lineStart_, tables_.objectCount);
+        if constexpr (kObserve) {
+            if (countingObject_ && StartsWith(line_, keys::kNodeHeader))
+                observer_->HeaderPassedOver(lineStart_, tables_.objectCount);
+        }
         return true;
     }
 
@@ -91,16 +95,16 @@ class Counter {
         seen.object = tables_.objectCount;
         seen.header = lineStart_;
         std::string name = NameText(line_);
-        counting_ = true;
+        countingObject_ = true;
         const bool found = CountLists(seen);
-        counting_ = false;
+        countingObject_ = false;
         if (!found) {
-            if (observer_ != nullptr)
+            if constexpr (kObserve)
                 observer_->HeaderWithoutMesh(seen.header);
             return false;
         }
         AddObject(std::move(name), seen.vertexStart, std::max(seen.vertexLines, seen.texVertexLines), seen.faceLines);
-        if (observer_ != nullptr) {
+        if constexpr (kObserve) {
             seen.name = tables_.nameText.back();
             seen.end = input_.Tell();
             observer_->ObjectCounted(seen);
@@ -215,14 +219,16 @@ class Counter {
     MeshTables tables_;
     std::string_view line_;
     std::int64_t lineStart_ = 0;
-    bool counting_ = false;  // reading an object's lists: node headers are passed over
+    bool countingObject_ = false;  // reading an object's lists: node headers are passed over
 };
 
 }  // namespace
 
 MeshTables CountObjects(LineSource& input, const std::string& inputPath, PassObserver* observer)
 {
-    return Counter(input, inputPath, observer).Run();
+    if (observer != nullptr)
+        return Counter<true>(input, inputPath, observer).Run();
+    return Counter<false>(input, inputPath, nullptr).Run();
 }
 
 }  // namespace ase2sgl

@@ -22,6 +22,23 @@
 
 namespace ase2sgl {
 
+namespace {
+
+// A count the observer is told; without an observer it is not kept at all, so the
+// plain conversion runs the instructions it ran before there was an observer.
+template <bool kOn>
+struct Tally {
+    void Add(bool yes) { count += yes; }
+    std::int64_t count = 0;
+};
+template <>
+struct Tally<false> {
+    void Add(bool) {}
+    static constexpr std::int64_t count = 0;
+};
+
+}  // namespace
+
 void GeometryReader::ReadObject(std::int32_t object)
 {
     const auto j = static_cast<std::size_t>(object);
@@ -60,12 +77,29 @@ void GeometryReader::SetCarry(const Carry& carry)
 
 bool GeometryReader::Read()
 {
-    lineStart_ = input_.Tell();
-    if (lineStart_ >= end_) {
+    if (input_.Tell() >= end_) {
         line_ = {};
         return false;
     }
     return input_.ReadLine(line_);
+}
+
+// Reads on until a line starts with `kKey`, or (with `kNormalsEnd`) the normals
+// block, or the object's lines end; `at` is where the search stopped.
+template <const std::string_view& kKey, bool kNormalsEnd>
+SearchEnd GeometryReader::Search(std::int64_t& at)
+{
+    for (;;) {
+        at = input_.Tell();
+        if (!Read()) {
+            at = PassObserver::kNone;
+            return SearchEnd::kEndOfInput;
+        }
+        if (kNormalsEnd && StartsWith(line_, keys::kNormalsBlock))
+            return SearchEnd::kNormalsBlock;
+        if (StartsWith(line_, kKey))
+            return SearchEnd::kFound;
+    }
 }
 
 // The line in hand is the object's first vertex line.
@@ -77,14 +111,24 @@ void GeometryReader::ReadLists()
     // The texture vertices come after the faces in the file, but the faces need
     // them in the pool: they were read ahead, and the faces are read now.
     input_.SeekTo(afterVertexStart);
-    const std::int64_t faces = ReadFaces();
+    if (observe_)
+        ReadFaceLists<true>(textured);
+    else
+        ReadFaceLists<false>(textured);
+}
+
+// Faces, texture faces and normals, from the line after the vertex-start line.
+template <bool kObserve>
+void GeometryReader::ReadFaceLists(bool textured)
+{
+    const std::int64_t faces = ReadFaces<kObserve>();
     arrays_.cornersRead =
         static_cast<std::int32_t>(std::min<std::int64_t>(faces * 3, static_cast<std::int64_t>(arrays_.corners.size())));
     if (faces == 0)
         return;  // no face list before the end of the input
-    if (textured && !ReadTexFaces(faces))
+    if (textured && !ReadTexFaces<kObserve>(faces))
         return;
-    ReadNormals(faces);
+    ReadNormals<kObserve>(faces);
 }
 
 void GeometryReader::PrepareArrays(std::int32_t object)
@@ -133,19 +177,9 @@ void GeometryReader::ReadVertices()
 // True when a list was found.
 bool GeometryReader::ReadTexVertices()
 {
-    do {
-        if (!Read()) {
-            seen_.texVertexSearch = SearchEnd::kEndOfInput;
-            return false;
-        }
-        if (StartsWith(line_, keys::kNormalsBlock)) {
-            seen_.texVertexSearch = SearchEnd::kNormalsBlock;
-            seen_.texVertexStart = lineStart_;
-            return false;
-        }
-    } while (!StartsWith(line_, keys::kTexVertexStart));
-    seen_.texVertexSearch = SearchEnd::kFound;
-    seen_.texVertexStart = lineStart_;
+    seen_.texVertexSearch = Search<keys::kTexVertexStart, true>(seen_.texVertexStart);
+    if (seen_.texVertexSearch != SearchEnd::kFound)
+        return false;
     // Entries past the pool cannot be written and the read position is dropped by
     // the seek back, so the run stops at the end of the pool.
     NumberedKey next(keys::kTexVertex, 0);
@@ -164,25 +198,24 @@ bool GeometryReader::ReadTexVertices()
 
 // Searches from the line after the vertex-start line for the first face line,
 // then reads the face list. Gives the number of faces read.
+template <bool kObserve>
 std::int64_t GeometryReader::ReadFaces()
 {
-    do {
-        if (!Read())
-            return 0;
-    } while (!StartsWith(line_, keys::kFaceStart));
-    seen_.faceStart = lineStart_;
+    if (Search<keys::kFaceStart, false>(seen_.faceStart) != SearchEnd::kFound)
+        return 0;
     NumberedKey next(keys::kFace, 0);
     std::string_view key = keys::kFaceStart;  // the key the line in hand starts with
     std::int64_t corner = 0;
+    Tally<kObserve> notScanned, outside;
     do {
         const int stored =
             ScanAfterKey(line_, key, keys::kFaceScanTail, {faceVertex_[0], faceVertex_[1], faceVertex_[2]});
         if (faceScans_++ == 0)
             firstFaceScanComplete_ = stored == 3;
-        seen_.faceLinesNotScanned += stored < 3;
+        notScanned.Add(stored < 3);
         for (const std::int32_t vertex : faceVertex_) {
             const CornerRecord* entry = PoolEntry(vertex);
-            seen_.vertexNumbersOutside += entry == nullptr;
+            outside.Add(entry == nullptr);
             CornerRecord* target = Corner(corner++);
             if (entry != nullptr && target != nullptr)
                 std::memcpy(target->position, entry->position, sizeof target->position);
@@ -193,6 +226,8 @@ std::int64_t GeometryReader::ReadFaces()
             break;
     } while (StartsWith(line_, key));
     seen_.faces = corner / 3;
+    seen_.faceLinesNotScanned = notScanned.count;
+    seen_.vertexNumbersOutside = outside.count;
     return corner / 3;
 }
 
@@ -200,80 +235,72 @@ std::int64_t GeometryReader::ReadFaces()
 // exactly one line per face in line order: the lines after the first are not
 // tested. A line that does not scan leaves the texture-vertex numbers of the
 // line before. False when the input ended.
+template <bool kObserve>
 bool GeometryReader::ReadTexFaces(std::int64_t faces)
 {
-    for (;;) {
-        if (!Read()) {
-            seen_.texFaceSearch = SearchEnd::kEndOfInput;
-            return false;
-        }
-        if (StartsWith(line_, keys::kNormalsBlock)) {
-            seen_.texFaceSearch = SearchEnd::kNormalsBlock;
-            seen_.texFaceStart = lineStart_;
-            return true;
-        }
-        if (StartsWith(line_, keys::kTexFaceStart))
-            break;
-    }
-    seen_.texFaceSearch = SearchEnd::kFound;
-    seen_.texFaceStart = lineStart_;
+    seen_.texFaceSearch = Search<keys::kTexFaceStart, true>(seen_.texFaceStart);
+    if (seen_.texFaceSearch != SearchEnd::kFound)
+        return seen_.texFaceSearch == SearchEnd::kNormalsBlock;
     bool more = true;
+    Tally<kObserve> notScanned, missing, outside;
     for (std::int64_t f = 0; f < faces; ++f) {
         if (more) {
             const int stored = ScanWithHead(line_, keys::kTexFaceHead, keys::kTexFaceScanTail, keys::kTexFaceScan,
                                             {discard_, texFaceVertex_[0], texFaceVertex_[1], texFaceVertex_[2]});
             if (texFaceScans_++ == 0)
                 firstTexFaceScanComplete_ = stored == 4;
-            seen_.texFaceLinesNotScanned += stored < 4;
+            notScanned.Add(stored < 4);
         } else {
-            ++seen_.texFaceLinesMissing;
+            missing.Add(true);
             if (Corner(3 * f) == nullptr)
                 break;  // past the end: no more lines to scan, no more corners to fill
         }
         for (int i = 0; i < 3; ++i) {
             const CornerRecord* entry = PoolEntry(texFaceVertex_[i]);
-            seen_.texVertexNumbersOutside += entry == nullptr;
+            outside.Add(entry == nullptr);
             CornerRecord* target = Corner(3 * f + i);
             if (entry != nullptr && target != nullptr)
                 std::memcpy(target->texcoord, entry->texcoord, sizeof target->texcoord);
         }
         more = more && Read();
     }
+    seen_.texFaceLinesNotScanned = notScanned.count;
+    seen_.texFaceLinesMissing = missing.count;
+    seen_.texVertexNumbersOutside = outside.count;
     return more;
 }
 
 // Searches for the first face-normal line (nothing else ends this search), then
 // reads four lines per face: the face normal, which is not used, and the vertex
 // normals of corners A, B and C.
+template <bool kObserve>
 void GeometryReader::ReadNormals(std::int64_t faces)
 {
-    do {
-        if (!Read()) {
-            seen_.normalsSearch = SearchEnd::kEndOfInput;
-            return;
-        }
-    } while (!StartsWith(line_, keys::kFaceNormalStart));
-    seen_.normalsSearch = SearchEnd::kFound;
-    seen_.faceNormalStart = lineStart_;
-    for (std::int64_t corner = 0; corner < faces * 3; ++corner) {
-        if (!Read()) {  // the remaining lines are empty and scan nothing
-            seen_.vertexNormalLinesMissing = faces * 3 - corner;
-            return;
-        }
+    seen_.normalsSearch = Search<keys::kFaceNormalStart, false>(seen_.faceNormalStart);
+    if (seen_.normalsSearch != SearchEnd::kFound)
+        return;
+    Tally<kObserve> notScanned;
+    std::int64_t corner = 0;
+    for (; corner < faces * 3; ++corner) {
+        if (!Read())
+            break;  // the remaining lines are empty and scan nothing
         if (CornerRecord* target = Corner(corner))
-            seen_.vertexNormalLinesNotScanned +=
-                ScanWithHead(line_, keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan,
-                             {discard_, target->normal[0], target->normal[2], target->normal[1]}) < 4;
+            notScanned.Add(ScanWithHead(line_, keys::kVertexNormalHead, keys::kVertexNormalScanTail,
+                                        keys::kVertexNormalScan,
+                                        {discard_, target->normal[0], target->normal[2], target->normal[1]}) < 4);
         if (corner % 3 == 2 && !Read()) {
-            seen_.vertexNormalLinesMissing = faces * 3 - (corner + 1);
-            return;
+            ++corner;
+            break;
         }
     }
+    seen_.vertexNormalLinesNotScanned = notScanned.count;
+    seen_.vertexNormalLinesMissing = faces * 3 - corner;
 }
 
 void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink, PassObserver* observer)
 {
     GeometryReader reader(input, tables);
+    reader.Observe(observer != nullptr);
     for (std::int32_t object = 0; object < tables.objectCount; ++object) {
         reader.ReadObject(object);
         if (observer != nullptr)

@@ -25,6 +25,9 @@ class GeometryReader {
     const ObjectArrays& Arrays() const { return arrays_; }
     // What the read of the object met: where its lists were found, lines that did
     // not scan, numbers outside the pool.
+    // Counts of lines that do not scan and numbers outside the pool are kept only
+    // when asked for.
+    void Observe(bool observe) { observe_ = observe; }
     const PassObserver::ReadObject& Seen() const { return seen_; }
 
     // The face and texture-face numbers a scan that stores less leaves in place: the
@@ -43,14 +46,21 @@ class GeometryReader {
   private:
     // ReadLine, except that the object's end is the end of the input.
     bool Read();
+    template <const std::string_view& kKey, bool kNormalsEnd>
+    SearchEnd Search(std::int64_t& at);
     void ReadLists();
     void PrepareArrays(std::int32_t object);
     CornerRecord* PoolEntry(std::int64_t index);
     CornerRecord* Corner(std::int64_t index);
     void ReadVertices();
     bool ReadTexVertices();
+    template <bool kObserve>
+    void ReadFaceLists(bool textured);
+    template <bool kObserve>
     std::int64_t ReadFaces();
+    template <bool kObserve>
     bool ReadTexFaces(std::int64_t faces);
+    template <bool kObserve>
     void ReadNormals(std::int64_t faces);
 
     static constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
@@ -70,7 +80,7 @@ class GeometryReader {
     std::int64_t faceScans_ = 0, texFaceScans_ = 0;
     bool firstFaceScanComplete_ = false, firstTexFaceScanComplete_ = false;
     PassObserver::ReadObject seen_;
-    std::int64_t lineStart_ = 0;  // where the line in hand starts
+    bool observe_ = false;
 };
 
 }  // namespace ase2sgl

@@ -43,8 +43,10 @@ class NumberedKey {
         size_ = digitsEnd_ + suffix_.size();
     }
 
-    // The key for the next number.
-    void Advance()
+    // The key for the next number. Inlined into every list run: called once per list
+    // line, it costs a call per line otherwise (the compiler stops inlining it once
+    // the observed and the plain face reads both hold it).
+    [[gnu::always_inline]] void Advance()
     {
         if (n_ < 0) {
             Reset(n_ + 1);

@@ -4,9 +4,15 @@
 #include "conversion/convert.h"
 #include "support/test_support.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace ase2sgl {
 namespace {
@@ -178,21 +184,70 @@ TEST(CommandLine, FailuresExitWith3AndKeepTheOldOutput)
               (std::vector<std::string>{"folder.ase", "in.ase", "many.ase", "many.sgl", "out.sgl"}));
 }
 
+// A relative link target is read from the link's own folder, not the working one.
 TEST(CommandLine, SymbolicLinksAtTheOutputAreWrittenThrough)
 {
+    struct Case {
+        const char* link;     // the output argument, relative to the working folder
+        const char* target;   // what the link holds
+        const char* written;  // the file that must receive the bundle
+    };
+    const Case cases[] = {
+        {"existing.sgl", "old.sgl", "old.sgl"},
+        {"dangling.sgl", "assets/new.sgl", "assets/new.sgl"},
+        {"links/out.sgl", "target.sgl", "links/target.sgl"},
+        {"links/up.sgl", "../assets/up.sgl", "assets/up.sgl"},
+    };
     ScratchDir dir;
     const std::string ase = testing::Scene({testing::BoxMesh()});
     WriteFile(dir / "in.ase", ase);
     WriteFile(dir / "old.sgl", "old bytes");
+    WriteFile(dir / "target.sgl", "a file the link does not name");
     std::filesystem::create_directory(dir / "assets");
-    std::filesystem::create_symlink("old.sgl", dir / "existing.sgl");
-    std::filesystem::create_symlink("assets/new.sgl", dir / "dangling.sgl");
-    for (const char* link : {"existing.sgl", "dangling.sgl"})
-        EXPECT_EQ(RunTool({"in.ase", link}, dir.path()).exitStatus, 0) << link;
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "existing.sgl"));
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.sgl"));
-    EXPECT_EQ(ReadFile(dir / "old.sgl"), ConvertBytes(ase));
-    EXPECT_EQ(ReadFile(dir / "assets" / "new.sgl"), ConvertBytes(ase));
+    std::filesystem::create_directory(dir / "links");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        std::filesystem::create_symlink(c.target, dir / c.link);
+        EXPECT_EQ(RunTool({"in.ase", c.link}, dir.path()).exitStatus, 0);
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / c.link));
+        EXPECT_EQ(ReadFile(dir / c.written), ConvertBytes(ase));
+    }
+    EXPECT_EQ(ReadFile(dir / "target.sgl"), "a file the link does not name");
+    EXPECT_EQ(FolderEntries(dir / "links"), (std::vector<std::string>{"out.sgl", "target.sgl", "up.sgl"}));
+}
+
+// An output that is no regular file (a pipe, a device) is written in place: no
+// temporary file can be renamed over it. The FIFO is kept open for reading and
+// writing by the test, so that the tool's open never waits and the test never
+// waits on a tool that does not open it; it is drained while the tool writes.
+TEST(CommandLine, PipeAtTheOutputIsWrittenInPlace)
+{
+    ScratchDir dir;
+    const std::string ase = testing::Scene(std::vector<testing::MeshSpec>(100, testing::BoxMesh()));
+    WriteFile(dir / "in.ase", ase);
+    ASSERT_EQ(::mkfifo((dir / "out.sgl").c_str(), 0600), 0);
+    const int fifo = ::open((dir / "out.sgl").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fifo, 0);
+    std::string received;
+    std::atomic<bool> toolEnded = false;
+    std::thread reader([&] {
+        for (bool last = false; !last;) {
+            last = toolEnded;  // one more pass after the tool ended takes what it left
+            pollfd ready{fifo, POLLIN, 0};
+            ::poll(&ready, 1, last ? 0 : 50);
+            char chunk[65536];
+            for (ssize_t n; (n = ::read(fifo, chunk, sizeof chunk)) > 0;)
+                received.append(chunk, static_cast<std::size_t>(n));
+        }
+    });
+    const testing::RunResult run = RunTool({"in.ase", "out.sgl"}, dir.path());
+    toolEnded = true;
+    reader.join();
+    ::close(fifo);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(received == ConvertBytes(ase)) << received.size() << " bytes received";
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "out.sgl"));
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.ase", "out.sgl"}));
 }
 
 TEST(CommandLine, BundledSampleConverts)

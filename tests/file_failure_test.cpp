@@ -14,10 +14,13 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -277,6 +280,109 @@ TEST(FileFailure, SuccessfulRunReplacesTheOutputAndLeavesNoTemporaryFile)
     const testing::Bundle bundle = testing::ParseBundle(ReadFile(dir / "out.sgl"));
     EXPECT_EQ(bundle.problem, "");
     EXPECT_EQ(bundle.objects.size(), 3u);
+}
+
+// The sanitizers reserve terabytes of address space at start-up, so a tool built with
+// them cannot start under a low address-space limit. Tests and tool share the build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// One object of `faces` face lines, each as short as a counted face line can be:
+// the counting pass sizes its arrays to 3 corners of 32 bytes per line, 96 bytes
+// of memory for every 20 bytes of input.
+std::string ObjectOfBareFaceLines(int faces)
+{
+    std::string ase = testing::Lines(
+        {"\t*NODE_NAME \"Big\"", "\t\t\t*MESH_VERTEX    0\t0.0\t0.0\t0.0", "\t\t}", "\t\t*MESH_FACE_LIST {"});
+    char line[40];
+    for (int f = 0; f < faces; ++f) {
+        std::snprintf(line, sizeof line, "\t\t\t*MESH_FACE %4d:\n", f);
+        ase += line;
+    }
+    return ase;
+}
+
+TEST(FileFailure, OutOfMemoryEndsWithStatus3AndLeavesNothing)
+{
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "built with AddressSanitizer, whose shadow memory cannot fit under an address-space limit";
+    constexpr std::uint64_t kLimit = std::uint64_t{64} << 20;
+    ScratchDir dir;
+    // The tool starts under the limit: without arguments it ends with status 1.
+    const RunResult start = testing::ToolProcess({}, dir.path(), kLimit).Wait();
+    ASSERT_EQ(start.exitStatus, 1) << "the tool does not start under a " << (kLimit >> 20)
+                                   << " MiB limit: " << start.err;
+    WriteFile(dir / "scene.ase", ObjectOfBareFaceLines(1 << 20));  // 96 MiB of corners
+    const RunResult run = testing::ToolProcess({"scene.ase", "out.sgl"}, dir.path(), kLimit).Wait();
+    ExpectFailureReport(run, "Erreur: memoire insuffisante pour convertir scene.ase\n");
+    EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"scene.ase"});
+}
+
+// True when a process ended; it is left to be waited for.
+bool Ended(pid_t pid)
+{
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// The tool's temporary file in `folder` once it holds bytes (so the tool has
+// noted it for its signal handler), or an empty path if the tool ended first.
+fs::path WaitForTemporary(const fs::path& folder, pid_t tool)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!Ended(tool) && std::chrono::steady_clock::now() < giveUp) {
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with(".ase2sgl-") && name.ends_with(".tmp") && fs::file_size(entry.path(), error) > 0)
+                return entry.path();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return {};
+}
+
+// SIGTERM while the temporary file is being written. The tool is stopped first and
+// the temporary file looked for again, so the signal is known to land before the
+// rename; a run that finished first is repeated on an input twice as large.
+TEST(Signal, TerminatedMidRunLeavesNoTemporaryFileAndTheOldOutput)
+{
+    ScratchDir dir;
+    bool caught = false;
+    for (int boxes = 4000; !caught && boxes <= 64000; boxes *= 2) {
+        WriteFile(dir / "scene.ase", ManyBoxes(boxes));
+        WriteFile(dir / "out.sgl", kOldOutput);
+        testing::ToolProcess tool({"scene.ase", "out.sgl"}, dir.path());
+        const fs::path temporary = WaitForTemporary(dir.path(), tool.pid());
+        if (!temporary.empty()) {
+            ASSERT_EQ(::kill(tool.pid(), SIGSTOP), 0);
+            siginfo_t stopped{};
+            ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(tool.pid()), &stopped, WSTOPPED | WEXITED | WNOWAIT), 0);
+            caught = stopped.si_code == CLD_STOPPED && fs::exists(temporary);
+            if (caught)
+                ::kill(tool.pid(), SIGTERM);
+            ::kill(tool.pid(), SIGCONT);
+        }
+        const RunResult run = tool.Wait();
+        if (!caught) {
+            ASSERT_EQ(run.exitStatus, 0) << run.err;  // finished before the signal: try a larger input
+            continue;
+        }
+        SCOPED_TRACE(std::to_string(boxes) + " boxes");
+        EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << run.err;
+        EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"scene.ase", "out.sgl"}));
+        EXPECT_EQ(ReadFile(dir / "out.sgl"), kOldOutput);
+    }
+    EXPECT_TRUE(caught) << "every run finished before its temporary file could be caught";
 }
 
 // Another process changes the input while it is converted: whatever it reads, the

@@ -269,6 +269,16 @@ TEST(ScanLine, FloatsRoundOnceLikeStrtof)
         {"0.000000000000000000000000000000000000000000000000000001e56", Bits(100.0f), ""},
         {"123456789012345678901234567890", Bits(1.23456789012345678901234567890e29f), ""},
         {"0x10", 0u, "x10"},
+        // 16 or more significant digits just above a halfway point between two
+        // floats: one rounding goes up, a rounding to double first lands on the
+        // halfway point and then goes to even, the value below.
+        {"16777217.00000000001", 0x4B800001u, ""},
+        {"-16777217.00000000001", 0xCB800001u, ""},
+        {"16777221.00000000001", 0x4B800003u, ""},
+        {"1.677721700000000001e7", 0x4B800001u, ""},
+        {"1.0000000596046447753906251", 0x3F800001u, ""},
+        {"0.500000029802322387695312501", 0x3F000001u, ""},
+        {"-1.0000000596046447753906251E0", 0xBF800001u, ""},
     };
     for (const Case& c : cases) {
         float value = -7;

@@ -183,5 +183,21 @@ TEST(AtomicOutputFile, UnfinishedOutputCanBeRemovedFromASignalHandler)
     EXPECT_EQ(testing::ReadFile(dir / "out.sgl"), "new");
 }
 
+// The output file is reserved at the size the counts allow; the bundle written can
+// be shorter (faces that do not scan), and the file is cut to it.
+TEST(AtomicOutputFile, CommitCutsAReservationLongerThanTheBytesWritten)
+{
+    testing::ScratchDir dir;
+    AtomicOutputFile output((dir / "out.sgl").string());
+    output.Reserve(std::uint64_t{1} << 20);
+    output.Write("new", 3);
+    const auto temporary = std::filesystem::directory_iterator(dir.path())->path();
+    if (std::filesystem::file_size(temporary) < (std::uintmax_t{1} << 20))
+        GTEST_SKIP() << "this file system cannot reserve space (no fallocate)";
+    output.Commit();
+    EXPECT_EQ(std::filesystem::file_size(dir / "out.sgl"), 3u);
+    EXPECT_TRUE(testing::ReadFile(dir / "out.sgl").starts_with("new"));
+}
+
 }  // namespace
 }  // namespace ase2sgl

@@ -7,40 +7,135 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 namespace ase2sgl {
 namespace {
 
 using testing::MeshSpec;
 
+// The state of a thread of this process from /proc: 'R' running, 'S' sleeping...
+// It allocates nothing, so that the thread asking cannot make the other one wait
+// for the allocator's lock.
+char ThreadState(pid_t thread)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/stat", static_cast<int>(thread));
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0)
+        return '?';
+    char text[512];
+    const ssize_t length = ::read(fd, text, sizeof text);
+    ::close(fd);
+    const std::string_view stat(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+    const std::size_t nameEnd = stat.rfind(')');
+    return nameEnd != std::string_view::npos && nameEnd + 2 < stat.size() ? stat[nameEnd + 2] : '?';
+}
+
+// Arranges which thread of the two-thread read takes objects 0 and 1: the helper
+// thread object 0, the calling thread object 1, each as the first object it reads.
+// The calling thread's input opens only once the helper hands object 0 to the sink;
+// the helper returns from the sink only once the calling thread sleeps waiting for
+// its turn, that is after it took object 1 and read it: once it has opened its
+// input, nothing else it does can put it to sleep, since the helper holds no lock
+// and allocates nothing while it waits. Every wait is bounded.
+class SplitFirstTwoObjects {
+  public:
+    explicit SplitFirstTwoObjects(std::string_view ase) : ase_(ase) {}
+
+    InputOpener Opener()
+    {
+        return [this] {
+            if (std::this_thread::get_id() == caller_ && !callerOpened_) {
+                std::unique_lock lock(mutex_);
+                changed_.wait_for(lock, kPatience, [&] { return helperInSink_; });
+                callerOpened_ = true;
+            }
+            return LineSource::FromMemory(ase_);
+        };
+    }
+    // Called by the sink before it takes object `object`.
+    void BeforeSink(std::int32_t object)
+    {
+        if (object < 2)
+            sinkThread_[object] = std::this_thread::get_id();
+        if (object != 0 || std::this_thread::get_id() == caller_)
+            return;
+        {
+            const std::lock_guard lock(mutex_);
+            helperInSink_ = true;
+        }
+        changed_.notify_all();
+        const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+        while ((!CallerOpened() || ThreadState(callerTid_) != 'S') && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    // True when objects 0 and 1 went as arranged.
+    bool Arranged() const { return sinkThread_[0] != caller_ && sinkThread_[1] == caller_; }
+
+  private:
+    bool CallerOpened()
+    {
+        const std::lock_guard lock(mutex_);
+        return callerOpened_;
+    }
+
+    static constexpr std::chrono::seconds kPatience{10};
+    std::string_view ase_;
+    const std::thread::id caller_ = std::this_thread::get_id();
+    const pid_t callerTid_ = ::gettid();
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool helperInSink_ = false;
+    bool callerOpened_ = false;
+    std::thread::id sinkThread_[2];
+};
+
+enum class Read { kSequential, kParallel, kParallelFirstTwoSplit };
+
 // Every object the sink received, flattened to bytes: number, count, corners.
-std::string Collect(std::string_view ase, bool parallel)
+std::string Collect(std::string_view ase, Read read)
 {
     LineSource input = LineSource::FromMemory(ase);
     const MeshTables tables = CountObjects(input, "test");
+    SplitFirstTwoObjects split(ase);
     std::string out;
     std::int32_t expected = 0;
     const ObjectSink sink = [&](std::int32_t object, const ObjectArrays& arrays) {
+        if (read == Read::kParallelFirstTwoSplit)
+            split.BeforeSink(object);
         EXPECT_EQ(object, expected++);  // in order, each once
         out.append(reinterpret_cast<const char*>(&object), sizeof object);
         out.append(reinterpret_cast<const char*>(&arrays.cornersRead), sizeof arrays.cornersRead);
         out.append(reinterpret_cast<const char*>(arrays.corners.data()),
                    sizeof(CornerRecord) * static_cast<std::size_t>(arrays.cornersRead));
     };
-    if (parallel)
-        ReadGeometryInParallel([&] { return LineSource::FromMemory(ase); }, tables, sink);
-    else
+    if (read == Read::kSequential)
         ReadGeometry(input, tables, sink);
+    else if (read == Read::kParallel)
+        ReadGeometryInParallel([&] { return LineSource::FromMemory(ase); }, tables, sink);
+    else {
+        ReadGeometryInParallel(split.Opener(), tables, sink);
+        EXPECT_TRUE(split.Arranged()) << "objects 0 and 1 were not read by different threads";
+    }
     EXPECT_EQ(expected, tables.objectCount);
     return out;
 }
 
 void ExpectSameAsSequential(std::string_view ase, const std::string& label)
 {
-    const std::string sequential = Collect(ase, false);
+    const std::string sequential = Collect(ase, Read::kSequential);
     for (int run = 0; run < 5; ++run)  // thread timing differs from run to run
-        ASSERT_EQ(Collect(ase, true), sequential) << label << ", run " << run;
+        ASSERT_EQ(Collect(ase, Read::kParallel), sequential) << label << ", run " << run;
 }
 
 MeshSpec Mesh(std::string name, int faces, bool texture, bool normals)
@@ -120,6 +215,43 @@ TEST(ParallelGeometry, FallsBackWhereObjectsRunIntoEachOther)
                            "stray vertex-start line");
 }
 
+// The check that makes the two-thread read give what the sequential read gives
+// where an object takes face numbers from the one before it (the carry), on a
+// scene of two objects. The first object is read by one thread and the second by
+// the other, each as the first object it reads, so no state a thread kept can
+// stand in for the check.
+TEST(ParallelGeometry, CarryCheckDecidesAFixedCase)
+{
+    const MeshSpec first = Mesh("A", 5, true, true);
+    const std::string firstFace = "\t\t\t*MESH_FACE    0:    A:";
+    const std::string firstTexFace = "\t\t\t*MESH_TFACE 0\t";
+    struct Case {
+        const char* label;
+        std::string scene;
+    };
+    const Case cases[] = {
+        // The second object's first face line does not scan: it keeps the face numbers
+        // the first object left.
+        {"the first face scan stored less than all",
+         [&] {
+             std::string scene = testing::Scene({first, Mesh("B", 7, true, true)});
+             scene.replace(scene.rfind(firstFace) + firstFace.size(), 5, "    x");
+             return scene;
+         }()},
+        // Likewise for the first texture-face line, which stores one number of four.
+        {"the first texture-face scan stored less than all",
+         [&] {
+             std::string scene = testing::Scene({first, Mesh("B", 7, true, true)});
+             scene.replace(scene.rfind(firstTexFace) + firstTexFace.size(), 1, "x");
+             return scene;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(Collect(c.scene, Read::kParallelFirstTwoSplit), Collect(c.scene, Read::kSequential));
+    }
+}
+
 TEST(ParallelGeometry, MatchesTheSequentialReadOnTheCorpus)
 {
     const std::filesystem::path corpus = testing::CorpusDir();
@@ -138,8 +270,8 @@ TEST(ParallelGeometry, MatchesTheSequentialReadOnEveryCut)
         testing::Scene({Mesh("A", 2, true, true), Mesh("B", 2, false, true), Mesh("C", 2, true, true)});
     for (std::size_t cut = 0; cut <= scene.size(); cut += 7) {
         const std::string_view part(scene.data(), cut);
-        const std::string sequential = Collect(part, false);
-        ASSERT_EQ(Collect(part, true), sequential) << "cut at " << cut;
+        const std::string sequential = Collect(part, Read::kSequential);
+        ASSERT_EQ(Collect(part, Read::kParallel), sequential) << "cut at " << cut;
     }
 }
 

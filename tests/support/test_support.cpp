@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -282,21 +284,31 @@ ScratchDir::~ScratchDir()
     std::filesystem::remove_all(path_, ignored);
 }
 
-RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir, int standardInput)
+ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& workingDir,
+                         std::uint64_t addressSpaceLimit, int standardInput)
+    : ToolProcess(ASE2SGL_EXE, args, workingDir, addressSpaceLimit, standardInput)
 {
-    return RunProgram(ASE2SGL_EXE, args, workingDir, standardInput);
 }
 
-RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
-                     const std::filesystem::path& workingDir, int standardInput)
+ToolProcess::ToolProcess(const std::string& executable, const std::vector<std::string>& args,
+                         const std::filesystem::path& workingDir, std::uint64_t addressSpaceLimit, int standardInput)
 {
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
         throw std::runtime_error("pipe failed");
-    const pid_t child = ::fork();
-    if (child < 0)
+    // Everything the child needs is made before the fork: it only calls what is safe
+    // between fork and exec.
+    std::string program = executable;
+    std::vector<std::string> copies(args);
+    std::vector<char*> argv;
+    argv.push_back(program.data());
+    for (std::string& arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ < 0)
         throw std::runtime_error("fork failed");
-    if (child == 0) {
+    if (pid_ == 0) {
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);
         if (standardInput >= 0)
@@ -307,20 +319,34 @@ RunResult RunProgram(const std::string& executable, const std::vector<std::strin
         ::close(errPipe[1]);
         if (::chdir(workingDir.c_str()) != 0)
             ::_exit(126);
-        std::vector<char*> argv;
-        std::string program = executable;
-        argv.push_back(program.data());
-        std::vector<std::string> copies(args);
-        for (std::string& arg : copies)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
+        if (addressSpaceLimit != 0) {
+            const rlimit limit{addressSpaceLimit, addressSpaceLimit};
+            if (::setrlimit(RLIMIT_AS, &limit) != 0)
+                ::_exit(125);
+        }
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
+    outFd_ = outPipe[0];
+    errFd_ = errPipe[0];
+}
+
+ToolProcess::~ToolProcess()
+{
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    ::close(outFd_);
+    ::close(errFd_);
+}
+
+RunResult ToolProcess::Wait()
+{
     RunResult result;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     while (open > 0) {
@@ -341,9 +367,21 @@ RunResult RunProgram(const std::string& executable, const std::vector<std::strin
         }
     }
     int status = 0;
-    ::waitpid(child, &status, 0);
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir, int standardInput)
+{
+    return ToolProcess(args, workingDir, 0, standardInput).Wait();
+}
+
+RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
+                     const std::filesystem::path& workingDir, int standardInput)
+{
+    return ToolProcess(executable, args, workingDir, 0, standardInput).Wait();
 }
 
 std::filesystem::path CorpusDir()

@@ -97,6 +97,28 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
 RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
                      const std::filesystem::path& workingDir = ".", int standardInput = -1);
 
+// The ase2sgl executable (or another one) started and left running, for tests that
+// act on it while it converts. Its address space can be limited (bytes; 0 for no
+// limit), set in the child before the executable starts; a `standardInput`
+// descriptor becomes its standard input. Destroyed before Wait, it is killed.
+class ToolProcess {
+  public:
+    ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& workingDir,
+                std::uint64_t addressSpaceLimit = 0, int standardInput = -1);
+    ToolProcess(const std::string& executable, const std::vector<std::string>& args,
+                const std::filesystem::path& workingDir, std::uint64_t addressSpaceLimit = 0, int standardInput = -1);
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+    ~ToolProcess();
+    int pid() const { return pid_; }
+    // Collects the output until the process ends, and its status.
+    RunResult Wait();
+
+  private:
+    int pid_ = -1;
+    int outFd_ = -1, errFd_ = -1;
+};
+
 // The corpus of real exporter files, or an empty path when it is not there.
 std::filesystem::path CorpusDir();
 // Its .ase files in name order; none when the corpus is not there.
