@@ -17,7 +17,7 @@ dpkg-deb -f "$deb" Package Version Architecture Depends
 [[ $(dpkg-deb -f "$deb" Package) == ase2sgl ]] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in $(objdump -p "$build"/tools/sgltool "$build"/python/ase2sgl/*.so 2>/dev/null | awk '/NEEDED/ { print $2 }' | sort -u); do
-    file=$(ldconfig -p | awk -v l="$library" '$1 == l { print $NF; exit }')
+    file=$(ldconfig -p | awk -v l="$library" '$1 == l && !found { print $NF; found = 1 }')
     package=$( (dpkg -S "$(realpath "$file")" 2>/dev/null || true) | cut -d: -f1)
     [[ -z $package || $depends == *"${package%%:*}"* ]] || fail "$library ($package) is not among the dependencies: $depends"
 done
