@@ -88,8 +88,8 @@ class PackedFloats {
     // Values [first, first + out.size()) into `out`, which the caller sizes.
     void CopyTo(std::span<float> out, std::size_t first = 0) const noexcept
     {
-        if (out.empty())
-            return;  // an empty record's span may have no storage: no memcpy from or to null
+        if (out.empty())  // an empty span may hold a null pointer, which memcpy must not see
+            return;
         if constexpr (std::endian::native == std::endian::little) {
             std::memcpy(out.data(), data_ + 4 * first, 4 * out.size());
         } else {

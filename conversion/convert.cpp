@@ -98,6 +98,17 @@ void Convert(const std::string& inputPath, const std::string& outputPath, Geomet
     output.Commit();
 }
 
+void ConvertBytesToFile(std::string_view ase, const std::string& inputName, const std::string& outputPath)
+{
+    LineSource input = LineSource::FromMemory(ase);
+    const MeshTables tables = CountObjects(input, inputName);
+    AtomicOutputFile output(outputPath);
+    output.Reserve(BundleSizeLimit(tables));
+    WriteBundle(
+        input, [&] { return LineSource::FromMemory(ase); }, tables, GeometryThreads::kChosen, output);
+    output.Commit();
+}
+
 namespace {
 
 std::string ConvertInMemory(std::string_view ase, GeometryThreads threads, PassObserver* observer)

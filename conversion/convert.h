@@ -29,4 +29,9 @@ std::string ConvertBytes(std::string_view ase, PassObserver* observer = nullptr)
 // The same, with the number of reading threads forced.
 std::string ConvertBytes(std::string_view ase, GeometryThreads threads);
 
+// From bytes in memory (text made by another step, such as normalize) to a bundle
+// file, written as Convert writes it: complete or not at all.
+// `inputName` names the input in messages.
+void ConvertBytesToFile(std::string_view ase, const std::string& inputName, const std::string& outputPath);
+
 }  // namespace ase2sgl

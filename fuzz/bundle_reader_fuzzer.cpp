@@ -1,7 +1,8 @@
 // Fuzz target for the bundle reader, which engines use on files of any origin: any
 // bytes must give either a sound bundle whose records tile the input exactly, or an
-// error whose offset lies within the input. Every value of every array is read, so
-// that the sanitizers see any read outside the input.
+// error whose offset lies within the input. Every value of every array is read, one
+// by one and copied out in one go, so that the sanitizers see any read outside the
+// input.
 //
 // Build and seed (clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer):
 //   cmake --preset fuzz && cmake --build --preset fuzz --target bundle_reader_fuzzer bundle_fuzz_seeds
@@ -13,6 +14,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -47,9 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Fail("name longer than its field", object.name.size());
         if (object.vertexCount < 0 || object.vertexCount % 3 != 0)
             Fail("vertex count not a triangle list", static_cast<unsigned long long>(object.vertexCount));
-        for (const bundle::PackedFloats* array : {&object.positions, &object.normals, &object.texcoords})
-            for (std::size_t i = 0; i < array->size(); ++i)
-                sum += (*array)[i];
+        for (const bundle::PackedFloats* array : {&object.positions, &object.normals, &object.texcoords}) {
+            std::vector<float> copy(array->size());
+            array->CopyTo(copy);
+            for (std::size_t i = 0; i < array->size(); ++i) {
+                const float value = (*array)[i];
+                if (std::memcmp(&value, &copy[i], sizeof value) != 0)
+                    Fail("CopyTo differs from operator[] at value", i);
+                sum += value;
+            }
+        }
         end += bundle::kRecordHeaderBytes + bundle::kBytesPerVertex * static_cast<std::uint64_t>(object.vertexCount);
         ++objects;
     }

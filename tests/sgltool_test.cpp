@@ -110,7 +110,7 @@ TEST(Sgltool, ExitStatusesAndMessages)
 
 TEST(Sgltool, HelpOnEverySubcommandListsTheExitStatuses)
 {
-    for (const char* subcommand : {"info", "check", "diff", "export", "render"}) {
+    for (const char* subcommand : {"info", "check", "diff", "export", "render", "normalize", "convert"}) {
         const testing::RunResult run = RunSgltool({subcommand, "--help"});
         EXPECT_EQ(run.exitStatus, 0) << subcommand;
         EXPECT_NE(run.out.find("Usage: sgltool " + std::string(subcommand)), std::string::npos) << run.out;
@@ -118,7 +118,7 @@ TEST(Sgltool, HelpOnEverySubcommandListsTheExitStatuses)
     }
     const testing::RunResult run = RunSgltool({"--help"});
     EXPECT_EQ(run.exitStatus, 0);
-    for (const char* subcommand : {"info", "check", "diff", "export", "render"})
+    for (const char* subcommand : {"info", "check", "diff", "export", "render", "normalize", "convert"})
         EXPECT_NE(run.out.find(subcommand), std::string::npos);
 }
 

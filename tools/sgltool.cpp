@@ -7,10 +7,20 @@
 #include "tools/info_report.h"
 #include "tools/render.h"
 
+#include "bundle/atomic_output.h"
+#include "common/conversion_error.h"
+#include "conversion/convert.h"
+#include "driver/command_line.h"
+#include "lint/lint.h"
+#include "normalize/normalize.h"
+
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <fstream>
 #include <iostream>
 #include <map>
+#include <sstream>
 
 #ifndef SGLTOOL_VERSION
 #define SGLTOOL_VERSION "unknown"
@@ -108,6 +118,78 @@ int RenderPicture(const std::string& input, const std::string& output, const Ren
     return kExitOk;
 }
 
+std::string ReadInput(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    if (!file)
+        throw ToolError(path + ": cannot be read", kExitFile);
+    return std::move(bytes).str();
+}
+
+normalize::NormalizeResult NormalizeInput(const std::string& path, bool keepOtherNodes)
+{
+    normalize::NormalizeResult result = normalize::Normalize(ReadInput(path), {keepOtherNodes});
+    if (!result.ok)
+        throw ToolError(path + ": " + result.error, kExitFile);
+    return result;
+}
+
+// Rewrites any exporter's ASE into the layout ase2sgl reads; the output is
+// replaced whole or not at all, like a bundle.
+int NormalizeFile(const std::string& input, const std::string& output, bool keepOtherNodes, bool report)
+{
+    const normalize::NormalizeResult result = NormalizeInput(input, keepOtherNodes);
+    AtomicOutputFile file(output);
+    file.Write(result.text.data(), result.text.size());
+    file.Commit();
+    std::cout << (report ? normalize::DescribeReport(result.report) : normalize::Summary(result.report) + "\n");
+    return kExitOk;
+}
+
+// Normalizes in memory, then converts with the converter's own code to the path
+// ase2sgl would choose.
+int ConvertFile(const std::string& input, const std::string& output, bool report)
+{
+    const normalize::NormalizeResult result = NormalizeInput(input, false);
+    ConvertBytesToFile(result.text, input, output.empty() ? DefaultOutputPath(input) : output);
+    std::cout << (report ? normalize::DescribeReport(result.report) : normalize::Summary(result.report) + "\n");
+    return kExitOk;
+}
+
+// Says what ase2sgl will do with each file. Exit 0 when every mesh of every file
+// becomes an object of its own under its own name, 1 otherwise, 2 when a file
+// cannot be read (as for a wrong command line): a build can use it as a gate.
+int LintFiles(const std::vector<std::string>& paths, bool json)
+{
+    int status = kExitOk;
+    nlohmann::ordered_json files = nlohmann::ordered_json::array();
+    for (const std::string& path : paths) {
+        std::string bytes;
+        try {
+            bytes = ReadInput(path);
+        } catch (const ToolError& error) {
+            ReportError(error.what());
+            status = kExitUsage;
+            continue;
+        }
+        const lint::LintReport report = lint::Lint(bytes);
+        if (json)
+            files.push_back(lint::ToJson(report, path));
+        else
+            std::cout << lint::FormatText(report, path);
+        if (!report.Clean())
+            status = std::max(status, kExitNo);
+    }
+    if (json) {
+        const nlohmann::ordered_json document = {{"report", "sgltool lint"}, {"version", 1}, {"files", files}};
+        // Names hold the file's own bytes, which need not be UTF-8.
+        std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    }
+    return status;
+}
+
 }  // namespace
 
 int RunSgltool(int argc, char** argv)
@@ -173,6 +255,46 @@ int RunSgltool(int argc, char** argv)
     render->add_flag("--checker", renderOptions.checker, "Overlay an 8 x 8 checker from the texture coordinates");
     render->footer(kExitStatuses);
 
+    std::string normalizeInput, normalizeOutput;
+    bool keepOtherNodes = false, report = false;
+    CLI::App* normalizer = app.add_subcommand(
+        "normalize",
+        "Rewrite an ASE file of any exporter (3ds Max, Blender scripts, AC3D, q3map2; UTF-8 or UTF-16) in "
+        "the layout ase2sgl reads: one object per mesh under its own name, texture lists and normals "
+        "everywhere (flat normals computed where missing)");
+    normalizer->add_option("input", normalizeInput, "ASE file")->required();
+    normalizer->add_option("output", normalizeOutput, "ASE file to write")->required();
+    normalizer->add_flag("--keep-other-nodes", keepOtherNodes,
+                         "Keep cameras, lights, helpers and nodes without a mesh (ase2sgl gives their names to "
+                         "the next mesh)");
+    normalizer->add_flag("--report", report, "List everything passed over or repaired, with line numbers");
+    normalizer->footer(kExitStatuses);
+
+    std::vector<std::string> lintFiles;
+    bool lintJson = false;
+    CLI::App* linter = app.add_subcommand(
+        "lint",
+        "Tell, before converting, what ase2sgl will do with ASE files: the objects it writes, and every "
+        "mesh or node that does not become an object of its own, with line numbers and the reason");
+    linter->add_option("files", lintFiles, "ASE files")->required();
+    linter->add_flag("--json", lintJson, "Print a JSON report (schema: tools/sgltool-lint.schema.json)");
+    linter->footer(
+        "Exit status: 0 every mesh of every file becomes an object of its own under its own name;\n"
+        "1 some mesh does not (or ase2sgl refuses a file); 2 the command line is wrong or a file\n"
+        "cannot be read.\n");
+
+    std::string convertInput, convertOutput;
+    CLI::App* converter = app.add_subcommand(
+        "convert",
+        "Normalize an ASE file in memory and convert it to a bundle as ase2sgl does (same default output "
+        "path, written whole or not at all); one line says what was changed");
+    converter->add_option("input", convertInput, "ASE file")->required();
+    converter->add_option("output", convertOutput,
+                          "Bundle file (default: the input with its last three bytes "
+                          "replaced by sgl, as ase2sgl)");
+    converter->add_flag("--report", report, "List everything passed over or repaired, with line numbers");
+    converter->footer(kExitStatuses);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -195,6 +317,12 @@ int RunSgltool(int argc, char** argv)
             return Diff(diffA, diffB, tolerance);
         if (exporter->parsed())
             return Export(exportInput, exportOutput);
+        if (normalizer->parsed())
+            return NormalizeFile(normalizeInput, normalizeOutput, keepOtherNodes, report);
+        if (converter->parsed())
+            return ConvertFile(convertInput, convertOutput, report);
+        if (linter->parsed())
+            return LintFiles(lintFiles, lintJson);
         if (render->count("--object") > 0)
             renderOptions.object = objectName;
         renderOptions.view = views.at(viewName);
@@ -202,6 +330,9 @@ int RunSgltool(int argc, char** argv)
     } catch (const ToolError& error) {
         ReportError(error.what());
         return error.exitStatus;
+    } catch (const ConversionError& error) {
+        ReportError(error.what());
+        return kExitFile;
     } catch (const std::bad_alloc&) {
         ReportError("out of memory");
         return kExitFile;

@@ -285,20 +285,14 @@ ScratchDir::~ScratchDir()
 }
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& workingDir,
-                         std::uint64_t addressSpaceLimit, int standardInput)
-    : ToolProcess(ASE2SGL_EXE, args, workingDir, addressSpaceLimit, standardInput)
-{
-}
-
-ToolProcess::ToolProcess(const std::string& executable, const std::vector<std::string>& args,
-                         const std::filesystem::path& workingDir, std::uint64_t addressSpaceLimit, int standardInput)
+                         std::uint64_t addressSpaceLimit, const std::string& executable, int standardInput)
 {
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
         throw std::runtime_error("pipe failed");
     // Everything the child needs is made before the fork: it only calls what is safe
     // between fork and exec.
-    std::string program = executable;
+    std::string program = executable.empty() ? std::string(ASE2SGL_EXE) : executable;
     std::vector<std::string> copies(args);
     std::vector<char*> argv;
     argv.push_back(program.data());
@@ -375,13 +369,13 @@ RunResult ToolProcess::Wait()
 
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir, int standardInput)
 {
-    return ToolProcess(args, workingDir, 0, standardInput).Wait();
+    return ToolProcess(args, workingDir, 0, "", standardInput).Wait();
 }
 
 RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
                      const std::filesystem::path& workingDir, int standardInput)
 {
-    return ToolProcess(executable, args, workingDir, 0, standardInput).Wait();
+    return ToolProcess(args, workingDir, 0, executable, standardInput).Wait();
 }
 
 std::filesystem::path CorpusDir()

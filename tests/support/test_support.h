@@ -103,10 +103,9 @@ RunResult RunProgram(const std::string& executable, const std::vector<std::strin
 // descriptor becomes its standard input. Destroyed before Wait, it is killed.
 class ToolProcess {
   public:
+    // `executable`: another program than ase2sgl (sgltool), when not empty.
     ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& workingDir,
-                std::uint64_t addressSpaceLimit = 0, int standardInput = -1);
-    ToolProcess(const std::string& executable, const std::vector<std::string>& args,
-                const std::filesystem::path& workingDir, std::uint64_t addressSpaceLimit = 0, int standardInput = -1);
+                std::uint64_t addressSpaceLimit = 0, const std::string& executable = "", int standardInput = -1);
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
     ~ToolProcess();

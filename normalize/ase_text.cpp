@@ -1,0 +1,188 @@
+// Decoding of the ASE bytes to UTF-8 text, and the tokenizer over that text.
+#include "normalize/ase_text.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace ase2sgl::normalize {
+namespace {
+
+bool LooksLikeUtf16(std::string_view input, bool littleEndian)
+{
+    // Without a byte order mark: ASE text starts with ASCII ('*'), so one byte of
+    // each of the first code units is zero and the other is not.
+    const std::size_t units = std::min<std::size_t>(input.size() / 2, 8);
+    if (units < 2)
+        return false;
+    for (std::size_t i = 0; i < units; ++i) {
+        const char high = input[2 * i + (littleEndian ? 1 : 0)];
+        const char low = input[2 * i + (littleEndian ? 0 : 1)];
+        if (high != '\0' || low == '\0')
+            return false;
+    }
+    return true;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t codePoint)
+{
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (codePoint >> 18));
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, bool littleEndian)
+{
+    auto unitAt = [&](std::size_t i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+        return littleEndian ? static_cast<std::uint32_t>(first | (second << 8))
+                            : static_cast<std::uint32_t>((first << 8) | second);
+    };
+    const std::size_t units = bytes.size() / 2;  // an odd last byte is no code unit
+    std::string out;
+    out.reserve(units + units / 2);  // at most three bytes of UTF-8 per two of UTF-16
+    for (std::size_t i = 0; i < units; ++i) {
+        const std::uint32_t unit = unitAt(i);
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
+            const std::uint32_t next = unitAt(i + 1);
+            if (next >= 0xDC00 && next < 0xE000) {
+                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        AppendUtf8(out, unit >= 0xD800 && unit < 0xE000 ? 0xFFFDu : unit);
+    }
+    return out;
+}
+
+bool IsSeparator(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0' || c == '\v' || c == '\f';
+}
+
+bool EndsWord(char c)
+{
+    return IsSeparator(c) || c == '{' || c == '}' || c == '"' || c == '\x1a';
+}
+
+}  // namespace
+
+DecodedText DecodeText(std::string_view input)
+{
+    DecodedText decoded;
+    if (input.substr(0, 3) == "\xEF\xBB\xBF") {
+        decoded.encoding = Encoding::kUtf8WithBom;
+        decoded.text = input.substr(3);
+    } else if (input.substr(0, 2) == "\xFF\xFE" || LooksLikeUtf16(input, true)) {
+        decoded.encoding = Encoding::kUtf16Le;
+        decoded.owned = Utf16ToUtf8(input.substr(input.substr(0, 2) == "\xFF\xFE" ? 2 : 0), true);
+        decoded.text = decoded.owned;
+    } else if (input.substr(0, 2) == "\xFE\xFF" || LooksLikeUtf16(input, false)) {
+        decoded.encoding = Encoding::kUtf16Be;
+        decoded.owned = Utf16ToUtf8(input.substr(input.substr(0, 2) == "\xFE\xFF" ? 2 : 0), false);
+        decoded.text = decoded.owned;
+    } else {
+        decoded.text = input;
+    }
+    return decoded;
+}
+
+LineEnds DetectLineEnds(std::string_view text)
+{
+    bool lf = false, crlf = false, cr = false;
+    for (std::size_t i = 0; i < text.size() && text[i] != '\x1a'; ++i) {
+        if (text[i] == '\n') {
+            lf = true;
+        } else if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') {
+                crlf = true;
+                ++i;
+            } else {
+                cr = true;
+            }
+        }
+    }
+    const int kinds = int{lf} + int{crlf} + int{cr};
+    if (kinds == 0)
+        return LineEnds::kNone;
+    if (kinds > 1)
+        return LineEnds::kMixed;
+    return lf ? LineEnds::kLf : crlf ? LineEnds::kCrLf : LineEnds::kCr;
+}
+
+// A blank or tab followed by a star and a letter: the next statement's keyword.
+bool Tokenizer::StartsKeyword(std::size_t at) const
+{
+    return (text_[at] == ' ' || text_[at] == '\t') && at + 2 < text_.size() && text_[at + 1] == '*' &&
+           std::isalpha(static_cast<unsigned char>(text_[at + 2]));
+}
+
+void Tokenizer::SkipSeparators()
+{
+    while (pos_ < text_.size() && IsSeparator(text_[pos_])) {
+        const char c = text_[pos_++];
+        if (c == '\n' || (c == '\r' && (pos_ == text_.size() || text_[pos_] != '\n')))
+            ++line_;
+    }
+}
+
+Token Tokenizer::Next()
+{
+    SkipSeparators();
+    Token token;
+    token.line = line_;
+    if (pos_ >= text_.size() || stoppedAtCtrlZ_)
+        return token;
+    const char first = text_[pos_];
+    if (first == '\x1a') {
+        stoppedAtCtrlZ_ = true;
+        return token;
+    }
+    if (first == '{' || first == '}') {
+        token.kind = first == '{' ? TokenKind::kOpen : TokenKind::kClose;
+        token.text = text_.substr(pos_++, 1);
+        return token;
+    }
+    if (first == '"') {
+        // To the last quote before the line's end, as a node header's name runs to
+        // its line's last byte (a name may itself hold quotes), or before the next
+        // keyword when a file puts several statements on one line.
+        const std::size_t start = ++pos_;
+        std::size_t end = start;
+        std::size_t lastQuote = std::string_view::npos;
+        while (end < text_.size() && text_[end] != '\n' && text_[end] != '\r' && text_[end] != '\x1a' &&
+               !StartsKeyword(end)) {
+            if (text_[end] == '"')
+                lastQuote = end;
+            ++end;
+        }
+        const std::size_t stop = lastQuote == std::string_view::npos ? end : lastQuote;
+        token.kind = TokenKind::kString;
+        token.text = text_.substr(start, stop - start);
+        pos_ = lastQuote == std::string_view::npos ? end : lastQuote + 1;
+        return token;
+    }
+    const std::size_t start = pos_;
+    while (pos_ < text_.size() && !EndsWord(text_[pos_])) {
+        if (text_[pos_++] == ':' && first != '*')
+            break;
+    }
+    token.kind = first == '*' ? TokenKind::kKeyword : TokenKind::kWord;
+    token.text = text_.substr(start, pos_ - start);
+    return token;
+}
+
+}  // namespace ase2sgl::normalize

@@ -1,0 +1,64 @@
+// Normalize: rewrites the ASE text of any exporter (3ds Max, Blender scripts, AC3D,
+// q3map2, UTF-16 re-encodings) into the one layout the converter reads: 3ds Max's
+// ASCII exporter, exactly as it spaces its keys. Every mesh becomes a GEOMOBJECT of
+// its own under its own name, with a texture-vertex list, a texture-face list and a
+// normals block (face normals computed where the input has none), so that no
+// object's list search runs on into the next one. The output is deterministic.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ase2sgl::normalize {
+
+enum class Dialect { kMax, kBlender, kAc3d, kQ3map2, kUnknown };
+
+struct NormalizeOptions {
+    // Cameras, lights, helpers, shapes and nodes without a mesh are dropped by
+    // default: the converter would give their names to the next mesh. Kept, each is
+    // written as a node header with no mesh, where it stood.
+    bool keepOtherNodes = false;
+};
+
+struct ReportNote {
+    std::int32_t line = 0;  // line of the input, from 1
+    std::string text;
+};
+
+struct NormalizeReport {
+    Dialect dialect = Dialect::kUnknown;
+    std::string encoding;  // "UTF-8", "UTF-8 with BOM", "UTF-16 LE", "UTF-16 BE"
+    std::string lineEnds;  // "LF", "CR LF", "CR", "mixed", "none"
+    std::int32_t meshesWritten = 0;
+    std::int32_t normalsComputed = 0;    // meshes with at least one face normal computed
+    std::int32_t otherNodesDropped = 0;  // cameras, lights, helpers, empty nodes
+    std::int32_t otherNodesKept = 0;
+    std::vector<ReportNote> notes;  // everything passed over or repaired
+};
+
+struct NormalizeResult {
+    bool ok = false;
+    std::string error;  // when !ok
+    std::string text;   // the normalized ASE text, LF line ends
+    NormalizeReport report;
+};
+
+// Never throws for any input; a refusal (input too large, more meshes than a
+// bundle holds) comes back as !ok with a message.
+NormalizeResult Normalize(std::string_view input, const NormalizeOptions& options = {});
+
+const char* DialectName(Dialect dialect);
+
+// One line: "3 meshes, dialect: Blender, normals computed for 1".
+std::string Summary(const NormalizeReport& report);
+
+// The summary and every note, one per line, for a person to read.
+std::string DescribeReport(const NormalizeReport& report);
+
+// Inputs above this size are refused: the converter's read positions are 32-bit,
+// and normalized text is larger than its input.
+inline constexpr std::size_t kMaxInputBytes = std::size_t{256} << 20;
+
+}  // namespace ase2sgl::normalize

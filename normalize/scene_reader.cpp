@@ -1,0 +1,435 @@
+// Tolerant reader of the ASE structure. An ASE file is a tree of braced blocks
+// whose statements are a keyword ("*MESH_VERTEX") and the words, numbers and quoted
+// strings after it. Exporters differ in spacing (blank, tabs, padded numbers), in
+// case, in the order of the lists and in the blocks they add; this reader depends
+// on none of it. It keeps the open blocks on a stack of its own (never recursion),
+// so a deeply nested input costs memory in proportion to its size and no more.
+#include "normalize/scene.h"
+
+#include "normalize/ase_text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+
+namespace ase2sgl::normalize {
+namespace {
+
+constexpr std::size_t kMaxArguments = 16;  // a face line has 13 before *MESH_SMOOTHING
+constexpr std::size_t kMaxDepth = 4096;    // deeper blocks are counted, not kept
+constexpr std::size_t kMaxNotes = 1000;
+
+struct Statement {
+    Token keyword;
+    std::array<Token, kMaxArguments> args{};
+    std::size_t argCount = 0;
+    bool active = false;
+
+    void Start(const Token& token)
+    {
+        keyword = token;
+        argCount = 0;
+        active = true;
+    }
+    void Add(const Token& token)
+    {
+        if (active && argCount < kMaxArguments)
+            args[argCount++] = token;
+    }
+    std::string_view Arg(std::size_t i) const { return i < argCount ? args[i].text : std::string_view(); }
+};
+
+// Keywords compare without their star and without regard to case.
+bool Is(std::string_view keyword, std::string_view name)
+{
+    if (keyword.size() != name.size() + 1 || keyword[0] != '*')
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(keyword[i + 1])) != name[i])
+            return false;
+    return true;
+}
+
+bool StartsWithKeyword(std::string_view keyword, std::string_view prefix)
+{
+    return keyword.size() > prefix.size() && Is(keyword.substr(0, prefix.size() + 1), prefix);
+}
+
+// A decimal integer, optionally signed, optionally followed by a colon ("12:").
+bool ParseInteger(std::string_view text, std::int64_t& value)
+{
+    if (!text.empty() && text.back() == ':')
+        text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 18)
+        return false;
+    std::int64_t result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        result = result * 10 + (c - '0');
+    }
+    value = negative ? -result : result;
+    return true;
+}
+
+bool IsLabel(std::string_view text)
+{
+    return text.size() >= 2 && text.back() == ':' && std::isalpha(static_cast<unsigned char>(text[0]));
+}
+
+bool LabelIs(std::string_view label, std::string_view name)
+{
+    if (label.size() != name.size() + 1)
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(label[i])) != name[i])
+            return false;
+    return true;
+}
+
+enum class Block { kNode, kGroup, kMesh, kTransform, kSkipped, kOther };
+
+struct Frame {
+    Block block;
+    std::int64_t node;  // the innermost node this block belongs to, or -1
+};
+
+class SceneReader {
+  public:
+    explicit SceneReader(Scene& scene) : scene_(scene) {}
+
+    void Dispatch(const Statement& statement);
+    void Open(const Statement& statement, std::int32_t line);
+    void Close(std::int32_t line);
+    void Finish(std::int32_t line);
+
+  private:
+    void AddNote(std::int32_t line, std::string text);
+    SceneNode* CurrentNode();
+    Block CurrentBlock() const { return stack_.empty() ? Block::kOther : stack_.back().block; }
+    void Push(Block block, std::int64_t node);
+    static bool IsTopLevel(std::string_view keyword);
+    void CloseLeftOpen(std::int32_t line);
+    bool OpenNode(std::string_view keyword, std::int32_t line);
+    void ReadMeshStatement(MeshLists& mesh, const Statement& statement);
+    void ReadFace(MeshLists& mesh, const Statement& statement);
+    void Malformed(const Statement& statement);
+
+    Scene& scene_;
+    std::vector<Frame> stack_;
+    std::size_t skipDepth_ = 0;    // open blocks whose contents are passed over
+    std::size_t excessDepth_ = 0;  // open blocks beyond kMaxDepth
+    std::size_t droppedNotes_ = 0;
+    std::int64_t malformedLines_ = 0;
+    std::int32_t firstMalformedLine_ = 0;
+    bool notedDepth_ = false;
+};
+
+void SceneReader::AddNote(std::int32_t line, std::string text)
+{
+    if (scene_.notes.size() < kMaxNotes)
+        scene_.notes.push_back({line, std::move(text)});
+    else
+        ++droppedNotes_;
+}
+
+SceneNode* SceneReader::CurrentNode()
+{
+    if (stack_.empty() || stack_.back().node < 0)
+        return nullptr;
+    return &scene_.nodes[static_cast<std::size_t>(stack_.back().node)];
+}
+
+void SceneReader::Push(Block block, std::int64_t node)
+{
+    stack_.push_back({block, node});
+    if (block == Block::kSkipped)
+        ++skipDepth_;
+}
+
+bool SceneReader::OpenNode(std::string_view keyword, std::int32_t line)
+{
+    static constexpr std::pair<std::string_view, NodeKind> kNodes[] = {{"GEOMOBJECT", NodeKind::kGeometry},
+                                                                       {"CAMERAOBJECT", NodeKind::kCamera},
+                                                                       {"LIGHTOBJECT", NodeKind::kLight},
+                                                                       {"HELPEROBJECT", NodeKind::kHelper},
+                                                                       {"SHAPEOBJECT", NodeKind::kShape}};
+    for (const auto& [name, kind] : kNodes) {
+        if (Is(keyword, name)) {
+            SceneNode node;
+            node.kind = kind;
+            node.keyword = keyword;
+            node.line = line;
+            scene_.nodes.push_back(std::move(node));
+            Push(Block::kNode, static_cast<std::int64_t>(scene_.nodes.size() - 1));
+            return true;
+        }
+    }
+    return false;
+}
+
+void SceneReader::Open(const Statement& statement, std::int32_t line)
+{
+    Dispatch(statement);  // "*GROUP "name" {" and the like: the words before the brace
+    if (stack_.size() >= kMaxDepth) {
+        ++excessDepth_;
+        if (!notedDepth_)
+            AddNote(line, "blocks nested deeper than " + std::to_string(kMaxDepth) + " levels passed over");
+        notedDepth_ = true;
+        return;
+    }
+    const std::string_view keyword = statement.active ? statement.keyword.text : std::string_view();
+    if (IsTopLevel(keyword))
+        CloseLeftOpen(line);
+    const std::int64_t node = stack_.empty() ? -1 : stack_.back().node;
+    if (skipDepth_ > 0) {
+        Push(Block::kOther, node);
+        return;
+    }
+    if (OpenNode(keyword, line))
+        return;
+    SceneNode* current = CurrentNode();
+    if (Is(keyword, "GROUP")) {
+        Push(Block::kGroup, -1);
+    } else if (Is(keyword, "MESH") && current && current->kind == NodeKind::kGeometry && !current->hasMesh) {
+        current->hasMesh = true;
+        current->meshLine = line;
+        Push(Block::kMesh, node);
+    } else if (Is(keyword, "MESH")) {
+        AddNote(line, "a further *MESH block of the same node passed over");
+        Push(Block::kSkipped, node);
+    } else if (Is(keyword, "NODE_TM") && CurrentBlock() == Block::kNode) {
+        Push(Block::kTransform, node);
+    } else if (Is(keyword, "MESH_MAPPINGCHANNEL")) {
+        AddNote(line, "extra texture channel (*MESH_MAPPINGCHANNEL " + std::string(statement.Arg(0)) + ") passed over");
+        Push(Block::kSkipped, node);
+    } else if (Is(keyword, "MESH_CVERTLIST") || Is(keyword, "MESH_CFACELIST")) {
+        AddNote(line, "vertex colours (" + std::string(keyword) + ") passed over");
+        Push(Block::kSkipped, node);
+    } else if (Is(keyword, "TM_ANIMATION") || Is(keyword, "MESH_ANIMATION")) {
+        AddNote(line, "animation (" + std::string(keyword) + ") passed over");
+        Push(Block::kSkipped, node);
+    } else if (Is(keyword, "MATERIAL_LIST")) {
+        AddNote(line, "materials (*MATERIAL_LIST) passed over");
+        Push(Block::kSkipped, node);
+    } else {
+        Push(Block::kOther, node);
+    }
+}
+
+// Nodes, groups, the scene and the material list stand at the top level (nodes also
+// inside a group). A block some exporter left unclosed before one of them is closed
+// there, so that the rest of the file is not read as part of it.
+bool SceneReader::IsTopLevel(std::string_view keyword)
+{
+    for (std::string_view name : {"GEOMOBJECT", "CAMERAOBJECT", "LIGHTOBJECT", "HELPEROBJECT", "SHAPEOBJECT", "GROUP",
+                                  "SCENE", "MATERIAL_LIST"})
+        if (Is(keyword, name))
+            return true;
+    return false;
+}
+
+void SceneReader::CloseLeftOpen(std::int32_t line)
+{
+    std::size_t closed = excessDepth_;
+    excessDepth_ = 0;
+    while (!stack_.empty() && stack_.back().block != Block::kGroup) {
+        if (stack_.back().block == Block::kSkipped)
+            --skipDepth_;
+        stack_.pop_back();
+        ++closed;
+    }
+    if (closed > 0)
+        AddNote(line, std::to_string(closed) + " block(s) left open before this node closed here");
+}
+
+void SceneReader::Close(std::int32_t line)
+{
+    if (excessDepth_ > 0) {
+        --excessDepth_;
+    } else if (stack_.empty()) {
+        AddNote(line, "a closing brace with no block open passed over");
+    } else {
+        if (stack_.back().block == Block::kSkipped)
+            --skipDepth_;
+        stack_.pop_back();
+    }
+}
+
+void SceneReader::Finish(std::int32_t line)
+{
+    if (!stack_.empty())
+        AddNote(line, "the text ends inside " + std::to_string(stack_.size()) + " open block(s)");
+    if (malformedLines_ > 0)
+        AddNote(firstMalformedLine_, std::to_string(malformedLines_) +
+                                         " list line(s) without the numbers they need passed over (first here)");
+    if (droppedNotes_ > 0)
+        scene_.notes.push_back({line, std::to_string(droppedNotes_) + " further notes left out"});
+}
+
+void SceneReader::Malformed(const Statement& statement)
+{
+    if (malformedLines_++ == 0)
+        firstMalformedLine_ = statement.keyword.line;
+}
+
+void SceneReader::Dispatch(const Statement& statement)
+{
+    if (!statement.active || skipDepth_ > 0 || excessDepth_ > 0)
+        return;
+    const std::string_view keyword = statement.keyword.text;
+    SceneNode* node = CurrentNode();
+    if (Is(keyword, "COMMENT") && stack_.empty() && scene_.comment.empty()) {
+        scene_.comment = statement.Arg(0);
+    } else if (Is(keyword, "NODE_NAME") && node && !node->named) {
+        node->name = statement.Arg(0);
+        node->named = true;
+    } else if (StartsWithKeyword(keyword, "TM_ROW") && keyword.size() == 8 && node &&
+               CurrentBlock() == Block::kTransform) {
+        const char row = keyword[7];
+        if (row >= '0' && row <= '3' && statement.argCount >= 3) {
+            for (std::size_t i = 0; i < 3; ++i)
+                node->transform[static_cast<std::size_t>(row - '0')][i] = statement.Arg(i);
+            node->hasTransform = true;
+        }
+    } else if (node && node->kind == NodeKind::kGeometry && StartsWithKeyword(keyword, "MESH_")) {
+        ReadMeshStatement(node->mesh, statement);
+    }
+}
+
+void SceneReader::ReadMeshStatement(MeshLists& mesh, const Statement& statement)
+{
+    const std::string_view keyword = statement.keyword.text;
+    const std::size_t n = statement.argCount;
+    std::int64_t number = kNoNumber;
+    if (Is(keyword, "MESH_VERTEX") || Is(keyword, "MESH_TVERT")) {
+        // "n x y z"; a texture vertex may also be "n u v", "u v w" or "u v".
+        const bool texture = Is(keyword, "MESH_TVERT");
+        const bool numbered = n >= 4 || (texture && n == 3 && ParseInteger(statement.Arg(0), number));
+        const std::size_t values = n - (numbered ? 1 : 0);
+        if ((numbered && !ParseInteger(statement.Arg(0), number)) || values < (texture ? 2u : 3u))
+            return Malformed(statement);
+        VertexLine vertex;
+        vertex.number = numbered ? number : kNoNumber;
+        for (std::size_t i = 0; i < 3; ++i)
+            vertex.value[i] = statement.Arg(i + (numbered ? 1 : 0));
+        if (!numbered && values == 2)
+            vertex.value[2] = {};
+        (texture ? mesh.texVertices : mesh.vertices).push_back(vertex);
+    } else if (Is(keyword, "MESH_FACE")) {
+        ReadFace(mesh, statement);
+    } else if ((Is(keyword, "MESH_SMOOTHING") || Is(keyword, "MESH_MTLID")) && !mesh.faces.empty() &&
+               mesh.faces.back().line == statement.keyword.line) {
+        (Is(keyword, "MESH_MTLID") ? mesh.faces.back().materialId : mesh.faces.back().smoothing) = statement.Arg(0);
+    } else if (Is(keyword, "MESH_TFACE")) {
+        TexFaceLine face;
+        const std::size_t first = n >= 4 ? 1 : 0;
+        if (n < 3 || (first == 1 && !ParseInteger(statement.Arg(0), face.number)))
+            return Malformed(statement);
+        for (std::size_t i = 0; i < 3; ++i)
+            if (!ParseInteger(statement.Arg(first + i), face.corner[i]))
+                return Malformed(statement);
+        mesh.texFaces.push_back(face);
+    } else if (Is(keyword, "MESH_FACENORMAL") || Is(keyword, "MESH_VERTEXNORMAL")) {
+        const std::size_t first = n >= 4 ? 1 : 0;
+        if (n < 3)
+            return Malformed(statement);
+        ValueText value;
+        for (std::size_t i = 0; i < 3; ++i)
+            value[i] = statement.Arg(first + i);
+        if (Is(keyword, "MESH_VERTEXNORMAL")) {
+            mesh.vertexNormals.push_back({first == 1 ? statement.Arg(0) : std::string_view(), value});
+            if (!mesh.faceNormals.empty())
+                ++mesh.faceNormals.back().vertexNormalCount;
+            return;
+        }
+        FaceNormal normal;
+        if (first == 1 && !ParseInteger(statement.Arg(0), normal.number))
+            normal.number = kNoNumber;
+        normal.value = value;
+        normal.firstVertexNormal = mesh.vertexNormals.size();
+        mesh.faceNormals.push_back(normal);
+    }
+}
+
+// "*MESH_FACE    0:    A:    0 B:    2 C:    3 AB: 1 BC: 1 CA: 0" in any spacing,
+// "*MESH_FACE\t0\tA:\t0\t..." (no colon after the number), labels missing the
+// edge columns, or no labels at all ("n a b c").
+void SceneReader::ReadFace(MeshLists& mesh, const Statement& statement)
+{
+    FaceLine face;
+    face.line = statement.keyword.line;
+    std::size_t next = 0;
+    std::int64_t number = 0;
+    if (statement.argCount >= 1 && !IsLabel(statement.Arg(0)) && ParseInteger(statement.Arg(0), number) &&
+        (statement.argCount >= 4 || IsLabel(statement.Arg(1)))) {
+        face.number = number;
+        next = 1;
+    }
+    int cornersFound = 0;
+    bool labelled = false;
+    for (std::size_t i = next; i + 1 < statement.argCount; ++i) {
+        const std::string_view label = statement.Arg(i);
+        if (!IsLabel(label))
+            continue;
+        labelled = true;
+        static constexpr std::string_view kCorners[] = {"A", "B", "C"};
+        static constexpr std::string_view kEdges[] = {"AB", "BC", "CA"};
+        for (std::size_t c = 0; c < 3; ++c) {
+            if (LabelIs(label, kCorners[c]) && ParseInteger(statement.Arg(i + 1), face.corner[c]))
+                cornersFound |= 1 << c;
+            if (LabelIs(label, kEdges[c]))
+                face.edge[c] = statement.Arg(i + 1);
+        }
+    }
+    if (!labelled && statement.argCount >= next + 3) {
+        for (std::size_t c = 0; c < 3; ++c)
+            if (ParseInteger(statement.Arg(next + c), face.corner[c]))
+                cornersFound |= 1 << c;
+    }
+    if (cornersFound != 7)
+        return Malformed(statement);
+    mesh.faces.push_back(face);
+}
+
+}  // namespace
+
+Scene ReadScene(std::string_view text)
+{
+    Scene scene;
+    SceneReader reader(scene);
+    Tokenizer tokens(text);
+    Statement statement;
+    for (;;) {
+        const Token token = tokens.Next();
+        switch (token.kind) {
+        case TokenKind::kEnd:
+            reader.Dispatch(statement);
+            reader.Finish(token.line);
+            scene.stoppedAtCtrlZ = tokens.StoppedAtCtrlZ();
+            return scene;
+        case TokenKind::kKeyword:
+            reader.Dispatch(statement);
+            statement.Start(token);
+            break;
+        case TokenKind::kString:
+        case TokenKind::kWord: statement.Add(token); break;
+        case TokenKind::kOpen:
+            reader.Open(statement, token.line);
+            statement.active = false;
+            break;
+        case TokenKind::kClose:
+            reader.Dispatch(statement);
+            statement.active = false;
+            reader.Close(token.line);
+            break;
+        }
+    }
+}
+
+}  // namespace ase2sgl::normalize

@@ -1,0 +1,214 @@
+// sgltool lint: its object list is the bundle ase2sgl writes, on real files and on
+// damaged ones; each way a mesh fails to become an object of its own is named; the
+// report of every corpus file is kept as a golden file.
+//   ASE2SGL_UPDATE_GOLDEN=1 build/dev/tests/lint_test   rewrites tests/golden/lint/
+#include "lint/lint.h"
+
+#include "common/conversion_error.h"
+#include "conversion/convert.h"
+#include "support/ase_damage.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+namespace ase2sgl {
+namespace {
+
+using testing::BoxMesh;
+using testing::MeshLines;
+using testing::MeshSpec;
+
+// The objects of the bundle ase2sgl writes for `ase`, as lint must list them:
+// name and vertex count, in order; empty with `refused` set when it refuses.
+struct Written {
+    bool refused = false;
+    std::vector<std::pair<std::string, std::int32_t>> objects;
+};
+
+Written WhatAse2sglWrites(std::string_view ase)
+{
+    Written written;
+    try {
+        const testing::Bundle bundle = testing::ParseBundle(ConvertBytes(ase));
+        for (const auto& object : bundle.objects)
+            written.objects.emplace_back(object.name, object.VertexCount());
+    } catch (const InputRefused&) {
+        written.refused = true;
+    }
+    return written;
+}
+
+void ExpectListsWhatIsWritten(std::string_view ase, const std::string& label)
+{
+    const lint::LintReport report = lint::Lint(ase);
+    const Written written = WhatAse2sglWrites(ase);
+    ASSERT_EQ(report.refused, written.refused) << label;
+    ASSERT_EQ(report.objects.size(), written.objects.size()) << label;
+    for (std::size_t i = 0; i < written.objects.size(); ++i) {
+        // A name field ends at its first zero byte; the node name may hold one.
+        const std::string& name = report.objects[i].name;
+        EXPECT_EQ(name.substr(0, name.find('\0')), written.objects[i].first) << label << ", object " << i;
+        EXPECT_EQ(report.objects[i].vertices, written.objects[i].second) << label << ", object " << i;
+    }
+}
+
+std::vector<std::filesystem::path> CorpusFiles()
+{
+    std::vector<std::filesystem::path> files;
+    if (const std::filesystem::path dir = testing::CorpusDir(); !dir.empty())
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            if (entry.path().extension() == ".ase")
+                files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(Lint, ListsWhatAse2sglWritesOnTheCorpus)
+{
+    const auto files = CorpusFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no corpus of real ASE files at " << ASE2SGL_CORPUS_DIR << " (set ASE2SGL_CORPUS)";
+    for (const auto& file : files)
+        ExpectListsWhatIsWritten(testing::ReadFile(file), file.filename().string());
+}
+
+TEST(Lint, ListsWhatAse2sglWritesOnDamagedFiles)
+{
+    MeshSpec bare = testing::WithoutNormalsBlock(testing::WithoutTextureLists(BoxMesh("Bare")));
+    const std::string scene =
+        testing::Scene({BoxMesh("First"), testing::WithoutNormalsBlock(BoxMesh("NoNormals")), bare,
+                        testing::WithoutTextureLists(BoxMesh("Untextured")), BoxMesh("Last")});
+    int variants = 0;
+    damage::ForEachStackedDamage(scene, 20261209, 400, [&](const damage::Variant& variant) {
+        ExpectListsWhatIsWritten(variant.bytes, variant.label);
+        ++variants;
+    });
+    EXPECT_EQ(variants, 400);
+}
+
+std::vector<std::string> OtherNode(std::string_view block, std::string_view name)
+{
+    return {"*" + std::string(block) + " {", "\t*NODE_NAME \"" + std::string(name) + "\"", "}"};
+}
+
+std::string Join(const std::vector<std::vector<std::string>>& parts)
+{
+    std::vector<std::string> head = {"*3DSMAX_ASCIIEXPORT\t200", "*COMMENT \"AsciiExport Version  2,00\""};
+    std::vector<std::vector<std::string>> all = {head};
+    all.insert(all.end(), parts.begin(), parts.end());
+    return testing::Lines(testing::Concat(all));
+}
+
+std::string ToUtf16Le(std::string_view text)
+{
+    std::string out = "\xFF\xFE";
+    for (const char c : text) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+// Each way a mesh can fail to become an object of its own, and what lint says.
+TEST(Lint, NamesEachLossWithItsReason)
+{
+    const MeshSpec bare = testing::WithoutNormalsBlock(testing::WithoutTextureLists(BoxMesh("Bare")));
+    std::string cr = Join({MeshLines(BoxMesh("Box"))});
+    std::replace(cr.begin(), cr.end(), '\n', '\r');
+    std::string blender = Join({MeshLines(BoxMesh("Box"))});
+    for (std::size_t at = blender.find("*MESH_VERTEX "); at != std::string::npos;
+         at = blender.find("*MESH_VERTEX ", at))
+        blender.replace(at, 13, "*MESH_VERTEX\t");
+    blender.replace(blender.find("AsciiExport Version  2,00"), 25, "Ascii Scene Exporter for Blender");
+    std::string ctrlZ = Join({MeshLines(BoxMesh("Box")), MeshLines(BoxMesh("After"))});
+    ctrlZ.insert(ctrlZ.find("*GEOMOBJECT", ctrlZ.find("*GEOMOBJECT") + 1), "\x1A");
+
+    struct Case {
+        const char* label;
+        std::string ase;
+        bool clean;
+        std::vector<std::string> kinds;  // finding kinds the report must hold
+        std::size_t objects;
+    };
+    const std::vector<Case> cases = {
+        {"well-formed meshes", Join({MeshLines(BoxMesh("A")), MeshLines(BoxMesh("B"))}), true, {}, 2},
+        {"a camera at the end",
+         Join({MeshLines(BoxMesh("A")), OtherNode("CAMERAOBJECT", "Cam")}),
+         true,
+         {"node-without-mesh"},
+         1},
+        {"a camera before a mesh names it",
+         Join({MeshLines(BoxMesh("A")), OtherNode("CAMERAOBJECT", "Cam"), MeshLines(BoxMesh("B"))}),
+         false,
+         {"name-taken"},
+         2},
+        {"a mesh with neither texture list nor normals merges the next",
+         Join({MeshLines(bare), MeshLines(BoxMesh("Next")), MeshLines(BoxMesh("Third"))}),
+         false,
+         {"mesh-merged"},
+         2},
+        {"no normals block",
+         Join({MeshLines(testing::WithoutNormalsBlock(BoxMesh("A"))), MeshLines(BoxMesh("B"))}),
+         true,
+         {"normals-missing"},
+         2},
+        {"no texture lists",
+         Join({MeshLines(testing::WithoutTextureLists(BoxMesh("A")))}),
+         true,
+         {"texcoords-missing"},
+         1},
+        {"CR-only line ends", cr, false, {"cr-line-ends"}, 0},
+        {"UTF-16", ToUtf16Le(Join({MeshLines(BoxMesh("A"))})), false, {"utf16", "mesh-not-read"}, 0},
+        {"another exporter's spacing", blender, false, {"dialect", "mesh-not-read"}, 0},
+        {"a 0x1A byte before the second mesh", ctrlZ, false, {"ctrl-z"}, 1},
+    };
+    for (const Case& c : cases) {
+        const lint::LintReport report = lint::Lint(c.ase);
+        EXPECT_EQ(report.Clean(), c.clean) << c.label << "\n" << lint::FormatText(report, "test.ase");
+        EXPECT_EQ(report.objects.size(), c.objects) << c.label;
+        for (const std::string& kind : c.kinds)
+            EXPECT_TRUE(std::any_of(report.findings.begin(), report.findings.end(),
+                                    [&](const lint::Finding& f) { return f.kind == kind; }))
+                << c.label << ": no " << kind << "\n"
+                << lint::FormatText(report, "test.ase");
+        ExpectListsWhatIsWritten(c.ase, c.label);
+    }
+
+    MeshSpec triangle;
+    triangle.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    triangle.faces = {{0, 1, 2}};
+    triangle.texVertices = {{0, 0}, {1, 0}, {0, 1}};
+    triangle.texFaces = {{0, 1, 2}};
+    triangle.vertexNormals = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
+    const std::vector<std::vector<std::string>> many(5001, MeshLines(triangle));
+    const lint::LintReport refused = lint::Lint(Join(many));
+    EXPECT_TRUE(refused.refused);
+    EXPECT_FALSE(refused.Clean());
+}
+
+// The report of every corpus file, kept: a change in what ase2sgl does with a real
+// file shows here as a changed line.
+TEST(Lint, CorpusReportsMatchTheGoldenFiles)
+{
+    const auto files = CorpusFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no corpus of real ASE files at " << ASE2SGL_CORPUS_DIR << " (set ASE2SGL_CORPUS)";
+    const std::filesystem::path golden = std::filesystem::path(ASE2SGL_SOURCE_DIR) / "tests/golden/lint";
+    const bool update = std::getenv("ASE2SGL_UPDATE_GOLDEN") != nullptr;
+    for (const auto& file : files) {
+        const std::string name = file.filename().string();
+        const std::string text = lint::FormatText(lint::Lint(testing::ReadFile(file)), name);
+        const std::filesystem::path path = golden / (file.stem().string() + ".txt");
+        if (update)
+            testing::WriteFile(path, text);
+        ASSERT_TRUE(std::filesystem::exists(path)) << path << " (ASE2SGL_UPDATE_GOLDEN=1 writes it)";
+        EXPECT_EQ(text, testing::ReadFile(path)) << name;
+    }
+}
+
+}  // namespace
+}  // namespace ase2sgl

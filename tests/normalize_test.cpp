@@ -1,0 +1,355 @@
+// The tolerant reader on crafted snippets of each exporter's way of writing ASE:
+// every snippet, normalized and converted, must give the same triangle, under its
+// own name, with what the report says about it.
+#include "normalize/normalize.h"
+#include "conversion/convert.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace ase2sgl {
+namespace {
+
+using normalize::Dialect;
+using normalize::Normalize;
+using normalize::NormalizeResult;
+
+// One triangle: vertices (1 2 3), (4 2 3), (1 5 3); texture (0 0), (1 0), (0 1);
+// normals (0 0 1). In 3ds Max's layout, spaced as its exporter spaces it.
+const std::string kMaxTriangle = testing::Lines({
+    "*3DSMAX_ASCIIEXPORT\t200",
+    "*COMMENT \"AsciiExport Version  2,00 - Sat Nov 08 18:02:21 2008\"",
+    "*GEOMOBJECT {",
+    "\t*NODE_NAME \"Tri\"",
+    "\t*MESH {",
+    "\t\t*MESH_NUMVERTEX 3",
+    "\t\t*MESH_VERTEX_LIST {",
+    "\t\t\t*MESH_VERTEX    0\t1.0000\t2.0000\t3.0000",
+    "\t\t\t*MESH_VERTEX    1\t4.0000\t2.0000\t3.0000",
+    "\t\t\t*MESH_VERTEX    2\t1.0000\t5.0000\t3.0000",
+    "\t\t}",
+    "\t\t*MESH_FACE_LIST {",
+    "\t\t\t*MESH_FACE    0:    A:    0 B:    1 C:    2 AB:    1 BC:    1 CA:    0\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0",
+    "\t\t}",
+    "\t\t*MESH_TVERTLIST {",
+    "\t\t\t*MESH_TVERT 0\t0.0000\t0.0000\t0.0000",
+    "\t\t\t*MESH_TVERT 1\t1.0000\t0.0000\t0.0000",
+    "\t\t\t*MESH_TVERT 2\t0.0000\t1.0000\t0.0000",
+    "\t\t}",
+    "\t\t*MESH_TFACELIST {",
+    "\t\t\t*MESH_TFACE 0\t0\t1\t2",
+    "\t\t}",
+    "\t\t*MESH_NORMALS {",
+    "\t\t\t*MESH_FACENORMAL 0\t0.0000\t0.0000\t1.0000",
+    "\t\t\t\t*MESH_VERTEXNORMAL 0\t0.0000\t0.0000\t1.0000",
+    "\t\t\t\t*MESH_VERTEXNORMAL 1\t0.0000\t0.0000\t1.0000",
+    "\t\t\t\t*MESH_VERTEXNORMAL 2\t0.0000\t0.0000\t1.0000",
+    "\t\t}",
+    "\t}",
+    "}",
+});
+
+// Blender's export scripts: one blank after each keyword, numbers unpadded.
+const std::string kBlenderTriangle = testing::Lines({
+    "*3DSMAX_ASCIIEXPORT 200",
+    "*COMMENT \"Exported from Blender 249 - Wed Aug 18 22:05:34 2010\"",
+    "*GEOMOBJECT {",
+    "\t*NODE_NAME \"Tri\"",
+    "\t*MESH {",
+    "\t\t*MESH_VERTEX_LIST {",
+    "\t\t\t*MESH_VERTEX 0 1.0000 2.0000 3.0000",
+    "\t\t\t*MESH_VERTEX 1 4.0000 2.0000 3.0000",
+    "\t\t\t*MESH_VERTEX 2 1.0000 5.0000 3.0000",
+    "\t\t}",
+    "\t\t*MESH_FACE_LIST {",
+    "\t\t\t*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 0 *MESH_SMOOTHING 1 *MESH_MTLID 0",
+    "\t\t}",
+    "\t\t*MESH_TVERTLIST {",
+    "\t\t\t*MESH_TVERT 0 0.0000 0.0000 0.0000",
+    "\t\t\t*MESH_TVERT 1 1.0000 0.0000 0.0000",
+    "\t\t\t*MESH_TVERT 2 0.0000 1.0000 0.0000",
+    "\t\t}",
+    "\t\t*MESH_TFACELIST {",
+    "\t\t\t*MESH_TFACE 0 0 1 2",
+    "\t\t}",
+    "\t\t*MESH_NORMALS {",
+    "\t\t\t*MESH_FACENORMAL 0 0.0000 0.0000 1.0000",
+    "\t\t\t\t*MESH_VERTEXNORMAL 0 0.0000 0.0000 1.0000",
+    "\t\t\t\t*MESH_VERTEXNORMAL 1 0.0000 0.0000 1.0000",
+    "\t\t\t\t*MESH_VERTEXNORMAL 2 0.0000 0.0000 1.0000",
+    "\t\t}",
+    "\t}",
+    "}",
+});
+
+std::string Replace(std::string text, std::string_view from, std::string_view to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+std::string Utf16(std::string_view text, bool littleEndian, bool byteOrderMark)
+{
+    std::string out = byteOrderMark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (char c : text) {
+        out += littleEndian ? c : '\0';
+        out += littleEndian ? '\0' : c;
+    }
+    return out;
+}
+
+// Keeps the lines for which `keep` holds.
+template <typename Keep>
+std::string Filter(const std::string& text, Keep keep)
+{
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        if (keep(line))
+            out += line + "\n";
+        start = end + 1;
+    }
+    return out;
+}
+
+std::string Without(const std::string& text, std::string_view part)
+{
+    return Filter(text, [&](const std::string& line) { return line.find(part) == std::string::npos; });
+}
+
+// The lines between two markers moved to after a third.
+std::string MoveBlock(const std::string& text, std::string_view first, std::string_view last, std::string_view after)
+{
+    const std::size_t begin = text.rfind('\n', text.find(first)) + 1;
+    const std::size_t end = text.find('\n', text.find(last, begin)) + 1;
+    std::string block = text.substr(begin, end - begin);
+    std::string rest = text.substr(0, begin) + text.substr(end);
+    const std::size_t at = rest.find('\n', rest.find(after)) + 1;
+    return rest.insert(at, block);
+}
+
+const std::string kQ3map2Triangle =
+    Replace(Replace(Replace(Replace(kBlenderTriangle, "Exported from Blender 249 - Wed Aug 18 22:05:34 2010",
+                                    "Generated by Q3Map2 (ydnar) -convert -format ase"),
+                            " ", "\t"),
+                    "*MESH_FACE\t0:", "*MESH_FACE\t0"),
+            ":\t", ":\t");
+
+struct Expected {
+    std::vector<std::string> names = {"TRI"};
+    Dialect dialect = Dialect::kBlender;
+    std::string encoding = "UTF-8";
+    std::string note;  // a note the report must hold, if not empty
+
+    Expected& In(Dialect d) { return dialect = d, *this; }
+    Expected& Encoded(std::string e) { return encoding = std::move(e), *this; }
+    Expected& Noting(std::string n) { return note = std::move(n), *this; }
+    Expected& Named(std::string n) { return names = {std::move(n)}, *this; }
+};
+
+struct Case {
+    const char* label;
+    std::string text;
+    Expected expected = {};
+    bool keepOtherNodes = false;
+};
+
+std::vector<Case> DialectCases()
+{
+    const std::string camera = "*CAMERAOBJECT {\n\t*NODE_NAME \"Camera01\"\n\t*CAMERA_TYPE Target\n}\n";
+    const std::string empty = "*GEOMOBJECT {\n\t*NODE_NAME \"Empty\"\n}\n";
+    std::vector<Case> cases = {
+        {"3ds Max layout", kMaxTriangle, Expected().In(Dialect::kMax)},
+        {"Blender spacing", kBlenderTriangle, Expected()},
+        {"q3map2 tabs, no colon after the face number", kQ3map2Triangle, Expected().In(Dialect::kQ3map2)},
+        {"keywords in lower case",
+         Replace(Replace(kBlenderTriangle, "*MESH_VERTEX ", "*mesh_vertex "), "*MESH_FACE ", "*Mesh_Face "),
+         Expected()},
+        {"CR LF line ends", Replace(kBlenderTriangle, "\n", "\r\n"), Expected()},
+        {"CR line ends", Replace(kBlenderTriangle, "\n", "\r"), Expected()},
+        {"no line ends at all", Replace(kBlenderTriangle, "\n", " "), Expected()},
+        {"UTF-8 with BOM", "\xEF\xBB\xBF" + kBlenderTriangle, Expected().Encoded("UTF-8 with BOM")},
+        {"UTF-16 LE with BOM", Utf16(kBlenderTriangle, true, true), Expected().Encoded("UTF-16 LE")},
+        {"UTF-16 BE with BOM", Utf16(kBlenderTriangle, false, true), Expected().Encoded("UTF-16 BE")},
+        {"UTF-16 LE without BOM", Utf16(kBlenderTriangle, true, false), Expected().Encoded("UTF-16 LE")},
+        {"no AB BC CA columns", Replace(kBlenderTriangle, " AB: 1 BC: 1 CA: 0", ""), Expected()},
+        {"labels glued to their numbers", Replace(kBlenderTriangle, "A: 0 B: 1 C: 2", "A:0 B:1 C:2"), Expected()},
+        {"empty smoothing value", Replace(kBlenderTriangle, "*MESH_SMOOTHING 1 ", "*MESH_SMOOTHING "), Expected()},
+        {"vertex numbers padded to six", Replace(kBlenderTriangle, "*MESH_VERTEX ", "*MESH_VERTEX      "), Expected()},
+        {"vertex lines in reverse order",
+         MoveBlock(MoveBlock(kBlenderTriangle, "*MESH_VERTEX 0", "*MESH_VERTEX 0", "*MESH_VERTEX 2"), "*MESH_VERTEX 1",
+                   "*MESH_VERTEX 1", "*MESH_VERTEX 0"),
+         Expected()},
+        {"faces before vertices", MoveBlock(kBlenderTriangle, "*MESH_FACE_LIST", "*MESH_FACE 0", "*MESH {"),
+         Expected()},
+        {"normals before faces", MoveBlock(kBlenderTriangle, "*MESH_NORMALS", "VERTEXNORMAL 2", "*MESH {"), Expected()},
+        {"texture lists after the normals",
+         MoveBlock(kBlenderTriangle, "*MESH_TVERTLIST", "*MESH_TFACE 0", "VERTEXNORMAL 2"), Expected()},
+        {"GEOMOBJECT one tab deeper in a *GROUP",
+         "*GROUP \"Things\" {\n" +
+             Replace(kBlenderTriangle.substr(kBlenderTriangle.find("*GEOMOBJECT")), "\n", "\n\t") + "}\n",
+         Expected().In(Dialect::kUnknown)},
+        {"a camera before the mesh is dropped", camera + kBlenderTriangle,
+         Expected().Noting("camera \"Camera01\" dropped")},
+        {"a node without a mesh is dropped", empty + kBlenderTriangle,
+         Expected().Noting("node without a mesh \"Empty\" dropped")},
+        {"kept, a camera's name goes to the next mesh, as the converter does", camera + kBlenderTriangle,
+         Expected().Named("CAMERA01").Noting("kept"), true},
+        {"an extra mapping channel is passed over",
+         Replace(kBlenderTriangle, "\t\t*MESH_NORMALS {",
+                 "\t\t*MESH_MAPPINGCHANNEL 2 {\n\t\t\t*MESH_TVERTLIST {\n\t\t\t\t*MESH_TVERT 0 9 9 9\n\t\t\t}\n"
+                 "\t\t\t*MESH_TFACELIST {\n\t\t\t\t*MESH_TFACE 0 0 0 0\n\t\t\t}\n\t\t}\n\t\t*MESH_NORMALS {"),
+         Expected().Noting("extra texture channel")},
+        {"vertex colours are passed over",
+         Replace(kBlenderTriangle, "\t\t*MESH_NORMALS {",
+                 "\t\t*MESH_CVERTLIST {\n\t\t\t*MESH_VERTCOL 0 1 1 1\n\t\t}\n\t\t*MESH_NORMALS {"),
+         Expected().Noting("vertex colours")},
+        {"a material list left open is closed at the next node",
+         "*MATERIAL_LIST {\n\t*MATERIAL 0 {\n}\n" + kBlenderTriangle.substr(kBlenderTriangle.find("*GEOMOBJECT")),
+         Expected().In(Dialect::kUnknown).Noting("left open")},
+    };
+    return cases;
+}
+
+void ExpectTheTriangle(const testing::BundleObject& object, const char* label)
+{
+    ASSERT_EQ(object.VertexCount(), 3) << label;
+    // Bundle axes: x, z, y of the file.
+    EXPECT_EQ(object.positions, (std::vector<float>{1, 3, 2, 4, 3, 2, 1, 3, 5})) << label;
+    EXPECT_EQ(object.texcoords, (std::vector<float>{0, 0, 1, 0, 0, 1})) << label;
+    EXPECT_EQ(object.normals, (std::vector<float>{0, 1, 0, 0, 1, 0, 0, 1, 0})) << label;
+}
+
+bool HasNote(const NormalizeResult& result, const std::string& part)
+{
+    for (const auto& note : result.report.notes)
+        if (note.text.find(part) != std::string::npos)
+            return true;
+    return false;
+}
+
+TEST(Normalize, EveryDialectGivesTheSameTriangle)
+{
+    for (const Case& c : DialectCases()) {
+        const NormalizeResult result = Normalize(c.text, {c.keepOtherNodes});
+        ASSERT_TRUE(result.ok) << c.label << ": " << result.error;
+        const testing::Bundle bundle = testing::ParseBundle(ConvertBytes(result.text));
+        ASSERT_EQ(bundle.objects.size(), c.expected.names.size()) << c.label;
+        EXPECT_EQ(bundle.objects[0].name, c.expected.names[0]) << c.label;
+        ExpectTheTriangle(bundle.objects[0], c.label);
+        EXPECT_EQ(result.report.dialect, c.expected.dialect) << c.label;
+        EXPECT_EQ(result.report.encoding, c.expected.encoding) << c.label;
+        EXPECT_EQ(result.report.normalsComputed, 0) << c.label;
+        if (!c.expected.note.empty()) {
+            EXPECT_TRUE(HasNote(result, c.expected.note)) << c.label << "\n" << DescribeReport(result.report);
+        }
+        // Normalized text is a fixed point: normalizing it again changes nothing.
+        EXPECT_EQ(Normalize(result.text, {c.keepOtherNodes}).text, result.text) << c.label;
+    }
+}
+
+TEST(Normalize, RepairsWhatWouldMergeOrLoseData)
+{
+    struct Repair {
+        const char* label;
+        std::string text;
+        int normalsComputed;
+        std::string note;
+    };
+    const std::vector<Repair> repairs = {
+        {"no normals: flat face normals computed", Without(Without(kBlenderTriangle, "NORMAL"), "*MESH_NORMALS"), 1,
+         "normals computed for 1 face"},
+        {"only some vertex normals: computed for that face", Without(kBlenderTriangle, "VERTEXNORMAL 2"), 1,
+         "normals computed"},
+    };
+    for (const Repair& r : repairs) {
+        const NormalizeResult result = Normalize(r.text);
+        ASSERT_TRUE(result.ok) << r.label;
+        const testing::Bundle bundle = testing::ParseBundle(ConvertBytes(result.text));
+        ASSERT_EQ(bundle.objects.size(), 1u) << r.label;
+        ExpectTheTriangle(bundle.objects[0], r.label);  // the computed normal is (0 0 1) too
+        EXPECT_EQ(result.report.normalsComputed, r.normalsComputed) << r.label;
+        EXPECT_TRUE(HasNote(result, r.note)) << r.label << "\n" << DescribeReport(result.report);
+    }
+}
+
+// Meshes with neither texture lists nor normals make the converter's searches run
+// on into the next mesh; normalized, each stays an object of its own. A corner no
+// texture face reaches keeps V = -0, as the converter writes it.
+TEST(Normalize, MeshesWithoutTextureOrNormalsStayApart)
+{
+    const std::string bare = Without(Without(Without(kMaxTriangle, "TVERT"), "TFACE"), "NORMAL");
+    const std::string scene = bare + Replace(bare.substr(bare.find("*GEOMOBJECT")), "Tri", "Second");
+    ASSERT_EQ(testing::ParseBundle(ConvertBytes(scene)).objects.size(), 1u) << "the converter merges them";
+    const NormalizeResult result = Normalize(scene);
+    const testing::Bundle bundle = testing::ParseBundle(ConvertBytes(result.text));
+    ASSERT_EQ(bundle.objects.size(), 2u);
+    EXPECT_EQ(bundle.objects[1].name, "SECOND");
+    EXPECT_EQ(result.report.normalsComputed, 2);
+    EXPECT_EQ(testing::Bits(bundle.objects[1].texcoords[1]), testing::Bits(-0.0f));
+    EXPECT_EQ(normalize::Summary(result.report), "2 meshes, dialect: 3ds Max, normals computed for 2");
+}
+
+TEST(Normalize, BrokenListsAreRepairedOrLeftOut)
+{
+    struct Broken {
+        const char* label;
+        std::string text;
+        std::size_t objects;
+        std::string note;
+    };
+    const std::vector<Broken> cases = {
+        {"a face naming a vertex outside the list",
+         Replace(kBlenderTriangle, "*MESH_FACE_LIST {", "*MESH_FACE_LIST {\n*MESH_FACE 1: A: 0 B: 1 C: 99"), 1,
+         "outside the vertex list"},
+        {"a texture face naming no texture vertex",
+         Replace(kBlenderTriangle, "*MESH_TFACE 0 0 1 2", "*MESH_TFACE 0 7 8 9"), 1, "naming no texture vertex"},
+        {"repeated vertex numbers read in line order", Replace(kBlenderTriangle, "*MESH_VERTEX 1 ", "*MESH_VERTEX 0 "),
+         1, "read in line order"},
+        {"a mesh with no faces gives no object", Without(kBlenderTriangle, "*MESH_FACE 0"), 0, "no object"},
+        {"a face line without numbers", Replace(kBlenderTriangle, "A: 0 B: 1 C: 2", "A: B: C:"), 0,
+         "without the numbers"},
+        {"a stray closing brace", "}\n" + kBlenderTriangle, 1, "closing brace"},
+        {"text after a 0x1A byte is not read", kBlenderTriangle + "\x1a" + kBlenderTriangle, 1, "0x1A"},
+    };
+    for (const Broken& c : cases) {
+        const NormalizeResult result = Normalize(c.text);
+        ASSERT_TRUE(result.ok) << c.label;
+        const testing::Bundle bundle = testing::ParseBundle(ConvertBytes(result.text));
+        EXPECT_EQ(bundle.objects.size(), c.objects) << c.label;
+        EXPECT_EQ(result.report.meshesWritten, static_cast<std::int32_t>(c.objects)) << c.label;
+        EXPECT_TRUE(HasNote(result, c.note)) << c.label << "\n" << DescribeReport(result.report);
+    }
+}
+
+// Untrusted input: declared counts allocate nothing, nesting is not recursion, and
+// more meshes than a bundle holds is a refusal, not a crash.
+TEST(Normalize, HostileInputs)
+{
+    const std::string declared = Replace(kBlenderTriangle, "\t\t*MESH_VERTEX_LIST {",
+                                         "\t\t*MESH_NUMVERTEX 2000000000\n\t\t*MESH_NUMFACES 2000000000\n"
+                                         "\t\t*MESH_VERTEX_LIST {");
+    EXPECT_EQ(Normalize(declared).report.meshesWritten, 1);
+    const std::string deep = std::string(200000, '{') + kBlenderTriangle + std::string(200000, '}');
+    const NormalizeResult nested = Normalize(deep);
+    EXPECT_TRUE(nested.ok);
+    EXPECT_TRUE(HasNote(nested, "nested deeper"));
+    std::string many;
+    const std::string one = kBlenderTriangle.substr(kBlenderTriangle.find("*GEOMOBJECT"));
+    for (int i = 0; i < 5001; ++i)
+        many += one;
+    const NormalizeResult refused = Normalize(many);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.error.find("5000"), std::string::npos) << refused.error;
+    const NormalizeResult empty = Normalize("");
+    EXPECT_TRUE(empty.ok);
+    EXPECT_EQ(empty.report.meshesWritten, 0);
+}
+
+}  // namespace
+}  // namespace ase2sgl

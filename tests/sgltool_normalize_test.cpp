@@ -1,0 +1,100 @@
+// sgltool normalize and sgltool convert through the executable: the files they
+// write are what the libraries give, the console line says what was changed, and
+// a failure leaves no output behind.
+#include "normalize/normalize.h"
+#include "tool_fixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace ase2sgl {
+namespace {
+
+using testing::RunSgltool;
+
+// Two meshes without texture lists or normals (the converter merges them) after a
+// camera whose name the converter gives to the first mesh.
+std::string CameraAndBareMeshes()
+{
+    testing::MeshSpec first = testing::WithoutNormalsBlock(testing::WithoutTextureLists(testing::BoxMesh("First")));
+    testing::MeshSpec second = first;
+    second.name = "Second";
+    const std::string meshes = testing::Scene({first, second});
+    return "*CAMERAOBJECT {\n\t*NODE_NAME \"Camera01\"\n}\n" + meshes;
+}
+
+TEST(SgltoolNormalize, WritesTheLibrarysTextAndSaysWhatChanged)
+{
+    testing::ScratchDir dir;
+    const std::string ase = CameraAndBareMeshes();
+    testing::WriteFile(dir / "in.ase", ase);
+    struct Case {
+        std::vector<std::string> flags;
+        bool keep;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {{}, false, "2 meshes, dialect: unknown, normals computed for 2, other nodes dropped: 1\n"},
+        {{"--keep-other-nodes"}, true, "2 meshes, dialect: unknown, normals computed for 2, other nodes kept: 1\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"normalize", (dir / "in.ase").string(), (dir / "out.ase").string()};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        const testing::RunResult run = RunSgltool(args);
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_EQ(run.out, c.line);
+        EXPECT_EQ(testing::ReadFile(dir / "out.ase"), normalize::Normalize(ase, {c.keep}).text);
+    }
+}
+
+TEST(SgltoolConvert, WritesBesideTheInputAsAse2sglDoes)
+{
+    testing::ScratchDir dir;
+    const std::string ase = CameraAndBareMeshes();
+    testing::WriteFile(dir / "scene.ase", ase);
+    ASSERT_EQ(testing::ParseBundle(ConvertBytes(ase)).objects.size(), 1u) << "ase2sgl alone merges the meshes";
+
+    const testing::RunResult run = RunSgltool({"convert", (dir / "scene.ase").string()});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "2 meshes, dialect: unknown, normals computed for 2, other nodes dropped: 1\n");
+    const std::string bundle = testing::ReadFile(dir / "scene.sgl");
+    EXPECT_TRUE(bundle == ConvertBytes(normalize::Normalize(ase).text));
+    const testing::Bundle parsed = testing::ParseBundle(bundle);
+    ASSERT_EQ(parsed.objects.size(), 2u);
+    EXPECT_EQ(parsed.objects[0].name, "FIRST");
+    EXPECT_EQ(parsed.objects[1].name, "SECOND");
+
+    const testing::RunResult named = RunSgltool({"convert", (dir / "scene.ase").string(), (dir / "b.sgl").string()});
+    EXPECT_EQ(named.exitStatus, 0) << named.err;
+    EXPECT_TRUE(testing::ReadFile(dir / "b.sgl") == bundle);
+}
+
+TEST(SgltoolConvert, FailuresLeaveNoOutput)
+{
+    testing::ScratchDir dir;
+    std::string many;
+    const std::string one = testing::Scene({testing::BoxMesh("Box")});
+    for (int i = 0; i < 5001; ++i)
+        many += one;
+    testing::WriteFile(dir / "many.ase", many);
+    struct Case {
+        std::vector<std::string> args;
+        int exitStatus;
+        std::string message;
+        std::string output;  // must not exist afterwards
+    };
+    const std::vector<Case> cases = {
+        {{"convert", (dir / "missing.ase").string()}, 3, "cannot be read", "missing.sgl"},
+        {{"convert", (dir / "many.ase").string()}, 3, "at most 5000", "many.sgl"},
+        {{"normalize", (dir / "many.ase").string(), (dir / "n.ase").string()}, 3, "at most 5000", "n.ase"},
+        {{"normalize", (dir / "many.ase").string()}, 2, "output is required", "many.sgl"},
+    };
+    for (const Case& c : cases) {
+        const testing::RunResult run = RunSgltool(c.args);
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << c.args[1] << ": " << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir / c.output)) << c.output;
+    }
+}
+
+}  // namespace
+}  // namespace ase2sgl
