@@ -28,12 +28,49 @@ LineSource::LineSource(const std::string& path, std::size_t chunkSize)
     path_ = path;
     if (const int error = file_.Open(path); error != 0)
         throw FileError("impossible d'ouvrir", path, error);
+    if (!file_.Seekable()) {
+        ReadWhole();
+        AllocateBuffer(std::min(std::max<std::size_t>(memory_.size() + 1, 4096), chunkSize));
+        return;
+    }
     // A small file gets a buffer its size (the buffer still grows if the file does):
     // a small conversion then maps no memory of its own.
     constexpr std::size_t kSmallest = 4096;
     const std::uint64_t fileBytes = file_.Size();
     AllocateBuffer(fileBytes < chunkSize ? std::max<std::size_t>(static_cast<std::size_t>(fileBytes) + 1, kSmallest)
                                          : chunkSize);
+}
+
+void LineSource::ReadWhole()
+{
+    heldInput_ = std::make_unique<std::string>();
+    std::string& bytes = *heldInput_;
+    std::size_t held = 0;
+    for (;;) {
+        if (bytes.size() - held < kDefaultChunk / 4)
+            bytes.resize(std::max(bytes.size() * 2, kDefaultChunk));
+        int error = 0;
+        const std::int64_t n = file_.ReadNext(bytes.data() + held, bytes.size() - held, error);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            Close();
+            throw FileError("impossible de lire", path_, error);
+        }
+        held += static_cast<std::size_t>(n);
+    }
+    bytes.resize(held);
+    bytes.shrink_to_fit();
+    Close();  // everything is held: the writer may go
+    memory_ = bytes;
+    fromMemory_ = true;
+}
+
+LineSource LineSource::Reopen() const
+{
+    if (fromMemory_)
+        return FromMemory(memory_);
+    return LineSource(path_);
 }
 
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
@@ -58,6 +95,7 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
         file_ = std::move(other.file_);
         memory_ = other.memory_;
         fromMemory_ = other.fromMemory_;
+        heldInput_ = std::move(other.heldInput_);
         buffer_ = std::move(other.buffer_);
         capacity_ = other.capacity_;
         bufferOffset_ = other.bufferOffset_;

@@ -28,15 +28,26 @@ namespace ase2sgl {
 //   - NUL and bytes 0x80-0xFF are ordinary bytes.
 // Lines have no length limit: the buffer grows to the longest line and no further.
 // Positions are 64-bit byte offsets, so inputs over 2 GiB read like any other.
+//
+// Both passes read the input from its start, so a file is read at offsets. An input
+// that cannot seek (a pipe, a FIFO, a socket, a terminal) is read whole into memory
+// when it is opened, and from there on reads as the same bytes from a file would.
 class LineSource {
   public:
     static constexpr std::size_t kDefaultChunk = std::size_t{1} << 20;
 
     // Opens a file read-only. Throws FileError ("impossible d'ouvrir") when it cannot
-    // be opened or is a directory.
+    // be opened or is a directory, and ("impossible de lire") when an input that
+    // cannot seek fails while it is read into memory.
     explicit LineSource(const std::string& path, std::size_t chunkSize = kDefaultChunk);
     // Reads from bytes in memory (tests, the fuzzer). The bytes must outlive the source.
     static LineSource FromMemory(std::string_view bytes, std::size_t chunkSize = kDefaultChunk);
+    // Another source over the same input, reading from its start: the file opened
+    // again, or the same bytes in memory (also those of an input that could not seek,
+    // which this source holds, so it must outlive the new one). Works after Close.
+    LineSource Reopen() const;
+    // True when the input is read from memory (given bytes, or a pipe read whole).
+    bool InMemory() const { return fromMemory_; }
 
     LineSource(LineSource&&) noexcept;
     LineSource& operator=(LineSource&&) noexcept;
@@ -67,8 +78,11 @@ class LineSource {
 
     std::string path_;
     platform::InputFile file_;
+    void ReadWhole();  // an input that cannot seek: into heldInput_
+
     std::string_view memory_;  // the input when reading from memory
     bool fromMemory_ = false;
+    std::unique_ptr<std::string> heldInput_;  // the bytes of an input that cannot seek
 
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;

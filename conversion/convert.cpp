@@ -29,11 +29,19 @@ std::uint64_t BundleSizeLimit(const MeshTables& tables)
 // it saves.
 constexpr std::int64_t kParallelFrom = std::int64_t{16} << 20;
 
+// Large inputs are read by two threads when two cores are there to run them; a
+// single object, and a read that is observed, always by one.
+bool UseTwoThreads(const MeshTables& tables, GeometryThreads threads, const PassObserver* observer)
+{
+    if (tables.objectCount < 2 || observer != nullptr || threads == GeometryThreads::kOne)
+        return false;
+    return threads == GeometryThreads::kTwo || (tables.inputBytes >= kParallelFrom && platform::SecondCoreIdle());
+}
+
 // The second read, with each object's record written as soon as the geometry pass
 // has finished it. Object order is input order, so records come out in file order.
-// Large inputs are read by two threads when two cores are there to run them.
-void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& tables, ByteSink& output,
-                 PassObserver* observer = nullptr)
+void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& tables, GeometryThreads threads,
+                 ByteSink& output, PassObserver* observer = nullptr)
 {
     BundleWriter bundle(output, BundleSizeLimit(tables));
     bundle.WriteObjectCount(tables.objectCount);
@@ -42,8 +50,7 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
                                                     static_cast<std::size_t>(arrays.cornersRead));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
     };
-    if (observer == nullptr && tables.inputBytes >= kParallelFrom && tables.objectCount >= 2 &&
-        platform::SecondCoreIdle()) {
+    if (UseTwoThreads(tables, threads, observer)) {
         input.Close();
         ReadGeometryInParallel(open, tables, sink);
     } else {
@@ -55,7 +62,7 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
 
 }  // namespace
 
-void Convert(const std::string& inputPath, const std::string& outputPath)
+void Convert(const std::string& inputPath, const std::string& outputPath, GeometryThreads threads)
 {
     LineSource input(inputPath);
     // Counted before the output is touched: an input that is refused, or cannot be
@@ -64,7 +71,7 @@ void Convert(const std::string& inputPath, const std::string& outputPath)
     AtomicOutputFile output(outputPath);
     output.Reserve(BundleSizeLimit(tables));
     WriteBundle(
-        input, [&] { return LineSource(inputPath); }, tables, output);
+        input, [&] { return input.Reopen(); }, tables, threads, output);
     output.Commit();
 }
 
@@ -75,18 +82,32 @@ void ConvertBytesToFile(std::string_view ase, const std::string& inputName, cons
     AtomicOutputFile output(outputPath);
     output.Reserve(BundleSizeLimit(tables));
     WriteBundle(
-        input, [&] { return LineSource::FromMemory(ase); }, tables, output);
+        input, [&] { return LineSource::FromMemory(ase); }, tables, GeometryThreads::kChosen, output);
     output.Commit();
 }
 
-std::string ConvertBytes(std::string_view ase, PassObserver* observer)
+namespace {
+
+std::string ConvertInMemory(std::string_view ase, GeometryThreads threads, PassObserver* observer)
 {
     LineSource input = LineSource::FromMemory(ase);
     const MeshTables tables = CountObjects(input, "<memoire>", observer);
     MemorySink output;
     WriteBundle(
-        input, [&] { return LineSource::FromMemory(ase); }, tables, output, observer);
+        input, [&] { return LineSource::FromMemory(ase); }, tables, threads, output, observer);
     return std::move(output.bytes);
+}
+
+}  // namespace
+
+std::string ConvertBytes(std::string_view ase, PassObserver* observer)
+{
+    return ConvertInMemory(ase, GeometryThreads::kChosen, observer);
+}
+
+std::string ConvertBytes(std::string_view ase, GeometryThreads threads)
+{
+    return ConvertInMemory(ase, threads, nullptr);
 }
 
 }  // namespace ase2sgl

@@ -10,15 +10,24 @@ namespace ase2sgl {
 
 class PassObserver;
 
+// How many threads read the geometry. The conversion chooses (two for a large
+// input when two cores are idle); tests force either, since the bytes written must
+// not depend on it.
+enum class GeometryThreads { kChosen, kOne, kTwo };
+
 // Converts one ASE file into one mesh bundle file. The output appears only once it
 // is complete; on failure (FileError, InputRefused, std::bad_alloc) nothing is
-// written at the output path and a file already there keeps its bytes.
-void Convert(const std::string& inputPath, const std::string& outputPath);
+// written at the output path and a file already there keeps its bytes. An input
+// that cannot seek (a pipe, a FIFO) is read whole into memory first.
+void Convert(const std::string& inputPath, const std::string& outputPath,
+             GeometryThreads threads = GeometryThreads::kChosen);
 
 // The same conversion from bytes in memory to bytes in memory. An observer, if
 // given, is told what each read does (ase/pass_observer.h); the reads then run on
 // one thread.
 std::string ConvertBytes(std::string_view ase, PassObserver* observer = nullptr);
+// The same, with the number of reading threads forced.
+std::string ConvertBytes(std::string_view ase, GeometryThreads threads);
 
 // From bytes in memory (text made by another step, such as normalize) to a bundle
 // file, written as Convert writes it: complete or not at all.

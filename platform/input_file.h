@@ -24,6 +24,11 @@ class InputFile {
     // Reads up to `count` bytes at `offset`: the number read, 0 at the end of the
     // file, or -1 with `error` set to an errno value.
     std::int64_t ReadAt(char* destination, std::size_t count, std::int64_t offset, int& error);
+    // False for a pipe, a FIFO or a terminal: an input that can only be read once,
+    // front to back, with ReadNext.
+    bool Seekable() const;
+    // Reads up to `count` bytes from where the last ReadNext stopped, as ReadAt answers.
+    std::int64_t ReadNext(char* destination, std::size_t count, int& error);
     void Close() noexcept;
 
   private:

@@ -56,6 +56,24 @@ std::int64_t InputFile::ReadAt(char* destination, std::size_t count, std::int64_
     }
 }
 
+bool InputFile::Seekable() const
+{
+    return ::lseek(static_cast<int>(handle_), 0, SEEK_CUR) >= 0 || errno != ESPIPE;
+}
+
+std::int64_t InputFile::ReadNext(char* destination, std::size_t count, int& error)
+{
+    for (;;) {
+        const ssize_t n = ::read(static_cast<int>(handle_), destination, count);
+        if (n >= 0)
+            return n;
+        if (errno != EINTR) {
+            error = errno;
+            return -1;
+        }
+    }
+}
+
 void InputFile::Close() noexcept
 {
     if (handle_ >= 0)

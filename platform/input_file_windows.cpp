@@ -74,6 +74,25 @@ std::int64_t InputFile::ReadAt(char* destination, std::size_t count, std::int64_
     return static_cast<std::int64_t>(read);
 }
 
+bool InputFile::Seekable() const
+{
+    return ::GetFileType(AsHandle(handle_)) == FILE_TYPE_DISK;
+}
+
+std::int64_t InputFile::ReadNext(char* destination, std::size_t count, int& error)
+{
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(count, DWORD{1} << 30));
+    DWORD read = 0;
+    if (!::ReadFile(AsHandle(handle_), destination, wanted, &read, nullptr)) {
+        const DWORD failure = ::GetLastError();
+        if (failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF)
+            return 0;  // the writer closed its end
+        error = ErrnoFromWin32(failure);
+        return -1;
+    }
+    return static_cast<std::int64_t>(read);
+}
+
 void InputFile::Close() noexcept
 {
     if (handle_ != -1)

@@ -13,20 +13,8 @@ namespace {
 
 using testing::Bundle;
 using testing::CorpusDir;
+using testing::CorpusFiles;
 using testing::ScratchDir;
-
-std::vector<std::filesystem::path> CorpusFiles()
-{
-    std::vector<std::filesystem::path> files;
-    const std::filesystem::path dir = CorpusDir();
-    if (dir.empty())
-        return files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.path().extension() == ".ase")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 // Converts with the real executable and reads the result back.
 Bundle ConvertFile(const std::filesystem::path& input, const ScratchDir& dir)

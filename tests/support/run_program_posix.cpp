@@ -13,7 +13,7 @@
 namespace ase2sgl::testing {
 
 ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& workingDir,
-                         std::uint64_t addressSpaceLimit, const std::string& executable)
+                         std::uint64_t addressSpaceLimit, const std::string& executable, int standardInput)
 {
     int outPipe[2], errPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
@@ -33,6 +33,8 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesy
     if (pid_ == 0) {
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);
+        if (standardInput >= 0)
+            ::dup2(standardInput, 0);
         ::close(outPipe[0]);
         ::close(errPipe[0]);
         ::close(outPipe[1]);
@@ -93,15 +95,15 @@ RunResult ToolProcess::Wait()
     return result;
 }
 
-RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir)
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir, int standardInput)
 {
-    return ToolProcess(args, workingDir).Wait();
+    return ToolProcess(args, workingDir, 0, "", standardInput).Wait();
 }
 
 RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
-                     const std::filesystem::path& workingDir)
+                     const std::filesystem::path& workingDir, int standardInput)
 {
-    return ToolProcess(args, workingDir, 0, executable).Wait();
+    return ToolProcess(args, workingDir, 0, executable, standardInput).Wait();
 }
 
 }  // namespace ase2sgl::testing

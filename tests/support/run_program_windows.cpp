@@ -53,13 +53,15 @@ void Drain(HANDLE pipe, std::string& sink)
 
 }  // namespace
 
-RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir)
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir, int standardInput)
 {
-    return RunProgram(ASE2SGL_EXE, args, workingDir);
+    return RunProgram(ASE2SGL_EXE, args, workingDir, standardInput);
 }
 
+// A standard-input descriptor is a POSIX test's (piped input); here the child
+// inherits this process's standard input.
 RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
-                     const std::filesystem::path& workingDir)
+                     const std::filesystem::path& workingDir, int /*standardInput*/)
 {
     std::vector<std::string> command = {executable};
     command.insert(command.end(), args.begin(), args.end());

@@ -291,4 +291,17 @@ std::filesystem::path CorpusDir()
     return std::filesystem::is_directory(dir, error) ? dir : std::filesystem::path();
 }
 
+std::vector<std::filesystem::path> CorpusFiles()
+{
+    std::vector<std::filesystem::path> files;
+    const std::filesystem::path dir = CorpusDir();
+    if (dir.empty())
+        return files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().extension() == ".ase")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 }  // namespace ase2sgl::testing

@@ -89,21 +89,24 @@ struct RunResult {
     int exitStatus = -1;  // or 128 + signal
     std::string out, err;
 };
-// Runs the ase2sgl executable with these arguments in `workingDir`.
-RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir = ".");
+// Runs the ase2sgl executable with these arguments in `workingDir`; with a
+// `standardInput` descriptor, the tool reads that as its standard input.
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& workingDir = ".",
+                  int standardInput = -1);
 // Any executable, the same way.
 RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
-                     const std::filesystem::path& workingDir = ".");
+                     const std::filesystem::path& workingDir = ".", int standardInput = -1);
 
 #ifndef _WIN32  // POSIX only: the tests that use it send signals and set resource limits
-// The ase2sgl executable started and left running, for tests that act on it while
-// it converts. Its address space can be limited (bytes; 0 for no limit), set in the
-// child before the executable starts. Destroyed before Wait, it is killed.
+// The ase2sgl executable (or another one) started and left running, for tests that
+// act on it while it converts. Its address space can be limited (bytes; 0 for no
+// limit), set in the child before the executable starts; a `standardInput`
+// descriptor becomes its standard input. Destroyed before Wait, it is killed.
 class ToolProcess {
   public:
     // `executable`: another program than ase2sgl (sgltool), when not empty.
     ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& workingDir,
-                std::uint64_t addressSpaceLimit = 0, const std::string& executable = "");
+                std::uint64_t addressSpaceLimit = 0, const std::string& executable = "", int standardInput = -1);
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
     ~ToolProcess();
@@ -119,5 +122,7 @@ class ToolProcess {
 
 // The corpus of real exporter files, or an empty path when it is not there.
 std::filesystem::path CorpusDir();
+// Its .ase files in name order; none when the corpus is not there.
+std::vector<std::filesystem::path> CorpusFiles();
 
 }  // namespace ase2sgl::testing

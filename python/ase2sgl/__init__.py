@@ -1,0 +1,103 @@
+"""ase2sgl for pipeline scripts: convert ASE scenes, read mesh bundles.
+
+    import ase2sgl
+    ase2sgl.convert("scene.ase")                 # writes scene.sgl, returns its path
+    for mesh in ase2sgl.read_bundle("scene.sgl"):
+        print(mesh.name, mesh.positions.shape)   # (n, 3) float32 views, n = 3 per triangle
+
+convert() runs the same conversion as the ase2sgl program, in this process, and
+releases the GIL while it runs, so threads can convert files side by side.
+"""
+
+import mmap
+import os
+
+__all__ = ["convert", "read_bundle", "Mesh", "ConversionError", "BundleError"]
+
+
+class ConversionError(Exception):
+    """A conversion failed. path: the file concerned (input or output), reason:
+    why (the system's message for a file operation), errno: the error number of a
+    failed file operation, else None. str() gives the converter's own line."""
+
+    def __init__(self, path, reason, errno=None, message=None):
+        self.path = os.fsdecode(path)
+        self.reason = os.fsdecode(reason)
+        self.errno = errno
+        super().__init__(os.fsdecode(message) if message else f"{self.path}: {self.reason}")
+
+
+class BundleError(ValueError):
+    """Bytes that are not a sound mesh bundle. reason: what is wrong, offset: the
+    byte where the file stops making sense, object: the record concerned or -1."""
+
+    def __init__(self, source, reason, offset, object_index):
+        self.source, self.reason, self.offset, self.object = source, reason, offset, object_index
+        where = f" (object {object_index})" if object_index >= 0 else ""
+        super().__init__(f"{source}: {reason} at byte {offset}{where}")
+
+
+from . import _ase2sgl  # noqa: E402  (the exceptions above must exist first)
+
+
+def convert(input, output=None):
+    """Converts the ASE file `input` into the bundle `output` and returns its path.
+    Without `output` the bundle goes next to the input, as with the ase2sgl
+    program: the input path with its last three bytes replaced by "sgl". The
+    output appears only once complete; on failure nothing is written there and
+    ConversionError is raised."""
+    output_path = os.fsencode(output) if output is not None else b""
+    written = _ase2sgl.convert(os.fsencode(input), output_path)
+    return written if isinstance(input, bytes) else os.fsdecode(written)
+
+
+class Mesh:
+    """One object of a bundle: name (str; raw_name: the stored bytes), and the
+    NumPy arrays positions (n x 3), normals (n x 3), texcoords (n x 2), float32.
+    Vertices 3f, 3f+1, 3f+2 are the corners of triangle f."""
+
+    __slots__ = ("raw_name", "name", "positions", "normals", "texcoords")
+
+    def __init__(self, raw_name, positions, normals, texcoords):
+        self.raw_name = raw_name
+        self.name = raw_name.decode("utf-8", "surrogateescape")
+        self.positions, self.normals, self.texcoords = positions, normals, texcoords
+
+    def __len__(self):
+        return len(self.positions)
+
+    def __repr__(self):
+        return f"Mesh({self.name!r}, {len(self)} vertices)"
+
+
+def read_bundle(path_or_bytes):
+    """Reads a bundle from a path, or from bytes already in memory (bytes,
+    bytearray, memoryview, mmap), and returns its meshes as a list of Mesh.
+
+    The arrays are read-only views over the bundle's bytes, not copies: over the
+    given object, or over a read-only memory map of the file. They are in general
+    not 4-byte aligned (the 255-byte name field shifts them), which NumPy handles;
+    call numpy.ascontiguousarray(a) or a.copy() for an aligned copy of your own.
+    The only copy made here is of a file that cannot be mapped (an empty file).
+    Raises BundleError for bytes that are not a sound bundle."""
+    import numpy
+
+    if isinstance(path_or_bytes, (str, os.PathLike)):
+        source = os.fspath(path_or_bytes)
+        with open(source, "rb") as file:
+            size = os.fstat(file.fileno()).st_size
+            data = mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) if size > 0 else file.read()
+    else:
+        source, data = "<bytes>", path_or_bytes
+    result = _ase2sgl.layout(data)
+    if not result[0]:
+        raise BundleError(source, result[1], result[2], result[3])
+    buffer = memoryview(data).cast("B")
+    meshes = []
+    for raw_name, count, offset in result[1]:
+
+        def view(start, width):
+            return numpy.ndarray((count, width), dtype="<f4", buffer=buffer, offset=start)
+
+        meshes.append(Mesh(raw_name, view(offset, 3), view(offset + 12 * count, 3), view(offset + 24 * count, 2)))
+    return meshes
