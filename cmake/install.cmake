@@ -10,9 +10,11 @@ set(ASE2SGL_HEADER_DIR "${CMAKE_INSTALL_INCLUDEDIR}/ase2sgl")
 # Library targets as other projects see them, each with the headers that make up
 # its interface. Headers keep their folder: code includes "bundle/bundle_reader.h"
 # installed or not.
-set(ASE2SGL_INSTALLED_LIBRARIES ase2sgl_converter converter ase2sgl_reader reader)
+set(ASE2SGL_INSTALLED_LIBRARIES ase2sgl_converter converter ase2sgl_reader reader ase2sgl_platform platform)
 set(ASE2SGL_HEADERS_ase2sgl_converter conversion/convert.h common/conversion_error.h)
 set(ASE2SGL_HEADERS_ase2sgl_reader bundle/bundle_reader.h)
+# The converter's error type takes its message words from here.
+set(ASE2SGL_HEADERS_ase2sgl_platform platform/error_text.h)
 
 set(exported ase2sgl)
 while(ASE2SGL_INSTALLED_LIBRARIES)

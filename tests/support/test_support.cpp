@@ -2,6 +2,7 @@
 
 #include "bundle/bundle_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdio>
