@@ -4,6 +4,7 @@
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
 #include "driver/command_line.h"
+#include "lint/lint.h"
 
 #include <pybind11/pybind11.h>
 
@@ -68,6 +69,22 @@ py::tuple Layout(const py::buffer& bytes)
     return py::make_tuple(true, records);
 }
 
+// sgltool lint's report on ASE bytes, as JSON text (one entry of the files array
+// of tools/sgltool-lint.schema.json).
+py::str Lint(const py::bytes& ase, const std::string& fileName)
+{
+    const std::string_view bytes(ase);
+    std::string json;
+    {
+        py::gil_scoped_release released;
+        const ase2sgl::lint::LintReport report = ase2sgl::lint::Lint(bytes);
+        // Names hold the file's own bytes, which need not be UTF-8.
+        json = ase2sgl::lint::ToJson(report, fileName)
+                   .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    }
+    return py::str(json);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_ase2sgl, module)
@@ -75,4 +92,5 @@ PYBIND11_MODULE(_ase2sgl, module)
     module.doc() = "ase2sgl's converter and bundle reader; use the ase2sgl package";
     module.def("convert", &Convert, py::arg("input"), py::arg("output"));
     module.def("layout", &Layout, py::arg("bytes"));
+    module.def("lint", &Lint, py::arg("ase"), py::arg("file_name"));
 }

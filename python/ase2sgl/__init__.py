@@ -9,6 +9,7 @@ convert() runs the same conversion as the ase2sgl program, in this process, and
 releases the GIL while it runs, so threads can convert files side by side.
 """
 
+import json
 import mmap
 import os
 
@@ -49,6 +50,17 @@ def convert(input, output=None):
     output_path = os.fsencode(output) if output is not None else b""
     written = _ase2sgl.convert(os.fsencode(input), output_path)
     return written if isinstance(input, bytes) else os.fsdecode(written)
+
+
+def lint(path):
+    """What the ase2sgl program will do with the ASE file at `path`, and why, as
+    `sgltool lint --json` tells it: a dict with "objects" (the bundle's objects:
+    name, vertices, triangles, line range), "findings" (severity "loss", "warning"
+    or "note", kind, line, message) and "clean" (every mesh becomes an object of
+    its own under its own name). OSError when the file cannot be read."""
+    with open(path, "rb") as source:
+        data = source.read()
+    return json.loads(_ase2sgl.lint(data, os.fsdecode(path)))
 
 
 class Mesh:

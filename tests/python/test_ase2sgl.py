@@ -159,3 +159,17 @@ def test_unsound_bundles_raise_bundle_error_with_the_offset(damage, reason, offs
     (tmp_path / "damaged.sgl").write_bytes(damaged)
     with pytest.raises(ase2sgl.BundleError):
         ase2sgl.read_bundle(tmp_path / "damaged.sgl")
+
+
+def test_lint_lists_the_objects_the_program_writes_and_names_each_loss(tmp_path):
+    if not CORPUS.is_dir():
+        pytest.skip(f"no corpus of real ASE files at {CORPUS}")
+    source = CORPUS / "a_camroll_child.ase"
+    report = ase2sgl.lint(source)
+    written = [name for name, *_ in parse_bundle(program_output(source, tmp_path))]
+    assert [o["name"].encode() for o in report["objects"]] == written
+    assert report["clean"] is False
+    assert [f["kind"] for f in report["findings"] if f["severity"] == "loss"] == ["name-taken"]
+    assert ase2sgl.lint(BOX)["clean"] is True
+    with pytest.raises(OSError):
+        ase2sgl.lint(tmp_path / "missing.ase")
