@@ -12,7 +12,7 @@
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
 #include "normalize/normalize.h"
-#include "support/bundle_layout.h"
+#include "support/test_support.h"
 
 #include <cstdint>
 #include <cstdio>
