@@ -233,19 +233,19 @@ TEST(BundleReader, MappedFileErrorsCarryErrno)
 {
     testing::ScratchDir dir;
     bundle::MappedFile file;
-    ReadStatus status = file.Open((dir / "missing.sgl").c_str());
+    ReadStatus status = file.Open((dir / "missing.sgl").string().c_str());
     EXPECT_EQ(status.error, ReadError::kCannotOpen);
     EXPECT_EQ(status.systemError, ENOENT);
-    EXPECT_EQ(file.Open(dir.path().c_str()).error, ReadError::kNotRegularFile);
+    EXPECT_EQ(file.Open(dir.path().string().c_str()).error, ReadError::kNotRegularFile);
 
     testing::WriteFile(dir / "empty.sgl", "");
-    ASSERT_TRUE(file.Open((dir / "empty.sgl").c_str()));
+    ASSERT_TRUE(file.Open((dir / "empty.sgl").string().c_str()));
     EXPECT_TRUE(file.Bytes().empty());
     EXPECT_EQ(bundle::Validate(file.Bytes()).error, ReadError::kEmptyFile);
 
     const std::string whole = BuildBundle(kThreeRecords);
     testing::WriteFile(dir / "three.sgl", whole);
-    ASSERT_TRUE(file.Open((dir / "three.sgl").c_str()));
+    ASSERT_TRUE(file.Open((dir / "three.sgl").string().c_str()));
     ASSERT_EQ(file.Bytes().size(), whole.size());
     EXPECT_EQ(std::memcmp(file.Bytes().data(), whole.data(), whole.size()), 0);
     bundle::MappedFile moved = std::move(file);
