@@ -56,16 +56,7 @@ void ExpectListsWhatIsWritten(std::string_view ase, const std::string& label)
     }
 }
 
-std::vector<std::filesystem::path> CorpusFiles()
-{
-    std::vector<std::filesystem::path> files;
-    if (const std::filesystem::path dir = testing::CorpusDir(); !dir.empty())
-        for (const auto& entry : std::filesystem::directory_iterator(dir))
-            if (entry.path().extension() == ".ase")
-                files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
+using testing::CorpusFiles;
 
 TEST(Lint, ListsWhatAse2sglWritesOnTheCorpus)
 {

@@ -45,18 +45,7 @@ namespace {
 
 using testing::Bundle;
 
-std::vector<std::filesystem::path> CorpusFiles()
-{
-    std::vector<std::filesystem::path> files;
-    const std::filesystem::path dir = testing::CorpusDir();
-    if (dir.empty())
-        return files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.path().extension() == ".ase")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
+using testing::CorpusFiles;
 
 // The text with the zero bytes of UTF-16 dropped: enough to find ASCII keys in.
 std::string AsciiOf(std::string bytes)
