@@ -243,6 +243,8 @@ TEST(CommandLine, SymbolicLinksAtTheOutputAreWrittenThrough)
         {"dangling.sgl", "assets/new.sgl", "assets/new.sgl"},
         {"links/out.sgl", "target.sgl", "links/target.sgl"},
         {"links/up.sgl", "../assets/up.sgl", "assets/up.sgl"},
+        // Through a chain, each link read from its own folder: links/hop.sgl -> ../assets/end.sgl
+        {"chain.sgl", "links/hop.sgl", "assets/end.sgl"},
     };
     ScratchDir dir;
     const std::string ase = testing::Scene({testing::BoxMesh()});
@@ -251,6 +253,7 @@ TEST(CommandLine, SymbolicLinksAtTheOutputAreWrittenThrough)
     WriteFile(dir / "target.sgl", "a file the link does not name");
     std::filesystem::create_directory(dir / "assets");
     std::filesystem::create_directory(dir / "links");
+    std::filesystem::create_symlink("../assets/end.sgl", dir / "links/hop.sgl");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.link);
         std::filesystem::create_symlink(c.target, dir / c.link);
@@ -259,7 +262,8 @@ TEST(CommandLine, SymbolicLinksAtTheOutputAreWrittenThrough)
         EXPECT_EQ(ReadFile(dir / c.written), ConvertBytes(ase));
     }
     EXPECT_EQ(ReadFile(dir / "target.sgl"), "a file the link does not name");
-    EXPECT_EQ(FolderEntries(dir / "links"), (std::vector<std::string>{"out.sgl", "target.sgl", "up.sgl"}));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "links/hop.sgl"));
+    EXPECT_EQ(FolderEntries(dir / "links"), (std::vector<std::string>{"hop.sgl", "out.sgl", "target.sgl", "up.sgl"}));
 }
 
 #ifdef _WIN32

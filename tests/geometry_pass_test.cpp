@@ -1,5 +1,6 @@
 // Geometry pass, seen through the bundle it produces: which values reach which
 // corner, including on layouts that break the exporter's conventions.
+#include "ase/pass_observer.h"
 #include "conversion/convert.h"
 #include "support/test_support.h"
 
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <tuple>
 
 namespace ase2sgl {
 namespace {
@@ -363,6 +365,47 @@ TEST(GeometryPass, EachObjectIsReadWithinItsOwnLines)
     EXPECT_EQ(Normal(plain.objects[1], 0), (std::array<float, 3>{0, 0, 0}));
     EXPECT_EQ(plain.objects[1].texcoords[0], b.texVertices[9][0]);  // face 0, corner A: texture vertex 9
     EXPECT_EQ(plain.objects[1].texcoords[1], b.texVertices[9][1]);
+}
+
+// The second read's account of each object, as lint receives it.
+class ReadRecorder : public PassObserver {
+  public:
+    std::vector<ReadObject> read;
+    void HeaderPassedOver(std::int64_t, std::int32_t) override {}
+    void HeaderWithoutMesh(std::int64_t) override {}
+    void ObjectCounted(const CountedObject&) override {}
+    void ObjectRead(const ReadObject& seen) override { read.push_back(seen); }
+};
+
+auto Fields(const PassObserver::ReadObject& r)
+{
+    return std::tuple(r.texVertexSearch, r.texVertexStart, r.faceStart, r.faces, r.texFaceSearch, r.texFaceStart,
+                      r.normalsSearch, r.faceNormalStart, r.texFaceLinesNotScanned, r.texFaceLinesMissing,
+                      r.vertexNormalLinesNotScanned, r.vertexNormalLinesMissing, r.faceLinesNotScanned,
+                      r.vertexNumbersOutside, r.texVertexNumbersOutside, r.cornersRead);
+}
+
+// An object's lines end where the next object's first vertex line begins, exactly
+// as if the input ended there: a list cut short reads the same lines either way.
+TEST(GeometryPass, TheNextObjectsFirstVertexLineEndsTheReadingAsTheInputsEndDoes)
+{
+    std::vector<MeshSpec> cutShort;
+    for (const std::size_t normals : {std::size_t{9}, std::size_t{10}, std::size_t{11}}) {  // the last lines fall on each slot of a face's four
+        cutShort.push_back(DistinctBox("Short", 4, true));
+        cutShort.back().vertexNormals.resize(normals);
+    }
+    const std::vector<std::string> next = MeshLines(DistinctBox("Next", 3, true));
+    const auto vertexStart = std::find_if(next.begin(), next.end(),
+                                          [](const std::string& line) { return line.starts_with("\t\t\t*MESH_VERTEX "); });
+    for (std::size_t i = 0; i < cutShort.size(); ++i) {
+        const std::vector<std::string> alone = Concat({MeshLines(cutShort[i]), {next.begin(), vertexStart}});
+        ReadRecorder followed, ending;
+        ConvertBytes(testing::Lines(Concat({alone, {vertexStart, next.end()}})), &followed);
+        ConvertBytes(testing::Lines(alone), &ending);
+        ASSERT_EQ(followed.read.size(), 2u) << "case " << i;
+        ASSERT_EQ(ending.read.size(), 1u) << "case " << i;
+        EXPECT_EQ(Fields(followed.read[0]), Fields(ending.read[0])) << "case " << i;
+    }
 }
 
 }  // namespace

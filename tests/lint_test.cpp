@@ -94,12 +94,13 @@ std::string Join(const std::vector<std::vector<std::string>>& parts)
     return testing::Lines(testing::Concat(all));
 }
 
-std::string ToUtf16Le(std::string_view text)
+// ASCII text as UTF-16 with its byte order mark.
+std::string ToUtf16(std::string_view text, bool littleEndian)
 {
-    std::string out = "\xFF\xFE";
+    std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
     for (const char c : text) {
-        out += c;
-        out += '\0';
+        out += littleEndian ? c : '\0';
+        out += littleEndian ? '\0' : c;
     }
     return out;
 }
@@ -117,6 +118,9 @@ TEST(Lint, NamesEachLossWithItsReason)
     blender.replace(blender.find("AsciiExport Version  2,00"), 25, "Ascii Scene Exporter for Blender");
     std::string ctrlZ = Join({MeshLines(BoxMesh("Box")), MeshLines(BoxMesh("After"))});
     ctrlZ.insert(ctrlZ.find("*GEOMOBJECT", ctrlZ.find("*GEOMOBJECT") + 1), "\x1A");
+    // Another exporter's comment over 3ds Max's own layout: every mesh is still read.
+    std::string maxLayout = Join({MeshLines(BoxMesh("Box"))});
+    maxLayout.replace(maxLayout.find("AsciiExport Version  2,00"), 25, "Ascii Scene Exporter for Blender");
 
     struct Case {
         const char* label;
@@ -153,9 +157,16 @@ TEST(Lint, NamesEachLossWithItsReason)
          {"texcoords-missing"},
          1},
         {"CR-only line ends", cr, false, {"cr-line-ends"}, 0},
-        {"UTF-16", ToUtf16Le(Join({MeshLines(BoxMesh("A"))})), false, {"utf16", "mesh-not-read"}, 0},
+        {"UTF-16", ToUtf16(Join({MeshLines(BoxMesh("A"))}), true), false, {"utf16", "mesh-not-read"}, 0},
+        {"UTF-16 big-endian", ToUtf16(Join({MeshLines(BoxMesh("A"))}), false), false, {"utf16", "mesh-not-read"}, 0},
         {"another exporter's spacing", blender, false, {"dialect", "mesh-not-read"}, 0},
+        {"another exporter's comment, 3ds Max's layout", maxLayout, true, {"dialect"}, 1},
         {"a 0x1A byte before the second mesh", ctrlZ, false, {"ctrl-z"}, 1},
+        {"a 0x1A byte after the last mesh", Join({MeshLines(BoxMesh("A"))}) + "\x1A\x1A", true, {"ctrl-z"}, 1},
+        // The bundle's name field holds 254 bytes: a longer name is its own, cut.
+        {"a name longer than the name field", Join({MeshLines(BoxMesh(std::string(300, 'n')))}), true, {}, 1},
+        // Upper-cased as Windows-1252 does: letters only, not the division sign.
+        {"Windows-1252 letters in the name", Join({MeshLines(BoxMesh("caf\xE9 \xF7 \x9A\xFF"))}), true, {}, 1},
     };
     for (const Case& c : cases) {
         const lint::LintReport report = lint::Lint(c.ase);
@@ -179,6 +190,43 @@ TEST(Lint, NamesEachLossWithItsReason)
     const lint::LintReport refused = lint::Lint(Join(many));
     EXPECT_TRUE(refused.refused);
     EXPECT_FALSE(refused.Clean());
+}
+
+// Each object's lines: the node header it is named from, its first vertex line, and
+// the last line of its reading (the line before the next object's first vertex
+// line, or the file's last line, with or without a line feed after it).
+TEST(Lint, ObjectLinesAreTheLinesOfItsReading)
+{
+    const std::string two = Join({MeshLines(BoxMesh("A")), MeshLines(BoxMesh("B"))});
+    std::string crLf;
+    for (const char c : two)
+        crLf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"LF line ends", two},
+        {"no line feed after the last line", two.substr(0, two.size() - 1)},
+        {"CR LF line ends", crLf},
+    };
+    for (const auto& [label, ase] : cases) {
+        const std::vector<std::string> lines = testing::SplitLines(ase);
+        std::vector<std::int32_t> headers, starts;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].starts_with("\t*NODE_NAME"))
+                headers.push_back(static_cast<std::int32_t>(i + 1));
+            if (lines[i].starts_with("\t\t\t*MESH_VERTEX    0\t"))
+                starts.push_back(static_cast<std::int32_t>(i + 1));
+        }
+        ASSERT_EQ(starts.size(), 2u) << label;
+        const lint::LintReport report = lint::Lint(ase);
+        ASSERT_EQ(report.objects.size(), 2u) << label;
+        const std::int32_t lastLines[] = {starts[1] - 1, static_cast<std::int32_t>(lines.size())};
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(report.objects[i].headerLine, headers[i]) << label << ", object " << i;
+            EXPECT_EQ(report.objects[i].firstLine, starts[i]) << label << ", object " << i;
+            EXPECT_EQ(report.objects[i].lastLine, lastLines[i]) << label << ", object " << i;
+        }
+        // Every list complete, every mesh its own: nothing to report.
+        EXPECT_TRUE(report.findings.empty()) << label << "\n" << lint::FormatText(report, "test.ase");
+    }
 }
 
 // The report of every corpus file, kept: a change in what ase2sgl does with a real

@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <map>
+#include <sstream>
 
 namespace ase2sgl {
 namespace {
@@ -140,6 +144,61 @@ const std::string kQ3map2Triangle =
                     "*MESH_FACE\t0:", "*MESH_FACE\t0"),
             ":\t", ":\t");
 
+// UTF-16 code units as bytes, after a byte order mark.
+std::string Utf16Units(std::u16string_view units, bool littleEndian)
+{
+    std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t unit : units) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        out += littleEndian ? low : high;
+        out += littleEndian ? high : low;
+    }
+    return out;
+}
+
+// The triangle's mesh block given twice in one node, the second with other values.
+std::string WithSecondMeshBlock(const std::string& text)
+{
+    const std::size_t begin = text.find("\t*MESH {"), end = text.rfind('}');
+    const std::string block = text.substr(begin, end - begin);
+    return text.substr(0, end) + Replace(block, " 1.0000 5.0000 ", " 7.0000 8.0000 ") + "}\n";
+}
+
+// In each mesh of normalized text, every declared count is the length of its list
+// and every face and texture face names an entry of its list.
+void ExpectListsAsDeclared(const std::string& text, const std::string& label)
+{
+    std::size_t meshes = 0;
+    for (std::size_t at = text.find("*GEOMOBJECT {"); at != std::string::npos; ++meshes) {
+        const std::size_t next = text.find("*GEOMOBJECT {", at + 1);
+        std::istringstream mesh(text.substr(at, next - at));
+        at = next;
+        std::map<std::string, std::int64_t> declared, lines;
+        std::int64_t largest[2] = {-1, -1};  // largest vertex and texture-vertex number named
+        for (std::string line, key; std::getline(mesh, line);) {
+            std::istringstream words(line);
+            words >> key;
+            if (key.starts_with("*MESH_NUM"))
+                words >> declared[key.substr(9)];
+            ++lines[key];
+            std::int64_t number = 0;
+            if (key == "*MESH_TFACE" && words >> number)  // the face's own number, then its corners
+                while (words >> number)
+                    largest[1] = std::max(largest[1], number);
+            for (std::string word; key == "*MESH_FACE" && words >> word;)
+                if ((word == "A:" || word == "B:" || word == "C:") && words >> number)
+                    largest[0] = std::max(largest[0], number);
+        }
+        const std::string where = label + ", mesh " + std::to_string(meshes);
+        EXPECT_EQ(declared["VERTEX"], lines["*MESH_VERTEX"]) << where;
+        EXPECT_EQ(declared["FACES"], lines["*MESH_FACE"]) << where;
+        EXPECT_EQ(declared["TVERTEX"], lines["*MESH_TVERT"]) << where;
+        EXPECT_EQ(declared["TVFACES"], lines["*MESH_TFACE"]) << where;
+        EXPECT_LT(largest[0], declared["VERTEX"]) << where;
+        EXPECT_LT(largest[1], declared["TVERTEX"]) << where;
+    }
+}
+
 struct Expected {
     std::vector<std::string> names = {"TRI"};
     Dialect dialect = Dialect::kBlender;
@@ -177,7 +236,15 @@ std::vector<Case> DialectCases()
         {"UTF-16 LE with BOM", Utf16(kBlenderTriangle, true, true), Expected().Encoded("UTF-16 LE")},
         {"UTF-16 BE with BOM", Utf16(kBlenderTriangle, false, true), Expected().Encoded("UTF-16 BE")},
         {"UTF-16 LE without BOM", Utf16(kBlenderTriangle, true, false), Expected().Encoded("UTF-16 LE")},
+        {"UTF-16 BE without BOM", Utf16(kBlenderTriangle, false, false), Expected().Encoded("UTF-16 BE")},
         {"no AB BC CA columns", Replace(kBlenderTriangle, " AB: 1 BC: 1 CA: 0", ""), Expected()},
+        {"faces as n a b c, without labels", Replace(kBlenderTriangle, "0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 0", "0 0 1 2"),
+         Expected()},
+        {"faces as a b c, without number or labels",
+         Replace(kBlenderTriangle, "0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 0", "0 1 2"), Expected()},
+        {"texture vertices as n u v", Replace(kBlenderTriangle, " 0.0000\n", "\n"), Expected()},
+        {"a second mesh block in the node is passed over", WithSecondMeshBlock(kBlenderTriangle),
+         Expected().Noting("a further *MESH block")},
         {"labels glued to their numbers", Replace(kBlenderTriangle, "A: 0 B: 1 C: 2", "A:0 B:1 C:2"), Expected()},
         {"empty smoothing value", Replace(kBlenderTriangle, "*MESH_SMOOTHING 1 ", "*MESH_SMOOTHING "), Expected()},
         {"vertex numbers padded to six", Replace(kBlenderTriangle, "*MESH_VERTEX ", "*MESH_VERTEX      "), Expected()},
@@ -242,6 +309,7 @@ TEST(Normalize, EveryDialectGivesTheSameTriangle)
         ASSERT_EQ(bundle.objects.size(), c.expected.names.size()) << c.label;
         EXPECT_EQ(bundle.objects[0].name, c.expected.names[0]) << c.label;
         ExpectTheTriangle(bundle.objects[0], c.label);
+        ExpectListsAsDeclared(result.text, c.label);
         EXPECT_EQ(result.report.dialect, c.expected.dialect) << c.label;
         EXPECT_EQ(result.report.encoding, c.expected.encoding) << c.label;
         EXPECT_EQ(result.report.normalsComputed, 0) << c.label;
@@ -273,8 +341,102 @@ TEST(Normalize, RepairsWhatWouldMergeOrLoseData)
         const testing::Bundle bundle = testing::ParseBundle(ConvertBytes(result.text));
         ASSERT_EQ(bundle.objects.size(), 1u) << r.label;
         ExpectTheTriangle(bundle.objects[0], r.label);  // the computed normal is (0 0 1) too
+        ExpectListsAsDeclared(result.text, r.label);
         EXPECT_EQ(result.report.normalsComputed, r.normalsComputed) << r.label;
         EXPECT_TRUE(HasNote(result, r.note)) << r.label << "\n" << DescribeReport(result.report);
+    }
+}
+
+// What the converter does not read but normalize must keep: node names in any
+// encoding (decoded to UTF-8) and all four rows of a node's transform.
+TEST(Normalize, KeepsNamesAndTransformsAsWritten)
+{
+    const std::size_t nameEnd = kBlenderTriangle.find("Tri\"") + 3;
+    const std::u16string head(kBlenderTriangle.begin(), kBlenderTriangle.begin() + static_cast<long>(nameEnd));
+    const std::u16string tail(kBlenderTriangle.begin() + static_cast<long>(nameEnd), kBlenderTriangle.end());
+    // U+0800, the first three-byte code point, and U+1F600, a surrogate pair in UTF-16.
+    const std::u16string name = u"\u0800\U0001F600";
+    const std::string utf8Name = "*NODE_NAME \"Tri\xE0\xA0\x80\xF0\x9F\x98\x80\"\n";
+    const std::string transform = Replace(kBlenderTriangle, "\t*MESH {",
+                                          "\t*NODE_TM {\n\t\t*NODE_NAME \"Tri\"\n\t\t*TM_ROW0 1 0 0\n\t\t*TM_ROW1 0 "
+                                          "1 0\n\t\t*TM_ROW2 0 0 1\n\t\t*TM_ROW3 7.5 -8 9\n\t}\n\t*MESH {");
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {Utf16Units(head + name + tail, true), {utf8Name}},
+        {Utf16Units(head + name + tail, false), {utf8Name}},
+        {transform, {"\t\t*TM_ROW0 1\t0\t0\n", "\t\t*TM_ROW2 0\t0\t1\n", "\t\t*TM_ROW3 7.5\t-8\t9\n"}},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const NormalizeResult result = Normalize(cases[i].first);
+        ASSERT_TRUE(result.ok) << "case " << i;
+        for (const std::string& line : cases[i].second)
+            EXPECT_NE(result.text.find(line), std::string::npos) << "case " << i << ": no " << line << result.text;
+    }
+}
+
+// A face without normals gets the flat normal of its corners as the file winds
+// them; given normals stay with their corners.
+TEST(Normalize, NormalsFollowTheWindingOrStayWithTheirCorners)
+{
+    using V = std::array<float, 3>;
+    const float k = 0.5774f;  // 1/sqrt(3) as four decimals write it
+    struct Winding {
+        std::array<V, 3> corners;
+        std::vector<V> given;       // vertex normals of corners A, B and C, or none
+        std::array<V, 3> expected;  // per corner, in the file's axes
+    };
+    const std::vector<Winding> cases = {
+        {{V{0, 0, 0}, V{0, 1, 0}, V{0, 0, 1}}, {}, {V{1, 0, 0}, V{1, 0, 0}, V{1, 0, 0}}},
+        {{V{0, 0, 0}, V{0, 0, 1}, V{1, 0, 0}}, {}, {V{0, 1, 0}, V{0, 1, 0}, V{0, 1, 0}}},
+        {{V{0, 0, 0}, V{1, 0, 0}, V{0, 1, 0}}, {}, {V{0, 0, 1}, V{0, 0, 1}, V{0, 0, 1}}},
+        {{V{0, 0, 0}, V{0, 1, 0}, V{1, 0, 0}}, {}, {V{0, 0, -1}, V{0, 0, -1}, V{0, 0, -1}}},
+        {{V{1, 0, 0}, V{0, 1, 0}, V{0, 0, 1}}, {}, {V{k, k, k}, V{k, k, k}, V{k, k, k}}},
+        {{V{0, 0, 0}, V{1, 0, 0}, V{0, 1, 0}},
+         {V{1, 0, 0}, V{0, 1, 0}, V{0, 0, 1}},
+         {V{1, 0, 0}, V{0, 1, 0}, V{0, 0, 1}}},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        testing::MeshSpec mesh;
+        mesh.vertices.assign(cases[i].corners.begin(), cases[i].corners.end());
+        mesh.faces = {{0, 1, 2}};
+        mesh.vertexNormals = cases[i].given;
+        mesh.normalsBlock = !cases[i].given.empty();
+        const NormalizeResult result = Normalize(testing::Scene({mesh}));
+        const testing::Bundle bundle = testing::ParseBundle(ConvertBytes(result.text));
+        ASSERT_EQ(bundle.objects.size(), 1u) << "case " << i;
+        ASSERT_EQ(bundle.objects[0].normals.size(), 9u) << "case " << i;
+        for (std::size_t c = 0; c < 3; ++c) {
+            const V& n = cases[i].expected[c];
+            const float* got = &bundle.objects[0].normals[3 * c];  // the bundle's axes: x, z, y
+            EXPECT_NEAR(got[0], n[0], 1e-4) << "case " << i << ", corner " << c;
+            EXPECT_NEAR(got[1], n[2], 1e-4) << "case " << i << ", corner " << c;
+            EXPECT_NEAR(got[2], n[1], 1e-4) << "case " << i << ", corner " << c;
+        }
+    }
+}
+
+// Line ends are told by name, and a note's line is the same whatever they are.
+TEST(Normalize, ReportsLineEndsAndTheLinesOfItsNotes)
+{
+    const std::string camera = "*CAMERAOBJECT {\n\t*NODE_NAME \"Camera01\"\n}\n";  // line 30 after the triangle
+    struct Ends {
+        std::string text;
+        const char* lineEnds;
+        std::int32_t cameraLine;
+    };
+    const std::vector<Ends> cases = {
+        {kBlenderTriangle + camera, "LF", 30},
+        {Replace(kBlenderTriangle + camera, "\n", "\r\n"), "CR LF", 30},
+        {Replace(kBlenderTriangle + camera, "\n", "\r"), "CR", 30},
+        {Replace(kBlenderTriangle, "\n", "\r\n") + camera, "mixed", 30},
+        {Replace(kBlenderTriangle + camera, "\n", " "), "none", 1},
+    };
+    for (const Ends& c : cases) {
+        const NormalizeResult result = Normalize(c.text);
+        EXPECT_EQ(result.report.lineEnds, c.lineEnds);
+        const auto note = std::find_if(result.report.notes.begin(), result.report.notes.end(),
+                                       [](const auto& n) { return n.text.find("Camera01") != std::string::npos; });
+        ASSERT_NE(note, result.report.notes.end()) << c.lineEnds;
+        EXPECT_EQ(note->line, c.cameraLine) << c.lineEnds;
     }
 }
 
@@ -316,6 +478,14 @@ TEST(Normalize, BrokenListsAreRepairedOrLeftOut)
          "without the numbers"},
         {"a stray closing brace", "}\n" + kBlenderTriangle, 1, "closing brace"},
         {"text after a 0x1A byte is not read", kBlenderTriangle + "\x1a" + kBlenderTriangle, 1, "0x1A"},
+        {"a face naming vertex -1",
+         Replace(kBlenderTriangle, "*MESH_FACE_LIST {", "*MESH_FACE_LIST {\n*MESH_FACE 1: A: 0 B: 1 C: -1"), 1,
+         "outside the vertex list"},
+        {"a texture face naming the entry one past the list",
+         Replace(kBlenderTriangle, "*MESH_TFACE 0 0 1 2", "*MESH_TFACE 0 0 1 3"), 1, "naming no texture vertex"},
+        {"a value that is no finite number",
+         Replace(kBlenderTriangle, "*MESH_VERTEX 2 1.0000 5.0000 3.0000", "*MESH_VERTEX 2 1.0000 5.0000 inf"), 1,
+         "unreadable value"},
     };
     for (const Broken& c : cases) {
         const NormalizeResult result = Normalize(c.text);
@@ -324,6 +494,7 @@ TEST(Normalize, BrokenListsAreRepairedOrLeftOut)
         EXPECT_EQ(bundle.objects.size(), c.objects) << c.label;
         EXPECT_EQ(result.report.meshesWritten, static_cast<std::int32_t>(c.objects)) << c.label;
         EXPECT_TRUE(HasNote(result, c.note)) << c.label << "\n" << DescribeReport(result.report);
+        ExpectListsAsDeclared(result.text, c.label);
     }
 }
 
@@ -341,9 +512,12 @@ TEST(Normalize, HostileInputs)
     EXPECT_TRUE(HasNote(nested, "nested deeper"));
     std::string many;
     const std::string one = kBlenderTriangle.substr(kBlenderTriangle.find("*GEOMOBJECT"));
-    for (int i = 0; i < 5001; ++i)
+    for (int i = 0; i < 5000; ++i)
         many += one;
-    const NormalizeResult refused = Normalize(many);
+    const NormalizeResult full = Normalize(many);  // as many as a bundle holds
+    EXPECT_TRUE(full.ok) << full.error;
+    EXPECT_EQ(full.report.meshesWritten, 5000);
+    const NormalizeResult refused = Normalize(many + one);
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.error.find("5000"), std::string::npos) << refused.error;
     const NormalizeResult empty = Normalize("");
