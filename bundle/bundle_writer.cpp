@@ -1,11 +1,19 @@
 // The bundle writer: records laid out in file order through one large buffer.
 #include "bundle/mesh_bundle.h"
 
+#include "bundle/bundle_reader.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
 namespace ase2sgl {
+
+// The reader keeps its own copy of the layout's numbers, so that an engine can copy
+// its two files alone; they must stay the ones records are written with.
+static_assert(bundle::kMaxObjects == kMaxObjects && bundle::kNameFieldBytes == kNameFieldBytes &&
+              bundle::kCountBytes == kCountBytes && bundle::kRecordHeaderBytes == kRecordHeaderBytes &&
+              bundle::kBytesPerVertex == kBytesPerVertex);
 
 namespace {
 
@@ -51,7 +59,7 @@ void BundleWriter::WriteObjectCount(std::int32_t count)
 
 void BundleWriter::WriteObject(std::string_view nameText, std::span<const CornerRecord> corners)
 {
-    char name[kNameFieldSize] = {};
+    char name[kNameFieldBytes] = {};
     std::memcpy(name, nameText.data(), std::min(nameText.size(), kMaxNameBytes));
     WriteBytes(name, sizeof name);
     WriteInt32(static_cast<std::int32_t>(corners.size()));

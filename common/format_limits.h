@@ -13,13 +13,13 @@ inline constexpr std::int32_t kMaxObjects = 5000;
 
 // The name field of a record: the name, a zero byte, zeros to the end. A name keeps
 // at most kMaxNameBytes bytes, so the field always ends with a zero byte.
-inline constexpr std::size_t kNameFieldSize = 255;
-inline constexpr std::size_t kMaxNameBytes = kNameFieldSize - 1;
+inline constexpr std::size_t kNameFieldBytes = 255;
+inline constexpr std::size_t kMaxNameBytes = kNameFieldBytes - 1;
 
 // The object count at the start of the file, and each record's vertex count: int32.
 inline constexpr std::size_t kCountBytes = 4;
 // A record's name field and vertex count, before its arrays.
-inline constexpr std::size_t kRecordHeaderBytes = kNameFieldSize + kCountBytes;
+inline constexpr std::size_t kRecordHeaderBytes = kNameFieldBytes + kCountBytes;
 // Per vertex: position and normal (3 floats each), texture coordinate (2 floats).
 inline constexpr std::size_t kFloatsPerVertex = 3 + 3 + 2;
 inline constexpr std::size_t kBytesPerVertex = kFloatsPerVertex * sizeof(float);

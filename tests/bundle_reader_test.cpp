@@ -14,12 +14,6 @@
 namespace ase2sgl {
 namespace {
 
-// The reader keeps its own copy of the layout's numbers, so that it can be copied
-// into an engine alone; they must stay the writer's.
-static_assert(bundle::kMaxObjects == kMaxObjects && bundle::kNameFieldBytes == kNameFieldSize &&
-              bundle::kCountBytes == kCountBytes && bundle::kRecordHeaderBytes == kRecordHeaderBytes &&
-              bundle::kBytesPerVertex == kBytesPerVertex);
-
 using bundle::ReadError;
 using bundle::ReadStatus;
 
