@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -147,7 +148,8 @@ class WindowsParity : public ::testing::Test {
         fs::create_directory(windowsDir);
         arrange(linuxDir);
         arrange(windowsDir);
-        std::vector<std::string> linuxCommand = {programs.onLinux}, windowsCommand = {"wine", programs.onWindows};
+        std::vector<std::string> linuxCommand = {programs.onLinux};
+        std::vector<std::string> windowsCommand = {"wine", programs.onWindows.string()};
         linuxCommand.insert(linuxCommand.end(), args.begin(), args.end());
         windowsCommand.insert(windowsCommand.end(), args.begin(), args.end());
         const RunResult onLinux = RunWithFiles(linuxCommand, linuxDir);
@@ -320,7 +322,8 @@ std::string WindowsPath(const fs::path& path)
 // of Wine's command interpreter rather than one of Wine per command. Each command's
 // streams and exit status go to files in `results`. The arguments must need no
 // quoting in a batch file.
-std::vector<RunResult> RunUnderWineInOneBatch(const fs::path& exe, const std::vector<std::vector<std::string>>& commands,
+std::vector<RunResult> RunUnderWineInOneBatch(const fs::path& exe,
+                                              const std::vector<std::vector<std::string>>& commands,
                                               const fs::path& folder, const fs::path& results)
 {
     std::string batch = "@echo off\r\n";

@@ -36,7 +36,8 @@ struct FileCloser {
 std::unique_ptr<std::FILE, FileCloser> OpenFile(const std::string& path, const char* mode)
 {
 #ifdef _WIN32
-    return std::unique_ptr<std::FILE, FileCloser>(::_wfopen(platform::Wide(path).c_str(), platform::Wide(mode).c_str()));
+    return std::unique_ptr<std::FILE, FileCloser>(
+        ::_wfopen(platform::Wide(path).c_str(), platform::Wide(mode).c_str()));
 #else
     return std::unique_ptr<std::FILE, FileCloser>(std::fopen(path.c_str(), mode));
 #endif
@@ -52,8 +53,8 @@ void AppendBytes(void* context, void* data, int size)
 void WritePng(const Image& image, const std::string& path)
 {
     std::string bytes;
-    if (stbi_write_png_to_func(AppendBytes, &bytes, image.width, image.height, 3, image.rgb.data(),
-                               image.width * 3) == 0)
+    if (stbi_write_png_to_func(AppendBytes, &bytes, image.width, image.height, 3, image.rgb.data(), image.width * 3) ==
+        0)
         throw ToolError(path + ": cannot write: the picture is too large for PNG", kExitFile);
     errno = 0;
     std::unique_ptr<std::FILE, FileCloser> file = OpenFile(path, "wb");
@@ -84,7 +85,8 @@ bool ReadPng(const std::string& path, Image& image)
         return false;
     image.width = width;
     image.height = height;
-    image.rgb.assign(pixels.get(), pixels.get() + static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+    image.rgb.assign(pixels.get(),
+                     pixels.get() + static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
     return true;
 }
 
