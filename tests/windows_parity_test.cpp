@@ -37,13 +37,6 @@ fs::path WindowsExecutable()
     return given != nullptr ? fs::path(given) : fs::path(ASE2SGL_SOURCE_DIR) / "build" / "windows" / "ase2sgl.exe";
 }
 
-fs::path WindowsSgltool()
-{
-    const char* given = std::getenv("ASE2SGL_WINDOWS_SGLTOOL");
-    return given != nullptr ? fs::path(given)
-                            : fs::path(ASE2SGL_SOURCE_DIR) / "build" / "windows" / "tools" / "sgltool.exe";
-}
-
 // The same program built for both hosts.
 struct Programs {
     std::string onLinux;
@@ -51,6 +44,12 @@ struct Programs {
 };
 const Programs kConverter{ASE2SGL_EXE, WindowsExecutable()};
 #ifdef SGLTOOL_EXE
+fs::path WindowsSgltool()
+{
+    const char* given = std::getenv("ASE2SGL_WINDOWS_SGLTOOL");
+    return given != nullptr ? fs::path(given)
+                            : fs::path(ASE2SGL_SOURCE_DIR) / "build" / "windows" / "tools" / "sgltool.exe";
+}
 const Programs kSgltool{SGLTOOL_EXE, WindowsSgltool()};
 #endif
 

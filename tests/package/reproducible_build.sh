@@ -3,10 +3,13 @@
 # and expects the same bytes: the Windows executables (the windows preset, MinGW-w64)
 # and the Linux ones (the release preset). Any path of a build folder or time of a
 # link that reached a program would make the two differ.
-# Usage: reproducible_build.sh SOURCE_DIR [WORK_DIR]   (extra cmake arguments: $ASE2SGL_REPRO_CMAKE_ARGS)
+# Usage: reproducible_build.sh SOURCE_DIR [WORK_DIR] [PRESET...]   (default presets: windows release;
+# extra cmake arguments: $ASE2SGL_REPRO_CMAKE_ARGS)
 set -euo pipefail
 source=$(realpath "$1")
 work=${2:-$source/build/reproducible}
+presets=("${@:3}")
+((${#presets[@]})) || presets=(windows release)
 read -r -a extra <<< "${ASE2SGL_REPRO_CMAKE_ARGS:-}"
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -29,5 +32,9 @@ check() {
 }
 
 mkdir -p "$work"
-check windows ase2sgl.exe tools/sgltool.exe
-check release ase2sgl tools/sgltool
+for preset in "${presets[@]}"; do
+    case $preset in
+        windows) check windows ase2sgl.exe tools/sgltool.exe ;;
+        *) check "$preset" ase2sgl tools/sgltool ;;
+    esac
+done
