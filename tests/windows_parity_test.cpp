@@ -1,9 +1,11 @@
-// The Windows executable, run under Wine, against this build's: every corpus file
+// The Windows executables, run under Wine, against this build's: every corpus file
 // and every console case gives the same bundle bytes, console bytes and exit
-// status; and the Windows executable keeps the file-failure guarantees when a write
-// fails midway (a file-size limit, a full file system), which no Windows test
+// status, and every sgltool subcommand the same text, JSON, bundles, glTF, OBJ and
+// PNG bytes; and the Windows converter keeps the file-failure guarantees when a
+// write fails midway (a file-size limit, a full file system), which no Windows test
 // program can arrange. Skips, saying why, without a Windows build or without Wine.
 #include "common/format_limits.h"
+#include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <set>
 
 namespace ase2sgl {
@@ -31,6 +35,42 @@ fs::path WindowsExecutable()
 {
     const char* given = std::getenv("ASE2SGL_WINDOWS_EXE");
     return given != nullptr ? fs::path(given) : fs::path(ASE2SGL_SOURCE_DIR) / "build" / "windows" / "ase2sgl.exe";
+}
+
+// The same program built for both hosts.
+struct Programs {
+    std::string onLinux;
+    fs::path onWindows;
+};
+const Programs kConverter{ASE2SGL_EXE, WindowsExecutable()};
+#ifdef SGLTOOL_EXE
+fs::path WindowsSgltool()
+{
+    const char* given = std::getenv("ASE2SGL_WINDOWS_SGLTOOL");
+    return given != nullptr ? fs::path(given)
+                            : fs::path(ASE2SGL_SOURCE_DIR) / "build" / "windows" / "tools" / "sgltool.exe";
+}
+const Programs kSgltool{SGLTOOL_EXE, WindowsSgltool()};
+#endif
+
+std::set<std::string> FilesUnder(const fs::path& folder)
+{
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+        names.insert(fs::relative(entry.path(), folder).string());
+    return names;
+}
+
+// The same files in both folders, with the same bytes.
+void ExpectSameFiles(const fs::path& linuxDir, const fs::path& windowsDir)
+{
+    const std::set<std::string> names = FilesUnder(linuxDir);
+    EXPECT_EQ(FilesUnder(windowsDir), names);
+    for (const std::string& name : names) {
+        if (fs::is_regular_file(linuxDir / name) && fs::is_regular_file(windowsDir / name)) {
+            EXPECT_TRUE(ReadFile(windowsDir / name) == ReadFile(linuxDir / name)) << name << " differs";
+        }
+    }
 }
 
 // Runs `command` in `folder` with its output streams in files: Wine's own helper
@@ -86,7 +126,8 @@ class WindowsParity : public ::testing::Test {
         // of this suite run as parallel processes that share it), started before the
         // runs so that its helper processes hold none of their output files.
         [[maybe_unused]] const int started = std::system("wineserver -p 60 </dev/null >/dev/null 2>&1");
-        available_ = fs::exists(WindowsExecutable()) && std::system("wine cmd /c exit </dev/null >/dev/null 2>&1") == 0;
+        wine_ = std::system("wine cmd /c exit </dev/null >/dev/null 2>&1") == 0;
+        available_ = wine_ && fs::exists(WindowsExecutable());
     }
     void SetUp() override
     {
@@ -95,9 +136,10 @@ class WindowsParity : public ::testing::Test {
                          << " or no working wine (build it with: cmake --workflow --preset test-windows)";
     }
 
-    // Runs both executables with `args`, each in its own copy of what `arrange`
-    // made, and expects the same status, console bytes and files.
-    void ExpectSameRun(const std::vector<std::string>& args, const std::function<void(const fs::path&)>& arrange)
+    // Runs both builds of `programs` with `args`, each in its own copy of what
+    // `arrange` made, and expects the same status, console bytes and files.
+    void ExpectSameRun(const std::vector<std::string>& args, const std::function<void(const fs::path&)>& arrange,
+                       const Programs& programs = kConverter)
     {
         ScratchDir dir;
         const fs::path linuxDir = dir / "linux", windowsDir = dir / "windows";
@@ -105,7 +147,8 @@ class WindowsParity : public ::testing::Test {
         fs::create_directory(windowsDir);
         arrange(linuxDir);
         arrange(windowsDir);
-        std::vector<std::string> linuxCommand = {ASE2SGL_EXE}, windowsCommand = {"wine", WindowsExecutable().string()};
+        std::vector<std::string> linuxCommand = {programs.onLinux};
+        std::vector<std::string> windowsCommand = {"wine", programs.onWindows.string()};
         linuxCommand.insert(linuxCommand.end(), args.begin(), args.end());
         windowsCommand.insert(windowsCommand.end(), args.begin(), args.end());
         const RunResult onLinux = RunWithFiles(linuxCommand, linuxDir);
@@ -113,24 +156,14 @@ class WindowsParity : public ::testing::Test {
         EXPECT_EQ(onWindows.exitStatus, onLinux.exitStatus);
         EXPECT_EQ(onWindows.out, onLinux.out);
         EXPECT_EQ(onWindows.err, onLinux.err);
-        std::set<std::string> names;
-        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(linuxDir))
-            names.insert(fs::relative(entry.path(), linuxDir).string());
-        std::set<std::string> windowsNames;
-        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(windowsDir))
-            windowsNames.insert(fs::relative(entry.path(), windowsDir).string());
-        EXPECT_EQ(windowsNames, names);
-        for (const std::string& name : names) {
-            if (fs::is_regular_file(linuxDir / name) && fs::is_regular_file(windowsDir / name)) {
-                EXPECT_TRUE(ReadFile(windowsDir / name) == ReadFile(linuxDir / name)) << name << " differs";
-            }
-        }
+        ExpectSameFiles(linuxDir, windowsDir);
     }
 
-    static bool available_;
+    static bool available_, wine_;
 };
 
 bool WindowsParity::available_ = false;
+bool WindowsParity::wine_ = false;
 
 TEST_F(WindowsParity, EveryCorpusFileGivesTheSameBytes)
 {
@@ -236,6 +269,149 @@ TEST_F(WindowsParity, WindowsFullFileSystemKeepsTheOldOutput)
     EXPECT_EQ(kept, "old bytes");
     EXPECT_EQ(names, std::set<std::string>{"out.sgl"});
 }
+
+#ifdef SGLTOOL_EXE
+class SgltoolParity : public WindowsParity {
+  protected:
+    void SetUp() override
+    {
+        if (!wine_ || !fs::exists(WindowsSgltool()))
+            GTEST_SKIP() << "no Windows build at " << WindowsSgltool()
+                         << " or no working wine (build it with: cmake --workflow --preset test-windows)";
+    }
+};
+
+// Every subcommand on every corpus file: lint, convert and normalize (with their
+// reports) on the ASE files, then info, check, export (glTF, GLB, OBJ), render
+// (two views) and diff on the bundles the converts made.
+std::vector<std::vector<std::string>> CorpusCommands(const std::vector<std::string>& stems)
+{
+    std::vector<std::vector<std::string>> commands, perFile;
+    std::vector<std::string> lint = {"lint"}, lintJson = {"lint", "--json"};
+    std::vector<std::string> info = {"info"}, infoJson = {"info", "--json"}, check = {"check"};
+    for (const std::string& stem : stems) {
+        const std::string ase = stem + ".ase", bundle = stem + ".sgl";
+        lint.push_back(ase);
+        lintJson.push_back(ase);
+        info.push_back(bundle);
+        infoJson.push_back(bundle);
+        check.push_back(bundle);
+        commands.push_back({"convert", "--report", ase});
+        commands.push_back({"normalize", "--report", ase, stem + ".normalized.ase"});
+        perFile.push_back({"export", bundle, stem + ".gltf"});
+        perFile.push_back({"export", bundle, stem + ".glb"});
+        perFile.push_back({"export", bundle, stem + ".obj"});
+        perFile.push_back({"render", bundle, stem + ".png"});
+        perFile.push_back({"render", bundle, stem + ".top.png", "--view", "top", "--size", "64", "--checker"});
+        perFile.push_back({"diff", bundle, stems.front() + ".sgl"});
+    }
+    commands.insert(commands.end(), {lint, lintJson, info, infoJson, check});
+    commands.insert(commands.end(), perFile.begin(), perFile.end());
+    return commands;
+}
+
+std::string WindowsPath(const fs::path& path)
+{
+    std::string text = "Z:" + path.string();
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
+}
+
+// Runs `commands` of `exe` in `folder` under Wine through one batch file: one start
+// of Wine's command interpreter rather than one of Wine per command. Each command's
+// streams and exit status go to files in `results`. The arguments must need no
+// quoting in a batch file.
+std::vector<RunResult> RunUnderWineInOneBatch(const fs::path& exe,
+                                              const std::vector<std::vector<std::string>>& commands,
+                                              const fs::path& folder, const fs::path& results)
+{
+    std::string batch = "@echo off\r\n";
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        const std::string run = WindowsPath(results / std::to_string(i));
+        batch += "\"" + WindowsPath(exe) + "\"";
+        for (const std::string& argument : commands[i])
+            batch += " " + argument;
+        batch += " >" + run + ".out 2>" + run + ".err\r\necho %ERRORLEVEL% >" + run + ".status\r\n";
+    }
+    WriteFile(results / "run.bat", batch);
+    const RunResult batchRun = RunWithFiles({"wine", "cmd", "/c", WindowsPath(results / "run.bat")}, folder);
+    EXPECT_EQ(batchRun.exitStatus, 0) << batchRun.err;
+    std::vector<RunResult> runs(commands.size());
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        const fs::path run = results / std::to_string(i);
+        const std::string status = fs::exists(run.string() + ".status") ? ReadFile(run.string() + ".status") : "";
+        runs[i].exitStatus = status.empty() ? -1 : std::stoi(status);
+        runs[i].out = fs::exists(run.string() + ".out") ? ReadFile(run.string() + ".out") : "";
+        runs[i].err = fs::exists(run.string() + ".err") ? ReadFile(run.string() + ".err") : "";
+    }
+    return runs;
+}
+
+TEST_F(SgltoolParity, EverySubcommandGivesTheSameBytesOnTheCorpus)
+{
+    const std::vector<fs::path> files = testing::CorpusFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no corpus of real ASE files at " << ASE2SGL_CORPUS_DIR << " (set ASE2SGL_CORPUS)";
+    ScratchDir dir;
+    const fs::path linuxDir = dir / "linux", windowsDir = dir / "windows", results = dir / "results";
+    std::vector<std::string> stems;
+    for (const fs::path& folder : {linuxDir, windowsDir, results})
+        fs::create_directory(folder);
+    for (const fs::path& file : files) {
+        const std::string stem = file.stem().string();
+        ASSERT_EQ(stem.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-."),
+                  std::string::npos)
+            << stem << ": a name the batch file would have to quote";
+        stems.push_back(stem);
+        fs::copy_file(file, linuxDir / file.filename());
+        fs::copy_file(file, windowsDir / file.filename());
+    }
+    const std::vector<std::vector<std::string>> commands = CorpusCommands(stems);
+    const std::vector<RunResult> onWindows = RunUnderWineInOneBatch(kSgltool.onWindows, commands, windowsDir, results);
+    int succeeded = 0;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        std::vector<std::string> command = {kSgltool.onLinux};
+        command.insert(command.end(), commands[i].begin(), commands[i].end());
+        const RunResult onLinux = RunWithFiles(command, linuxDir);
+        SCOPED_TRACE(testing::Lines(commands[i], " "));
+        EXPECT_EQ(onWindows[i].exitStatus, onLinux.exitStatus);
+        EXPECT_EQ(onWindows[i].out, onLinux.out);
+        EXPECT_EQ(onWindows[i].err, onLinux.err);
+        succeeded += onLinux.exitStatus == 0;
+    }
+    ExpectSameFiles(linuxDir, windowsDir);
+    // Most runs succeed: a sweep of error messages alone would compare little.
+    EXPECT_GE(succeeded, static_cast<int>(commands.size()) * 3 / 4);
+}
+
+// The names the converter's parity test uses, and non-ASCII ones (UTF-8 from the
+// wide command line on Windows), through a reading and a writing subcommand each.
+TEST_F(SgltoolParity, AwkwardAndNonAsciiNamesGiveTheSameBytes)
+{
+    const std::string box = testing::Scene({testing::BoxMesh()});
+    const std::string bundle = ConvertBytes(box);
+    const std::vector<std::string> stems = {"in", "100%", "\xC3\xA9t\xC3\xA9", "\xCE\xA9", "-x", "a b"};
+    const auto arrange = [&](const fs::path& folder) {
+        for (const std::string& stem : stems) {
+            WriteFile(folder / (stem + ".ase"), box);
+            WriteFile(folder / (stem + ".sgl"), bundle);
+        }
+    };
+    for (const std::string& stem : stems) {
+        const std::vector<std::vector<std::string>> cases = {
+            {"convert", stem + ".ase", stem + ".out.sgl"},
+            {"lint", stem + ".ase"},
+            {"info", stem + ".sgl"},
+            {"export", stem + ".sgl", stem + ".obj"},
+            {"render", stem + ".sgl", stem + ".png", "--size", "32"},
+        };
+        for (const std::vector<std::string>& args : cases) {
+            SCOPED_TRACE(testing::Lines(args, " "));
+            ExpectSameRun(args, arrange, kSgltool);
+        }
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace ase2sgl

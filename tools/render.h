@@ -53,7 +53,7 @@ struct Rendering {
 // Throws ToolError (kExitUsage) when options.object names no object.
 Rendering Render(const LoadedBundle& loaded, const RenderOptions& options);
 
-// PNG through libpng; throws ToolError (kExitFile) naming the path.
+// PNG (8-bit RGB) through stb_image_write; throws ToolError (kExitFile) naming the path.
 void WritePng(const Image& image, const std::string& path);
 // For tests: false when the file is no readable PNG.
 bool ReadPng(const std::string& path, Image& image);
