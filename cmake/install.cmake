@@ -1,7 +1,12 @@
 # SPDX-License-Identifier: MIT
 # Installation and packaging: the programs, the libraries with their public
-# headers, the manual pages, a CMake package (find_package(ase2sgl)) and a Debian
-# package (cpack -G DEB).
+# headers, the manual pages, a CMake package (find_package(ase2sgl)) and the
+# Debian packages (cpack -G DEB, cmake/debian.cmake).
+# On Debian and its kin libraries go to the multiarch folder (lib/x86_64-linux-gnu),
+# whatever the prefix.
+if(CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CMAKE_INSTALL_LIBDIR AND EXISTS /etc/debian_version)
+  set(CMAKE_INSTALL_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}" CACHE PATH "Object code libraries (lib)")
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -52,10 +57,15 @@ foreach(library ase2sgl_reader ase2sgl_platform ase2sgl_converter ase2sgl_normal
   endif()
 endforeach()
 
-install(TARGETS ${exported} EXPORT ase2sgl-targets
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(EXPORT ase2sgl-targets NAMESPACE ase2sgl:: DESTINATION ${ASE2SGL_CMAKE_DIR})
+# The Debian packages take their files by component: converter (ase2sgl),
+# sgltool, development (libase2sgl-dev) and python (python3-ase2sgl).
+list(REMOVE_ITEM exported ase2sgl sgltool)
+install(TARGETS ase2sgl EXPORT ase2sgl-targets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT converter)
+if(TARGET sgltool)
+  install(TARGETS sgltool EXPORT ase2sgl-targets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sgltool)
+endif()
+install(TARGETS ${exported} EXPORT ase2sgl-targets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(EXPORT ase2sgl-targets NAMESPACE ase2sgl:: DESTINATION ${ASE2SGL_CMAKE_DIR} COMPONENT development)
 
 configure_package_config_file(cmake/ase2sgl-config.cmake.in ${PROJECT_BINARY_DIR}/ase2sgl-config.cmake
                               INSTALL_DESTINATION ${ASE2SGL_CMAKE_DIR})
@@ -63,26 +73,29 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/ase2sgl-config-version.cm
                                  COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/ase2sgl-config.cmake ${PROJECT_BINARY_DIR}/ase2sgl-config-version.cmake
               cmake/ase2sgl-convert.cmake cmake/ase2sgl-convert-step.cmake
-        DESTINATION ${ASE2SGL_CMAKE_DIR})
+        DESTINATION ${ASE2SGL_CMAKE_DIR} COMPONENT development)
+# The JSON Schemas of sgltool's reports, for the consumers that check them.
+install(FILES tools/sgltool-info.schema.json tools/sgltool-lint.schema.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/ase2sgl/schemas COMPONENT development)
 
-install(FILES man/ase2sgl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES man/sgl.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+# Manual pages, compressed as Debian installs them when gzip is at hand.
+find_program(ASE2SGL_GZIP gzip)
+function(ase2sgl_install_man page section component)
+  set(source "${PROJECT_SOURCE_DIR}/man/${page}")
+  if(ASE2SGL_GZIP)
+    set(compressed "${PROJECT_BINARY_DIR}/man/${page}.gz")
+    add_custom_command(OUTPUT "${compressed}" COMMAND "${CMAKE_COMMAND}" -E make_directory "${PROJECT_BINARY_DIR}/man"
+                       COMMAND "${ASE2SGL_GZIP}" -9 -n -c "${source}" > "${compressed}"
+                       DEPENDS "${source}" VERBATIM)
+    add_custom_target(man_${page} ALL DEPENDS "${compressed}")
+    set(source "${compressed}")
+  endif()
+  install(FILES "${source}" DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+endfunction()
+ase2sgl_install_man(ase2sgl.1 1 converter)
+ase2sgl_install_man(sgl.5 5 converter)
 if(TARGET sgltool)
-  install(FILES man/sgltool.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  ase2sgl_install_man(sgltool.1 1 sgltool)
 endif()
 
-# cpack -G DEB in the build folder. The converter is linked statically; whatever
-# else links shared libraries gets its dependencies from dpkg-shlibdeps.
-set(CPACK_PACKAGE_NAME ase2sgl)
-set(CPACK_PACKAGE_VENDOR "ase2sgl developers")
-set(CPACK_PACKAGE_CONTACT "ase2sgl developers <ase2sgl@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Converts ASE scenes into mesh bundles (.sgl)")
-set(CPACK_PACKAGE_INSTALL_DIRECTORY ase2sgl)
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "${ASE2SGL_DEB_DEPENDS}")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cmake (>= 3.25), g++")
-include(CPack)
+include(cmake/debian.cmake)
