@@ -14,7 +14,7 @@ build=$1 source=$2 corpus=$3
 [[ -x $build/tools/sgltool ]] || { echo "sgltool was not built: skipped (the checks run it)"; exit 77; }
 [[ -d $corpus ]] || { echo "no corpus of real ASE files at $corpus: skipped"; exit 77; }
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 objects() { od -An -t d4 -N4 "$1" | tr -d ' '; }
 
@@ -43,7 +43,7 @@ reasons=$(grep -E "^$lossy:[0-9]+: .+" "$work/checked.log" || true)
 echo "checked build failed: $reasons"
 [[ ! -e $work/build/checked/scenes/three_cubes.sgl ]] || fail "the refused file was written"
 for name in "${clean[@]}"; do
-    "$prefix/bin/ase2sgl" "$work/assets/$name.ase" "$work/expected.sgl" > /dev/null
+    "$prefix/bin/ase2sgl" "$work/assets/$name.ase" "$work/expected.sgl" > /dev/null 2>&1
     cmp -s "$work/expected.sgl" "$work/build/checked/$name.sgl" || fail "checked $name.sgl is not the converter's"
 done
 grep -q "Conversion" "$work/checked.log" && fail "a successful step printed the converter's lines"
@@ -69,7 +69,7 @@ cmake --build "$work/build" --target tolerant > "$work/again.log" 2>&1 ||
 # Unchecked: the converter's bytes, however few objects.
 cmake --build "$work/build" --target unchecked > "$work/unchecked.log" 2>&1 ||
     { cat "$work/unchecked.log"; fail "the unchecked build"; }
-"$prefix/bin/ase2sgl" "$lossy" "$work/unchecked.sgl" > /dev/null
+"$prefix/bin/ase2sgl" "$lossy" "$work/unchecked.sgl" > /dev/null 2>&1
 cmp -s "$work/unchecked.sgl" "$work/build/unchecked/scenes/three_cubes.sgl" || fail "CHECK OFF is not the converter's"
 echo "unchecked build: the converter's bytes ($(objects "$work/unchecked.sgl") objects)"
 
