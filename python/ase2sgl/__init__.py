@@ -66,7 +66,7 @@ def convert(input, output=None, *, check=True, tolerant=False):
     name = os.fsencode(input)
     if tolerant:
         written = _ase2sgl.convert_bytes(_read_input(input), name, output_path, True)
-    elif check and not _is_regular_file(input):
+    elif check and _is_stream(input):
         # A pipe is read once: the same bytes are checked and converted.
         data = _read_input(input)
         _raise_loss(input, _lint_bytes(data, input))
@@ -84,11 +84,13 @@ def convert(input, output=None, *, check=True, tolerant=False):
     return written if isinstance(input, bytes) else os.fsdecode(written)
 
 
-def _is_regular_file(path):
+def _is_stream(path):
+    """A pipe, FIFO or character device: its bytes can be read only once."""
     try:
-        return stat.S_ISREG(os.stat(path).st_mode)
+        mode = os.stat(path).st_mode
     except OSError:
-        return True  # the converter reports it
+        return False  # the converter reports it
+    return stat.S_ISFIFO(mode) or stat.S_ISCHR(mode) or stat.S_ISSOCK(mode)
 
 
 def _read_input(path):
