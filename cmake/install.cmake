@@ -10,7 +10,10 @@ endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(ASE2SGL_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/ase2sgl")
+# The CMake package goes to lib/cmake, not the multiarch folder: a project without
+# a compiler (project(x NONE)) knows no architecture, and find_package looks in
+# lib/<multiarch>/cmake only when it does.
+set(ASE2SGL_CMAKE_DIR "lib/cmake/ase2sgl")
 set(ASE2SGL_HEADER_DIR "${CMAKE_INSTALL_INCLUDEDIR}/ase2sgl")
 
 # Library targets as other projects see them, each with the headers that make up

@@ -33,7 +33,7 @@ done
 depends=$(dpkg-deb -f "$(deb ase2sgl)" Depends)
 [[ -z $depends ]] || fail "the converter's package depends on: $depends"
 for path in usr/bin/ase2sgl usr/share/man/man1/ase2sgl.1.gz usr/share/man/man5/sgl.5.gz \
-            usr/include/ase2sgl/bundle/bundle_reader.h "usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake/ase2sgl/ase2sgl-config.cmake" \
+            usr/include/ase2sgl/bundle/bundle_reader.h usr/lib/cmake/ase2sgl/ase2sgl-config.cmake "usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/libase2sgl_reader.a" \
             usr/share/ase2sgl/schemas/sgltool-lint.schema.json; do
     [[ -e $work/root/$path ]] || fail "$path is not in the packages"
 done
@@ -80,7 +80,7 @@ done
 dpkg -i $(for package in "${order[@]}"; do deb "$package"; done) > "$work/dpkg.log" 2>&1 ||
     { cat "$work/dpkg.log"; dpkg -r "${order[@]}" > /dev/null 2>&1 || true; fail "dpkg -i"; }
 status=0
-/usr/bin/ase2sgl "$source/examples/box.ase" "$work/installed.sgl" > /dev/null && cmp -s "$work/installed.sgl" "$work/expected.sgl" ||
+/usr/bin/ase2sgl "$source/examples/box.ase" "$work/installed.sgl" > /dev/null 2>&1 && cmp -s "$work/installed.sgl" "$work/expected.sgl" ||
     status=1
 [[ ! -x /usr/bin/sgltool ]] || /usr/bin/sgltool check "$work/installed.sgl" > /dev/null || status=1
 reversed=()
