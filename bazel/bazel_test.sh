@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The ase2sgl_bundle rule for real: a small workspace that uses this repository
 # converts a few ASE files with the converter Bazel builds from it; after
 # `bazel clean` a second build takes every action, conversions included, from the
-# disk cache; the bundles equal those of the CMake-built ase2sgl.
+# disk cache; the bundles equal those of the CMake-built ase2sgl; the log holds
+# no sandbox debug line and no converter line. With the corpus, a UTF-16 file
+# (whose meshes the converter would lose) fails the checked rule with one line
+# FILE:LINE: reason, and the tolerant rule converts it as sgltool convert does.
 # Usage: bazel/bazel_test.sh ASE2SGL_EXECUTABLE [WORK_DIR]   (exit 77: skipped)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,11 +20,13 @@ mkdir -p "$work/workspace"
 corpus=${ASE2SGL_CORPUS:-$repo/../shared/corpus/ase}
 sources=("$repo/examples/box.ase")
 if [[ -d $corpus ]]; then
-    sources+=("$corpus/a_mocap_rom.ase" "$corpus/d_testsphere.ase" "$corpus/s_2ship.ase")
+    sources+=("$corpus/v_ceilinglight1.ase" "$corpus/d_testsphere.ase" "$corpus/d_tiles_colour.ase")
 else
     echo "no corpus at $corpus: converting the bundled example only"
 fi
 cp "${sources[@]}" "$work/workspace/"
+mkdir "$work/workspace/lossy"
+[[ -d $corpus ]] && cp "$corpus/a_three_cubes_utf16le.ase" "$work/workspace/lossy/"
 cp "$repo/.bazelrc" "$work/workspace/.bazelrc"
 cat > "$work/workspace/WORKSPACE" <<WORKSPACE
 local_repository(name = "ase2sgl", path = "$repo")
@@ -31,6 +37,17 @@ load("@ase2sgl//bazel:ase2sgl_bundle.bzl", "ase2sgl_bundle")
 ase2sgl_bundle(
     name = "meshes",
     srcs = glob(["*.ase"]),
+)
+
+ase2sgl_bundle(
+    name = "checked_lossy",
+    srcs = glob(["lossy/*.ase"]),
+)
+
+ase2sgl_bundle(
+    name = "tolerant_lossy",
+    srcs = glob(["lossy/*.ase"]),
+    tolerant = True,
 )
 BUILD
 
@@ -73,3 +90,15 @@ for source in "${sources[@]}"; do
     cmp "$work/$name.sgl" "bazel-bin/meshes/$name.sgl" || fail "$name.sgl differs from ase2sgl's"
 done
 echo "bundles equal ase2sgl's for ${#sources[@]} files"
+
+! grep -E "linux-sandbox|Conversion de" "$work/first.log" || fail "sandbox debug or converter lines in the build log"
+
+if [[ -d $corpus ]]; then
+    lossy=lossy/a_three_cubes_utf16le.ase
+    if bazel_ build //:checked_lossy > "$work/checked.log" 2>&1; then fail "the checked rule passed a lossy file"; fi
+    grep -E "$lossy:[0-9]+: " "$work/checked.log" || { tail -n 30 "$work/checked.log"; fail "no FILE:LINE: reason"; }
+    bazel_ build //:tolerant_lossy > "$work/tolerant.log" 2>&1 || { tail -n 30 "$work/tolerant.log"; fail "tolerant rule"; }
+    "$(dirname "$reference")/tools/sgltool" convert "$lossy" "$work/tolerant.sgl" > /dev/null
+    cmp "$work/tolerant.sgl" bazel-bin/tolerant_lossy/a_three_cubes_utf16le.sgl || fail "tolerant bundle is not sgltool's"
+    echo "checked rule refused the UTF-16 file, tolerant rule converted it as sgltool convert does"
+fi

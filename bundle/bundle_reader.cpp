@@ -16,7 +16,7 @@ namespace ase2sgl::bundle {
 
 namespace {
 
-std::int32_t Int32At(std::span<const std::byte> bytes, std::size_t offset) noexcept
+std::int32_t Int32At(Span<const std::byte> bytes, std::size_t offset) noexcept
 {
     const std::byte* p = bytes.data() + offset;
     const std::uint32_t bits = std::to_integer<std::uint32_t>(p[0]) | std::to_integer<std::uint32_t>(p[1]) << 8 |
@@ -35,7 +35,7 @@ ReadStatus Failure(ReadError error, std::uint64_t offset, std::int32_t object) n
 
 // Checks the record at `offset` (object number `object`) and gives where the next
 // one begins in `next`.
-ReadStatus CheckRecord(std::span<const std::byte> bytes, std::size_t offset, std::int32_t object,
+ReadStatus CheckRecord(Span<const std::byte> bytes, std::size_t offset, std::int32_t object,
                        std::size_t& next) noexcept
 {
     const std::size_t left = bytes.size() - offset;
@@ -83,7 +83,7 @@ const char* Describe(ReadError error) noexcept
     return "unknown error";
 }
 
-ReadStatus Validate(std::span<const std::byte> bytes) noexcept
+ReadStatus Validate(Span<const std::byte> bytes) noexcept
 {
     if (bytes.empty())
         return Failure(ReadError::kEmptyFile, 0, -1);
@@ -105,7 +105,7 @@ ReadStatus Validate(std::span<const std::byte> bytes) noexcept
     return {};
 }
 
-ReadStatus Bundle::Open(std::span<const std::byte> bytes) noexcept
+ReadStatus Bundle::Open(Span<const std::byte> bytes) noexcept
 {
     bytes_ = {};
     objectCount_ = 0;
@@ -127,7 +127,7 @@ Bundle::Iterator Bundle::end() const noexcept
     return Iterator(bytes_, bytes_.size());
 }
 
-Bundle::Iterator::Iterator(std::span<const std::byte> bytes, std::size_t offset) noexcept
+Bundle::Iterator::Iterator(Span<const std::byte> bytes, std::size_t offset) noexcept
     : bytes_(bytes), offset_(offset)
 {
     if (offset_ >= bytes_.size())

@@ -16,17 +16,63 @@
 //       printf("%s at byte %llu\n", Describe(status.error), (unsigned long long)status.offset);
 //   for (const ase2sgl::bundle::Object& object : bundle)
 //       Upload(object.name, object.vertexCount, object.positions.Bytes(), ...);
+//
+// C++17 or later: under C++20 byte ranges are std::span, under C++17 the small
+// Span below, with the same members (data, size, empty, [], begin, end).
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <span>
 #include <string_view>
 
+#if defined(_MSVC_LANG) && _MSVC_LANG > __cplusplus
+#define ASE2SGL_BUNDLE_CPLUSPLUS _MSVC_LANG
+#else
+#define ASE2SGL_BUNDLE_CPLUSPLUS __cplusplus
+#endif
+#if ASE2SGL_BUNDLE_CPLUSPLUS >= 202002L && __has_include(<span>)
+#include <bit>
+#include <span>
+#define ASE2SGL_BUNDLE_STD_SPAN 1
+#endif
+
 namespace ase2sgl::bundle {
+
+#ifdef ASE2SGL_BUNDLE_STD_SPAN
+template <typename T>
+using Span = std::span<T>;
+inline constexpr bool kBigEndianHost = std::endian::native == std::endian::big;
+#else
+// A pointer and a count, as std::span<T> of C++20 holds them.
+template <typename T>
+class Span {
+  public:
+    constexpr Span() noexcept = default;
+    constexpr Span(T* data, std::size_t size) noexcept : data_(data), size_(size) {}
+    template <typename Container, typename = decltype(std::data(std::declval<Container&>()))>
+    constexpr Span(Container& container) noexcept : data_(std::data(container)), size_(std::size(container))
+    {
+    }
+    constexpr T* data() const noexcept { return data_; }
+    constexpr std::size_t size() const noexcept { return size_; }
+    constexpr std::size_t size_bytes() const noexcept { return size_ * sizeof(T); }
+    constexpr bool empty() const noexcept { return size_ == 0; }
+    constexpr T& operator[](std::size_t i) const noexcept { return data_[i]; }
+    constexpr T* begin() const noexcept { return data_; }
+    constexpr T* end() const noexcept { return data_ + size_; }
+
+  private:
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+#if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__)
+inline constexpr bool kBigEndianHost = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+#else
+inline constexpr bool kBigEndianHost = false;  // MSVC: every Windows target is little-endian
+#endif
+#endif
 
 inline constexpr std::int32_t kMaxObjects = 5000;
 inline constexpr std::size_t kCountBytes = 4;
@@ -77,20 +123,20 @@ class PackedFloats {
     {
         std::uint32_t bits;
         std::memcpy(&bits, data_ + 4 * i, 4);
-        if constexpr (std::endian::native == std::endian::big)
+        if constexpr (kBigEndianHost)
             bits = (bits >> 24) | ((bits >> 8) & 0xFF00u) | ((bits << 8) & 0xFF0000u) | (bits << 24);
         float value;
         std::memcpy(&value, &bits, 4);
         return value;
     }
     // The raw little-endian bytes, 4 per value: for a copy straight into a vertex buffer.
-    std::span<const std::byte> Bytes() const noexcept { return {data_, 4 * count_}; }
+    Span<const std::byte> Bytes() const noexcept { return {data_, 4 * count_}; }
     // Values [first, first + out.size()) into `out`, which the caller sizes.
-    void CopyTo(std::span<float> out, std::size_t first = 0) const noexcept
+    void CopyTo(Span<float> out, std::size_t first = 0) const noexcept
     {
         if (out.empty())  // an empty span may hold a null pointer, which memcpy must not see
             return;
-        if constexpr (std::endian::native == std::endian::little) {
+        if constexpr (!kBigEndianHost) {
             std::memcpy(out.data(), data_ + 4 * first, 4 * out.size());
         } else {
             for (std::size_t i = 0; i < out.size(); ++i)
@@ -137,28 +183,29 @@ class Bundle {
             return before;
         }
         bool operator==(const Iterator& other) const noexcept { return offset_ == other.offset_; }
+        bool operator!=(const Iterator& other) const noexcept { return offset_ != other.offset_; }
 
       private:
         friend class Bundle;
-        Iterator(std::span<const std::byte> bytes, std::size_t offset) noexcept;
-        std::span<const std::byte> bytes_;
+        Iterator(Span<const std::byte> bytes, std::size_t offset) noexcept;
+        Span<const std::byte> bytes_;
         std::size_t offset_ = 0;
         Object object_;
     };
 
-    ReadStatus Open(std::span<const std::byte> bytes) noexcept;
+    ReadStatus Open(Span<const std::byte> bytes) noexcept;
 
     std::int32_t ObjectCount() const noexcept { return objectCount_; }
     Iterator begin() const noexcept;
     Iterator end() const noexcept;
 
   private:
-    std::span<const std::byte> bytes_;  // empty until Open succeeds
+    Span<const std::byte> bytes_;  // empty until Open succeeds
     std::int32_t objectCount_ = 0;
 };
 
 // Checks the layout without keeping anything: the status Bundle::Open gives.
-ReadStatus Validate(std::span<const std::byte> bytes) noexcept;
+ReadStatus Validate(Span<const std::byte> bytes) noexcept;
 
 // A whole file mapped read-only into memory, unmapped on destruction. The file
 // must not shrink while mapped (reading a page past its new end raises SIGBUS).
@@ -174,7 +221,7 @@ class MappedFile {
     // kCannotOpen, kNotRegularFile or kCannotMap with errno, or kNone. An empty
     // file maps to no bytes.
     ReadStatus Open(const char* path) noexcept;
-    std::span<const std::byte> Bytes() const noexcept { return {data_, size_}; }
+    Span<const std::byte> Bytes() const noexcept { return {data_, size_}; }
 
   private:
     void Close() noexcept;

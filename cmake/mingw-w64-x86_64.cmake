@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiling for 64-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-x86-64-posix):
 # the posix thread model, which std::thread needs. Programs run here under Wine.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -2,7 +2,7 @@
 // prints after "Erreur: " (French, ASCII apart from the path's own bytes).
 #pragma once
 
-#include "platform/error_text.h"
+#include "../platform/error_text.h"  // relative: also from the installed ase2sgl/ folder
 
 #include <stdexcept>
 #include <string>

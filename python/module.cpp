@@ -5,12 +5,14 @@
 #include "conversion/convert.h"
 #include "driver/command_line.h"
 #include "lint/lint.h"
+#include "normalize/normalize.h"
 
 #include <pybind11/pybind11.h>
 
 #include <cstring>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace py = pybind11;
 
@@ -22,14 +24,14 @@ py::object ConversionErrorType()
     return py::module_::import("ase2sgl").attr("ConversionError");
 }
 
-// Converts; gives the output path as bytes. Failures become ase2sgl.ConversionError with
-// the path concerned, the reason and, for a file operation, the errno.
-py::bytes Convert(const std::string& input, const std::string& output)
+// Runs a conversion of `input`; failures become ase2sgl.ConversionError with the
+// path concerned, the reason and, for a file operation, the errno.
+template <typename Conversion>
+void Converting(const std::string& input, Conversion conversion)
 {
-    const std::string outputPath = output.empty() ? ase2sgl::DefaultOutputPath(input) : output;
     try {
         py::gil_scoped_release released;
-        ase2sgl::Convert(input, outputPath);
+        conversion();
     } catch (const ase2sgl::FileError& error) {
         PyErr_SetObject(ConversionErrorType().ptr(),
                         py::make_tuple(py::bytes(error.path), py::str(std::strerror(error.errorNumber)),
@@ -45,6 +47,34 @@ py::bytes Convert(const std::string& input, const std::string& output)
                         py::make_tuple(py::bytes(input), py::bytes(reason), py::none(), py::bytes(error.what())).ptr());
         throw py::error_already_set();
     }
+}
+
+// Converts; gives the output path as bytes.
+py::bytes Convert(const std::string& input, const std::string& output)
+{
+    const std::string outputPath = output.empty() ? ase2sgl::DefaultOutputPath(input) : output;
+    Converting(input, [&] { ase2sgl::Convert(input, outputPath); });
+    return py::bytes(outputPath);
+}
+
+// Converts ASE bytes already read from `input` (a pipe, or a file for the tolerant
+// reader); gives the output path as bytes. `tolerant` first rewrites any exporter's
+// layout into the one the converter reads.
+py::bytes ConvertBytes(const py::bytes& ase, const std::string& input, const std::string& output, bool tolerant)
+{
+    const std::string outputPath = output.empty() ? ase2sgl::DefaultOutputPath(input) : output;
+    const std::string_view bytes(ase);
+    std::string normalized;
+    if (tolerant) {
+        ase2sgl::normalize::NormalizeResult result = ase2sgl::normalize::Normalize(bytes);
+        if (!result.ok) {
+            PyErr_SetObject(ConversionErrorType().ptr(),
+                            py::make_tuple(py::bytes(input), py::str(result.error)).ptr());
+            throw py::error_already_set();
+        }
+        normalized = std::move(result.text);
+    }
+    Converting(input, [&] { ase2sgl::ConvertBytesToFile(tolerant ? normalized : bytes, input, outputPath); });
     return py::bytes(outputPath);
 }
 
@@ -91,6 +121,8 @@ PYBIND11_MODULE(_ase2sgl, module)
 {
     module.doc() = "ase2sgl's converter and bundle reader; use the ase2sgl package";
     module.def("convert", &Convert, py::arg("input"), py::arg("output"));
+    module.def("convert_bytes", &ConvertBytes, py::arg("ase"), py::arg("input"), py::arg("output"),
+               py::arg("tolerant"));
     module.def("layout", &Layout, py::arg("bytes"));
     module.def("lint", &Lint, py::arg("ase"), py::arg("file_name"));
 }

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """ase2sgl for pipeline scripts: convert ASE scenes, read mesh bundles.
 
     import ase2sgl
@@ -6,25 +7,32 @@
         print(mesh.name, mesh.positions.shape)   # (n, 3) float32 views, n = 3 per triangle
 
 convert() runs the same conversion as the ase2sgl program, in this process, and
-releases the GIL while it runs, so threads can convert files side by side.
+releases the GIL while it runs, so threads can convert files side by side. It
+first asks lint whether every mesh of the file becomes an object of its own, and
+raises ConversionError naming the line and the reason when one would be lost
+(check=False converts anyway; tolerant=True reads every exporter's layout).
 """
 
 import json
 import mmap
 import os
+import stat
 
-__all__ = ["convert", "read_bundle", "Mesh", "ConversionError", "BundleError"]
+__all__ = ["convert", "lint", "read_bundle", "Mesh", "ConversionError", "BundleError"]
 
 
 class ConversionError(Exception):
     """A conversion failed. path: the file concerned (input or output), reason:
     why (the system's message for a file operation), errno: the error number of a
-    failed file operation, else None. str() gives the converter's own line."""
+    failed file operation, else None; line: the line of the input at fault when
+    the check before converting stopped it, else None. str() gives the converter's
+    own line, or "path:line: reason" for the check."""
 
-    def __init__(self, path, reason, errno=None, message=None):
+    def __init__(self, path, reason, errno=None, message=None, line=None):
         self.path = os.fsdecode(path)
         self.reason = os.fsdecode(reason)
         self.errno = errno
+        self.line = line
         super().__init__(os.fsdecode(message) if message else f"{self.path}: {self.reason}")
 
 
@@ -41,15 +49,73 @@ class BundleError(ValueError):
 from . import _ase2sgl  # noqa: E402  (the exceptions above must exist first)
 
 
-def convert(input, output=None):
+def convert(input, output=None, *, check=True, tolerant=False):
     """Converts the ASE file `input` into the bundle `output` and returns its path.
     Without `output` the bundle goes next to the input, as with the ase2sgl
     program: the input path with its last three bytes replaced by "sgl". The
     output appears only once complete; on failure nothing is written there and
-    ConversionError is raised."""
+    ConversionError is raised.
+
+    check (default): lint reads the file first; when a mesh of it would not become
+    an object of its own (another exporter's layout, UTF-16 text), ConversionError
+    names the line and the reason and nothing is written. The bytes written when
+    the check passes are the converter's. check=False converts whatever the
+    converter makes of the file. tolerant=True converts as `sgltool convert` does:
+    the tolerant reader rewrites any exporter's layout first (check does not apply)."""
     output_path = os.fsencode(output) if output is not None else b""
-    written = _ase2sgl.convert(os.fsencode(input), output_path)
+    name = os.fsencode(input)
+    if tolerant:
+        written = _ase2sgl.convert_bytes(_read_input(input), name, output_path, True)
+    elif check and _is_stream(input):
+        # A pipe is read once: the same bytes are checked and converted.
+        data = _read_input(input)
+        _raise_loss(input, _lint_bytes(data, input))
+        written = _ase2sgl.convert_bytes(data, name, output_path, False)
+    else:
+        if check:
+            try:
+                with open(input, "rb") as source:
+                    data = source.read()
+            except OSError:
+                data = None  # the converter reports it, in its own words
+            if data is not None:
+                _raise_loss(input, _lint_bytes(data, input))
+        written = _ase2sgl.convert(name, output_path)
     return written if isinstance(input, bytes) else os.fsdecode(written)
+
+
+def _is_stream(path):
+    """A pipe, FIFO or character device: its bytes can be read only once."""
+    try:
+        mode = os.stat(path).st_mode
+    except OSError:
+        return False  # the converter reports it
+    return stat.S_ISFIFO(mode) or stat.S_ISCHR(mode) or stat.S_ISSOCK(mode)
+
+
+def _read_input(path):
+    try:
+        with open(path, "rb") as source:
+            return source.read()
+    except OSError as error:
+        raise ConversionError(path, error.strerror, error.errno) from error
+
+
+def _raise_loss(path, report):
+    """ConversionError for the first mesh lint says would be lost, if any."""
+    if report["clean"]:
+        return
+    if report["refused"]:
+        return  # the converter refuses it with its own message
+    losses = [finding for finding in report["findings"] if finding["severity"] == "loss"]
+    line = losses[0]["line"] if losses else 0
+    reason = losses[0]["message"] if losses else "not every mesh becomes an object of its own"
+    where = f"{os.fsdecode(path)}:{line}" if line else os.fsdecode(path)
+    raise ConversionError(path, reason, None, f"{where}: {reason}", line or None)
+
+
+def _lint_bytes(data, path):
+    return json.loads(_ase2sgl.lint(data, os.fsdecode(path)))
 
 
 def lint(path):
@@ -59,8 +125,7 @@ def lint(path):
     or "note", kind, line, message) and "clean" (every mesh becomes an object of
     its own under its own name). OSError when the file cannot be read."""
     with open(path, "rb") as source:
-        data = source.read()
-    return json.loads(_ase2sgl.lint(data, os.fsdecode(path)))
+        return _lint_bytes(source.read(), path)
 
 
 class Mesh:
@@ -109,7 +174,9 @@ def read_bundle(path_or_bytes):
     for raw_name, count, offset in result[1]:
 
         def view(start, width):
-            return numpy.ndarray((count, width), dtype="<f4", buffer=buffer, offset=start)
+            array = numpy.ndarray((count, width), dtype="<f4", buffer=buffer, offset=start)
+            array.flags.writeable = False  # also over a writable buffer (bytearray)
+            return array
 
         meshes.append(Mesh(raw_name, view(offset, 3), view(offset + 12 * count, 3), view(offset + 24 * count, 2)))
     return meshes

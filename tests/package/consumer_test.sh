@@ -18,7 +18,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 cmake --install "$build" --prefix "$work/prefix" > "$work/install.log"
 mkdir "$work/assets"
-assets=(d_testsphere a_rotating_cube a_mocap_rom v_console)
+assets=(d_testsphere a_rotating_cube v_ceilinglight2 v_terminal1)
 for name in "${assets[@]}"; do cp "$corpus/$name.ase" "$work/assets/"; done
 list=$(printf "$work/assets/%s.ase;" "${assets[@]}")
 
@@ -38,27 +38,27 @@ cmake --build "$work/build" -j2 > "$work/build2.log"
 [[ $(conversions "$work/build2.log") == 0 ]] || { cat "$work/build2.log"; fail "second build converted again"; }
 echo "second build: nothing converted"
 
-touch "$work/assets/a_mocap_rom.ase"
+touch "$work/assets/v_ceilinglight2.ase"
 cmake --build "$work/build" -j2 > "$work/build3.log"
 [[ $(conversions "$work/build3.log") == 1 ]] || { cat "$work/build3.log"; fail "after touching one input"; }
-grep -q "Converting .*a_mocap_rom.ase" "$work/build3.log" || fail "the touched input was not the one converted"
+grep -q "Converting .*v_ceilinglight2.ase" "$work/build3.log" || fail "the touched input was not the one converted"
 echo "touched one input: exactly it converted"
 
 # More objects than the format allows: the converter refuses the input.
-for _ in $(seq 5001); do cat "$source/examples/box.ase"; done > "$work/assets/v_console.ase"
+for _ in $(seq 5001); do cat "$source/examples/box.ase"; done > "$work/assets/v_terminal1.ase"
 if cmake --build "$work/build" -j2 > "$work/build4.log" 2>&1; then fail "a broken input built"; fi
 grep -q "plus de 5000 objets" "$work/build4.log" || { cat "$work/build4.log"; fail "no converter error in the log"; }
-[[ $(ninja -C "$work/build" -n | grep -c "Converting .*v_console") == 1 ]] ||
+[[ $(ninja -C "$work/build" -n | grep -c "Converting .*v_terminal1") == 1 ]] ||
     fail "the failed step looks up to date"
-[[ "$work/build/bundles/v_console.sgl" -ot "$work/assets/v_console.ase" ]] || fail "stale output newer than its input"
+[[ "$work/build/bundles/v_terminal1.sgl" -ot "$work/assets/v_terminal1.ase" ]] || fail "stale output newer than its input"
 echo "broken input: build failed, its step is still to do"
 
-cp "$corpus/v_console.ase" "$work/assets/"
+cp "$corpus/v_terminal1.ase" "$work/assets/"
 cmake --build "$work/build" -j2 > "$work/build5.log" || fail "build after repairing the input"
 [[ $(conversions "$work/build5.log") == 1 ]] || fail "repair: expected one conversion"
 
-"$work/build/load_bundle" "$work/build/bundles/a_mocap_rom.sgl" > "$work/load.txt" || fail "load_bundle"
-count=$(od -An -t d4 -N4 "$work/build/bundles/a_mocap_rom.sgl" | tr -d ' ')
+"$work/build/load_bundle" "$work/build/bundles/v_ceilinglight2.sgl" > "$work/load.txt" || fail "load_bundle"
+count=$(od -An -t d4 -N4 "$work/build/bundles/v_ceilinglight2.sgl" | tr -d ' ')
 [[ $(head -n1 "$work/load.txt") == "objects $count" && $(wc -l < "$work/load.txt") == $((count + 1)) ]] ||
     fail "load_bundle read $(head -n1 "$work/load.txt"), the file holds $count"
 "$work/build/convert_in_process" "$corpus/a_rotating_cube.ase" "$work/in_process.sgl" || fail "convert_in_process"

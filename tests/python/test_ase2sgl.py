@@ -2,7 +2,8 @@
 
 Run after building: PYTHONPATH=build/dev/python python3 -m pytest tests/python
 ASE2SGL_EXE names the program to compare with (default build/dev/ase2sgl),
-ASE2SGL_CORPUS the folder of real ASE files (default ../shared/corpus/ase).
+ASE2SGL_CORPUS the folder of real ASE files (default ../shared/corpus/ase),
+SGLTOOL_EXE sgltool (default build/dev/tools/sgltool; its tests skip without it).
 """
 
 import errno
@@ -21,6 +22,7 @@ import ase2sgl
 REPO = pathlib.Path(__file__).resolve().parents[2]
 EXE = pathlib.Path(os.environ.get("ASE2SGL_EXE", REPO / "build" / "dev" / "ase2sgl"))
 CORPUS = pathlib.Path(os.environ.get("ASE2SGL_CORPUS", REPO.parent / "shared" / "corpus" / "ase"))
+SGLTOOL = pathlib.Path(os.environ.get("SGLTOOL_EXE", REPO / "build" / "dev" / "tools" / "sgltool"))
 BOX = REPO / "examples" / "box.ase"
 
 
@@ -57,7 +59,7 @@ def parse_bundle(data):
 @pytest.mark.parametrize("source", corpus_files(), ids=lambda p: p.name if p else "corpus")
 def test_convert_writes_the_programs_bytes_and_read_bundle_reads_them_back(source, tmp_path):
     output = tmp_path / "module.sgl"
-    assert ase2sgl.convert(source, output) == str(output)
+    assert ase2sgl.convert(source, output, check=False) == str(output)
     data = output.read_bytes()
     assert data == program_output(source, tmp_path)
     meshes = ase2sgl.read_bundle(output)
@@ -128,6 +130,7 @@ def test_arrays_are_read_only_views_over_the_bytes(tmp_path):
             assert numpy.shares_memory(array, whole)
             assert array.__array_interface__["data"][0] == whole.__array_interface__["data"][0] + 4 + offset
             assert not array.flags.aligned  # the name field leaves them at odd offsets
+            assert not array.flags.writeable  # a bytearray too
     from_file = ase2sgl.read_bundle(output)[0]
     root = root_buffer(from_file.positions)
     assert isinstance(getattr(root, "obj", root), mmap.mmap)
@@ -173,3 +176,54 @@ def test_lint_lists_the_objects_the_program_writes_and_names_each_loss(tmp_path)
     assert ase2sgl.lint(BOX)["clean"] is True
     with pytest.raises(OSError):
         ase2sgl.lint(tmp_path / "missing.ase")
+
+
+@pytest.mark.parametrize("source", corpus_files(), ids=lambda p: p.name if p else "corpus")
+def test_checked_convert_writes_the_programs_bytes_or_names_the_lost_mesh(source, tmp_path):
+    output = tmp_path / "checked.sgl"
+    report = ase2sgl.lint(source)
+    if report["clean"] or report["refused"]:
+        try:
+            ase2sgl.convert(source, output)
+        except ase2sgl.ConversionError:
+            assert report["refused"]
+            return
+        assert output.read_bytes() == program_output(source, tmp_path)
+        return
+    with pytest.raises(ase2sgl.ConversionError) as caught:
+        ase2sgl.convert(source, output)
+    loss = next(f for f in report["findings"] if f["severity"] == "loss")
+    assert caught.value.line == (loss["line"] or None)
+    assert caught.value.reason == loss["message"]
+    assert str(caught.value).startswith(f"{source}:{loss['line']}: " if loss["line"] else f"{source}: ")
+    assert not output.exists()
+
+
+@pytest.mark.parametrize("source", corpus_files(), ids=lambda p: p.name if p else "corpus")
+def test_tolerant_convert_writes_sgltool_converts_bytes(source, tmp_path):
+    if not SGLTOOL.is_file():
+        pytest.skip(f"no sgltool at {SGLTOOL}")
+    expected = tmp_path / "sgltool.sgl"
+    done = subprocess.run([str(SGLTOOL), "convert", str(source), str(expected)], capture_output=True)
+    output = tmp_path / "tolerant.sgl"
+    if done.returncode != 0:
+        with pytest.raises(ase2sgl.ConversionError):
+            ase2sgl.convert(source, output, tolerant=True)
+        return
+    assert ase2sgl.convert(source, output, tolerant=True) == str(output)
+    assert output.read_bytes() == expected.read_bytes()
+
+
+def test_checked_convert_of_a_pipe_reads_it_once(tmp_path):
+    fifo = tmp_path / "scene.ase"
+    os.mkfifo(fifo)
+    writer = subprocess.Popen(["sh", "-c", 'cat "$1" > "$2"', "sh", str(BOX), str(fifo)])
+    ase2sgl.convert(fifo, tmp_path / "piped.sgl")
+    writer.wait()
+    assert (tmp_path / "piped.sgl").read_bytes() == program_output(BOX, tmp_path)
+
+
+def test_public_names():
+    assert sorted(ase2sgl.__all__) == sorted(["convert", "lint", "read_bundle", "Mesh", "ConversionError",
+                                              "BundleError"])
+    assert all(hasattr(ase2sgl, name) for name in ase2sgl.__all__)

@@ -1,7 +1,7 @@
 // Converts one file through the installed converter library: exit 0, or 3 with
 // the conversion's reason.
-#include "common/conversion_error.h"
-#include "conversion/convert.h"
+#include "ase2sgl/common/conversion_error.h"
+#include "ase2sgl/conversion/convert.h"
 
 #include <cstdio>
 

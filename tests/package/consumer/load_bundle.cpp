@@ -1,6 +1,6 @@
 // Loads a bundle through the installed reader: one line per object, name and
 // vertex count; exit 1 with the reader's reason for an unsound file.
-#include "bundle/bundle_reader.h"
+#include "ase2sgl/bundle/bundle_reader.h"
 
 #include <cstdio>
 
