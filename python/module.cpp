@@ -3,7 +3,6 @@
 #include "bundle/bundle_reader.h"
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
-#include "driver/command_line.h"
 #include "lint/lint.h"
 
 #include <pybind11/pybind11.h>
@@ -29,11 +28,19 @@ py::bytes Convert(const std::string& input, const std::string& output)
     const std::string outputPath = output.empty() ? ase2sgl::DefaultOutputPath(input) : output;
     try {
         py::gil_scoped_release released;
+        if (output.empty())
+            ase2sgl::CheckDefaultOutputPath(outputPath);
         ase2sgl::Convert(input, outputPath);
     } catch (const ase2sgl::FileError& error) {
         PyErr_SetObject(ConversionErrorType().ptr(),
                         py::make_tuple(py::bytes(error.path), py::str(std::strerror(error.errorNumber)),
                                        error.errorNumber, py::bytes(error.what()))
+                            .ptr());
+        throw py::error_already_set();
+    } catch (const ase2sgl::OutputRefused& error) {
+        PyErr_SetObject(ConversionErrorType().ptr(),
+                        py::make_tuple(py::bytes(error.path), py::bytes(error.reason), py::none(),
+                                       py::bytes(error.what()))
                             .ptr());
         throw py::error_already_set();
     } catch (const ase2sgl::InputRefused& error) {
