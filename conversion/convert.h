@@ -3,8 +3,6 @@
 // common/conversion_error.h, each with the line the driver prints.
 #pragma once
 
-#include "conversion/output_path.h"
-
 #include <string>
 #include <string_view>
 

@@ -3,6 +3,7 @@
 
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
+#include "conversion/output_path.h"
 #include "platform/file_identity.h"
 #include "platform/process.h"
 

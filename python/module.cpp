@@ -3,6 +3,7 @@
 #include "bundle/bundle_reader.h"
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
+#include "conversion/output_path.h"
 #include "lint/lint.h"
 
 #include <pybind11/pybind11.h>

@@ -1,6 +1,7 @@
 // The real executable: arguments, console bytes, exit statuses, the output file.
 #include "common/format_limits.h"
 #include "conversion/convert.h"
+#include "conversion/output_path.h"
 #include "support/test_support.h"
 
 #ifdef _WIN32
