@@ -15,6 +15,16 @@ namespace {
 
 constexpr char kEndOfInput = 0x1A;  // Ctrl-Z: a text-mode reader stops here
 
+// A small file gets a buffer its size (the buffer still grows if the file does): a
+// small conversion then maps no memory of its own.
+std::size_t BufferSize(std::uint64_t fileBytes, std::size_t chunkSize)
+{
+    constexpr std::size_t kSmallest = 4096;
+    if (fileBytes >= chunkSize)
+        return chunkSize;
+    return std::max<std::size_t>(static_cast<std::size_t>(fileBytes) + 1, kSmallest);
+}
+
 }  // namespace
 
 void LineSource::AllocateBuffer(std::size_t size)
@@ -23,54 +33,65 @@ void LineSource::AllocateBuffer(std::size_t size)
     buffer_.reset(new char[capacity_]);
 }
 
-LineSource::LineSource(const std::string& path, std::size_t chunkSize)
+LineSource::LineSource(const std::string& path, std::size_t chunkSize, const std::string& spoolFolder)
 {
     path_ = path;
     if (const int error = file_.Open(path); error != 0)
         throw FileError("impossible d'ouvrir", path, error);
     if (!file_.Seekable()) {
-        ReadWhole();
-        AllocateBuffer(std::min(std::max<std::size_t>(memory_.size() + 1, 4096), chunkSize));
-        return;
+        AllocateBuffer(chunkSize);
+        Spool(spoolFolder);
     }
-    // A small file gets a buffer its size (the buffer still grows if the file does):
-    // a small conversion then maps no memory of its own.
-    constexpr std::size_t kSmallest = 4096;
-    const std::uint64_t fileBytes = file_.Size();
-    AllocateBuffer(fileBytes < chunkSize ? std::max<std::size_t>(static_cast<std::size_t>(fileBytes) + 1, kSmallest)
-                                         : chunkSize);
+    if (const std::size_t size = BufferSize(file_.Size(), chunkSize); size != capacity_)
+        AllocateBuffer(size);
 }
 
-void LineSource::ReadWhole()
+void LineSource::Spool(const std::string& folder)
 {
-    heldInput_ = std::make_unique<std::string>();
-    std::string& bytes = *heldInput_;
-    std::size_t held = 0;
-    for (;;) {
-        if (bytes.size() - held < kDefaultChunk / 4)
-            bytes.resize(std::max(bytes.size() * 2, kDefaultChunk));
-        int error = 0;
-        const std::int64_t n = file_.ReadNext(bytes.data() + held, bytes.size() - held, error);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            Close();
-            throw FileError("impossible de lire", path_, error);
-        }
-        held += static_cast<std::size_t>(n);
+    auto spool = std::make_shared<platform::InputFile>();
+    int error = folder.empty() ? -1 : spool->OpenUnnamedTemporary(folder);
+    std::string where = folder;
+    if (error != 0) {
+        where = platform::TemporaryFolder();
+        if (error = spool->OpenUnnamedTemporary(where); error != 0)
+            throw FileError("impossible de creer un fichier temporaire dans", where, error);
     }
-    bytes.resize(held);
-    bytes.shrink_to_fit();
-    Close();  // everything is held: the writer may go
-    memory_ = bytes;
-    fromMemory_ = true;
+    CopyInto(*spool, where);
+    file_.Close();  // everything is copied: the writer may go
+    if (error = spool->Duplicate(file_); error != 0)
+        throw FileError("impossible de lire", path_, error);
+    spool_ = std::move(spool);
+}
+
+// Copies the input to its end into `spool` through the line buffer, so that the
+// copy costs no memory of its own.
+void LineSource::CopyInto(platform::InputFile& spool, const std::string& folder)
+{
+    for (;;) {
+        int error = 0;
+        const std::int64_t n = file_.ReadNext(buffer_.get(), capacity_, error);
+        if (n == 0)
+            return;
+        if (n < 0)
+            throw FileError("impossible de lire", path_, error);
+        if (error = spool.Append(buffer_.get(), static_cast<std::size_t>(n)); error != 0)
+            throw FileError("impossible d'ecrire un fichier temporaire dans", folder, error);
+    }
 }
 
 LineSource LineSource::Reopen() const
 {
     if (fromMemory_)
         return FromMemory(memory_);
-    return LineSource(path_);
+    if (!spool_)
+        return LineSource(path_);
+    LineSource source;
+    source.path_ = path_;
+    if (const int error = spool_->Duplicate(source.file_); error != 0)
+        throw FileError("impossible de lire", path_, error);
+    source.spool_ = spool_;
+    source.AllocateBuffer(BufferSize(source.file_.Size(), kDefaultChunk));
+    return source;
 }
 
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
@@ -95,7 +116,7 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
         file_ = std::move(other.file_);
         memory_ = other.memory_;
         fromMemory_ = other.fromMemory_;
-        heldInput_ = std::move(other.heldInput_);
+        spool_ = std::move(other.spool_);
         buffer_ = std::move(other.buffer_);
         capacity_ = other.capacity_;
         bufferOffset_ = other.bufferOffset_;

@@ -30,24 +30,26 @@ namespace ase2sgl {
 // Positions are 64-bit byte offsets, so inputs over 2 GiB read like any other.
 //
 // Both passes read the input from its start, so a file is read at offsets. An input
-// that cannot seek (a pipe, a FIFO, a socket, a terminal) is read whole into memory
-// when it is opened, and from there on reads as the same bytes from a file would.
+// that cannot seek (a pipe, a FIFO, a socket, a terminal) is copied, when it is
+// opened, into a temporary file without a name, and from there on is read as that
+// file: the same bytes, at the same cost, in the same memory as a file named directly.
 class LineSource {
   public:
     static constexpr std::size_t kDefaultChunk = std::size_t{1} << 20;
 
     // Opens a file read-only. Throws FileError ("impossible d'ouvrir") when it cannot
-    // be opened or is a directory, and ("impossible de lire") when an input that
-    // cannot seek fails while it is read into memory.
-    explicit LineSource(const std::string& path, std::size_t chunkSize = kDefaultChunk);
+    // be opened or is a directory. An input that cannot seek is copied into an
+    // unnamed file in `spoolFolder` (where that fails, or when it is empty, in the
+    // host's temporary folder); a failure there throws FileError too ("impossible de
+    // lire" the input, or "impossible de creer"/"d'ecrire" the temporary file).
+    explicit LineSource(const std::string& path, std::size_t chunkSize = kDefaultChunk,
+                        const std::string& spoolFolder = {});
     // Reads from bytes in memory (tests, the fuzzer). The bytes must outlive the source.
     static LineSource FromMemory(std::string_view bytes, std::size_t chunkSize = kDefaultChunk);
     // Another source over the same input, reading from its start: the file opened
-    // again, or the same bytes in memory (also those of an input that could not seek,
-    // which this source holds, so it must outlive the new one). Works after Close.
+    // again, the copy of an input that could not seek, or the same bytes in memory.
+    // Works after Close.
     LineSource Reopen() const;
-    // True when the input is read from memory (given bytes, or a pipe read whole).
-    bool InMemory() const { return fromMemory_; }
 
     LineSource(LineSource&&) noexcept;
     LineSource& operator=(LineSource&&) noexcept;
@@ -76,13 +78,18 @@ class LineSource {
     bool Refill(std::size_t& scanFrom);
     std::size_t ReadAt(char* destination, std::size_t count, std::int64_t offset);
 
+    // An input that cannot seek: copied into spool_, which file_ then reads.
+    void Spool(const std::string& folder);
+    void CopyInto(platform::InputFile& spool, const std::string& folder);
+
     std::string path_;
     platform::InputFile file_;
-    void ReadWhole();  // an input that cannot seek: into heldInput_
+    // The copy of an input that could not seek, shared with the sources Reopen
+    // makes; the file goes with the last of them.
+    std::shared_ptr<const platform::InputFile> spool_;
 
     std::string_view memory_;  // the input when reading from memory
     bool fromMemory_ = false;
-    std::unique_ptr<std::string> heldInput_;  // the bytes of an input that cannot seek
 
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;

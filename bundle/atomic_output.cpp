@@ -42,10 +42,12 @@ void RemoveUnfinishedOutput() noexcept
 
 AtomicOutputFile::AtomicOutputFile(std::string path) : path_(std::move(path)), target_(platform::ResolveLinks(path_))
 {
-    switch (platform::KindOf(target_)) {
+    // Asked of the path as given, which the system follows itself: a link of
+    // Linux's /proc such as /dev/stdout names a pipe that no path spells.
+    switch (platform::KindOf(path_)) {
     case platform::PathKind::kDirectory: throw FileError(kCreateAction, path_, EISDIR);
     case platform::PathKind::kOther:  // a device or a pipe: written in place
-        if (const int error = file_.OpenExisting(target_); error != 0)
+        if (const int error = file_.OpenExisting(path_); error != 0)
             throw FileError(kCreateAction, path_, error);
         return;
     default: break;

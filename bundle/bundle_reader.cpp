@@ -3,6 +3,8 @@
 #include "bundle/bundle_reader.h"
 
 #ifdef _WIN32
+#include "platform/win32_errors.h"
+
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -200,14 +202,7 @@ ReadStatus MappedFile::Open(const char* path) noexcept
     Close();
     auto failure = [](ReadError error) {
         ReadStatus status = Failure(error, 0, -1);
-        switch (::GetLastError()) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: status.systemError = ENOENT; break;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION: status.systemError = EACCES; break;
-        case ERROR_NOT_ENOUGH_MEMORY: status.systemError = ENOMEM; break;
-        default: status.systemError = EIO; break;
-        }
+        status.systemError = platform::ErrnoFromWin32(::GetLastError());
         return status;
     };
     const int length = ::MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);

@@ -7,7 +7,9 @@
 #include "ase/mesh_tables.h"
 #include "bundle/atomic_output.h"
 #include "bundle/mesh_bundle.h"
+#include "conversion/output_path.h"
 #include "platform/cores.h"
+#include "platform/output_file.h"
 
 #include <span>
 
@@ -62,28 +64,46 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
 
 }  // namespace
 
-void Convert(const std::string& inputPath, const std::string& outputPath, GeometryThreads threads)
+namespace {
+
+// The file route after the input is open: counted before the output is touched (an
+// input that is refused, or cannot be read to its end, leaves the output path as it
+// was), then the bundle written whole or not at all.
+void ConvertToFile(LineSource& input, const InputOpener& open, const std::string& inputName,
+                   const std::string& outputPath, GeometryThreads threads)
 {
-    LineSource input(inputPath);
-    // Counted before the output is touched: an input that is refused, or cannot be
-    // read to its end, leaves the output path as it was.
-    const MeshTables tables = CountObjects(input, inputPath);
+    const MeshTables tables = CountObjects(input, inputName);
     AtomicOutputFile output(outputPath);
     output.Reserve(BundleSizeLimit(tables));
-    WriteBundle(
-        input, [&] { return input.Reopen(); }, tables, threads, output);
+    WriteBundle(input, open, tables, threads, output);
     output.Commit();
+}
+
+// Where an input that cannot seek is copied: beside the output, on the disk that
+// takes the bundle anyway; for an output written in place (a pipe, a device), the
+// host's temporary folder.
+std::string SpoolFolder(const std::string& outputPath)
+{
+    const platform::PathKind kind = platform::KindOf(outputPath);
+    if (kind != platform::PathKind::kRegularFile && kind != platform::PathKind::kMissing)
+        return {};
+    return platform::Beside(platform::ResolveLinks(outputPath), ".");
+}
+
+}  // namespace
+
+void Convert(const std::string& inputPath, const std::string& outputPath, GeometryThreads threads)
+{
+    CheckOutputPath(inputPath, outputPath);
+    LineSource input(inputPath, LineSource::kDefaultChunk, SpoolFolder(outputPath));
+    ConvertToFile(input, [&] { return input.Reopen(); }, inputPath, outputPath, threads);
 }
 
 void ConvertBytesToFile(std::string_view ase, const std::string& inputName, const std::string& outputPath)
 {
+    CheckOutputPath(inputName, outputPath);
     LineSource input = LineSource::FromMemory(ase);
-    const MeshTables tables = CountObjects(input, inputName);
-    AtomicOutputFile output(outputPath);
-    output.Reserve(BundleSizeLimit(tables));
-    WriteBundle(
-        input, [&] { return LineSource::FromMemory(ase); }, tables, GeometryThreads::kChosen, output);
-    output.Commit();
+    ConvertToFile(input, [&] { return LineSource::FromMemory(ase); }, inputName, outputPath, GeometryThreads::kChosen);
 }
 
 namespace {

@@ -16,9 +16,12 @@ class PassObserver;
 enum class GeometryThreads { kChosen, kOne, kTwo };
 
 // Converts one ASE file into one mesh bundle file. The output appears only once it
-// is complete; on failure (FileError, InputRefused, std::bad_alloc) nothing is
-// written at the output path and a file already there keeps its bytes. An input
-// that cannot seek (a pipe, a FIFO) is read whole into memory first.
+// is complete; on failure (FileError, InputRefused, OutputRefused, std::bad_alloc)
+// nothing is written at the output path and a file already there keeps its bytes.
+// An output that is the input itself or holds ASE text is refused before anything
+// is read (conversion/output_path.h). An input that cannot seek (a pipe, a FIFO)
+// is first copied into an unnamed temporary file beside the output. An output
+// that is a pipe or a device is written in place, as the bytes come.
 void Convert(const std::string& inputPath, const std::string& outputPath,
              GeometryThreads threads = GeometryThreads::kChosen);
 
@@ -30,8 +33,8 @@ std::string ConvertBytes(std::string_view ase, PassObserver* observer = nullptr)
 std::string ConvertBytes(std::string_view ase, GeometryThreads threads);
 
 // From bytes in memory (text made by another step, such as normalize) to a bundle
-// file, written as Convert writes it: complete or not at all.
-// `inputName` names the input in messages.
+// file, written as Convert writes it: complete or not at all, and refused as Convert
+// refuses when `inputName`, the input's path in messages, is the output file.
 void ConvertBytesToFile(std::string_view ase, const std::string& inputName, const std::string& outputPath);
 
 }  // namespace ase2sgl

@@ -3,10 +3,13 @@
 
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
+#include "conversion/output_path.h"
+#include "platform/file_identity.h"
 #include "platform/process.h"
 
 #include <cstdio>
 #include <new>
+#include <string>
 
 namespace ase2sgl {
 
@@ -21,13 +24,22 @@ void WriteError(const std::string& text)
     platform::WriteStandardError(text);
 }
 
-}  // namespace
-
-std::string DefaultOutputPath(const std::string& inputPath)
+// "\n", "Conversion termine", "\n": on standard output, flushed after each line
+// end; on standard error, in one write, when the bundle went to standard output.
+void WriteCompletion(bool bundleOnStandardOutput)
 {
-    const std::size_t kept = inputPath.size() > 3 ? inputPath.size() - 3 : 0;
-    return inputPath.substr(0, kept) + "sgl";
+    if (bundleOnStandardOutput) {
+        WriteError("\nConversion termine\n");
+        return;
+    }
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    std::fputs("Conversion termine", stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
 }
+
+}  // namespace
 
 int RunConverter(int argc, char** argv)
 {
@@ -35,12 +47,16 @@ int RunConverter(int argc, char** argv)
     if (inputPath.empty() || !platform::IsReadable(inputPath))
         return 1;
     std::string outputPath = argc > 2 ? argv[2] : "";
-    if (outputPath.empty())
+    const bool derived = outputPath.empty();
+    if (derived)
         outputPath = DefaultOutputPath(inputPath);
+    const bool bundleOnStandardOutput = platform::IsStandardOutput(outputPath);
 
     // Paths are printed as bytes; a "%" in one is just a byte.
     WriteError("Conversion de " + inputPath + " -> " + outputPath + "\n");
     try {
+        if (derived)
+            CheckDefaultOutputPath(outputPath);
         Convert(inputPath, outputPath);
     } catch (const ConversionError& error) {
         WriteError(std::string("Erreur: ") + error.what() + "\n");
@@ -49,11 +65,7 @@ int RunConverter(int argc, char** argv)
         WriteError("Erreur: memoire insuffisante pour convertir " + inputPath + "\n");
         return 3;
     }
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
-    std::fputs("Conversion termine", stdout);
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
+    WriteCompletion(bundleOnStandardOutput);
     return 0;
 }
 

@@ -29,11 +29,26 @@ class InputFile {
     bool Seekable() const;
     // Reads up to `count` bytes from where the last ReadNext stopped, as ReadAt answers.
     std::int64_t ReadNext(char* destination, std::size_t count, int& error);
+
+    // An input that can only be read once is copied into a file that has no name:
+    // it goes when its last handle closes, also when the process is killed.
+    // Creates such a file, open for reading and writing, in `folder` (the host's
+    // temporary folder when empty): 0 or an errno value.
+    int OpenUnnamedTemporary(const std::string& folder);
+    // Adds `size` bytes at the end of a file made by OpenUnnamedTemporary; Size
+    // grows with them. 0 or an errno value.
+    int Append(const char* data, std::size_t size);
+    // Another handle to the same open file, for a second reader that may outlive
+    // this one: 0 or an errno value.
+    int Duplicate(InputFile& copy) const;
     void Close() noexcept;
 
   private:
     std::intptr_t handle_ = -1;  // a descriptor, or a HANDLE's value (-1 for none on both)
     std::uint64_t size_ = 0;
 };
+
+// TMPDIR, or /tmp, on POSIX; the user's temporary folder on Windows.
+std::string TemporaryFolder();
 
 }  // namespace ase2sgl::platform

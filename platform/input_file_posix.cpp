@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <utility>
 
 namespace ase2sgl::platform {
@@ -72,6 +73,63 @@ std::int64_t InputFile::ReadNext(char* destination, std::size_t count, int& erro
             return -1;
         }
     }
+}
+
+int InputFile::OpenUnnamedTemporary(const std::string& folder)
+{
+    Close();
+    const std::string where = folder.empty() ? TemporaryFolder() : folder;
+    int fd = -1;
+#ifdef O_TMPFILE
+    // Linux makes the file without a name in the first place.
+    fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+    if (fd < 0) {  // no O_TMPFILE, or a file system without it: a name, removed at once
+        std::string name = where + "/.ase2sgl-spool-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        ::unlink(name.c_str());
+    }
+    handle_ = fd;
+    size_ = 0;
+    return 0;
+}
+
+int InputFile::Append(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written =
+            ::pwrite(static_cast<int>(handle_), data, size, static_cast<off_t>(size_));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (written == 0)
+            return ENOSPC;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+        size_ += static_cast<std::uint64_t>(written);
+    }
+    return 0;
+}
+
+int InputFile::Duplicate(InputFile& copy) const
+{
+    copy.Close();
+    const int fd = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    copy.handle_ = fd;
+    copy.size_ = size_;
+    return 0;
+}
+
+std::string TemporaryFolder()
+{
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != 0 ? folder : "/tmp";
 }
 
 void InputFile::Close() noexcept

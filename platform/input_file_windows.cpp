@@ -93,6 +93,65 @@ std::int64_t InputFile::ReadNext(char* destination, std::size_t count, int& erro
     return static_cast<std::int64_t>(read);
 }
 
+int InputFile::OpenUnnamedTemporary(const std::string& folder)
+{
+    Close();
+    const std::wstring where = Wide(folder.empty() ? TemporaryFolder() : folder);
+    wchar_t name[MAX_PATH];
+    if (::GetTempFileNameW(where.c_str(), L"ase", 0, name) == 0)
+        return ErrnoFromWin32(::GetLastError());
+    // Deleted by the system once its last handle closes.
+    const HANDLE file = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        ::DeleteFileW(name);
+        return ErrnoFromWin32(error);
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    size_ = 0;
+    return 0;
+}
+
+int InputFile::Append(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(size_ & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(size_ >> 32);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, DWORD{1} << 30));
+        DWORD written = 0;
+        if (!::WriteFile(AsHandle(handle_), data, chunk, &written, &at))
+            return ErrnoFromWin32(::GetLastError());
+        if (written == 0)
+            return ENOSPC;
+        data += written;
+        size -= written;
+        size_ += written;
+    }
+    return 0;
+}
+
+int InputFile::Duplicate(InputFile& copy) const
+{
+    copy.Close();
+    HANDLE duplicate = nullptr;
+    const HANDLE process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(process, AsHandle(handle_), process, &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return ErrnoFromWin32(::GetLastError());
+    copy.handle_ = reinterpret_cast<std::intptr_t>(duplicate);
+    copy.size_ = size_;
+    return 0;
+}
+
+std::string TemporaryFolder()
+{
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+    return length == 0 || length > MAX_PATH ? std::string(".") : Narrow(std::wstring_view(folder, length));
+}
+
 void InputFile::Close() noexcept
 {
     if (handle_ != -1)

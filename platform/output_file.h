@@ -45,7 +45,6 @@ class OutputFile {
     void Reserve(std::uint64_t bytes);
     int Truncate(std::uint64_t bytes);
     int Close() noexcept;
-    bool IsOpen() const { return handle_ != -1; }
 
   private:
     std::intptr_t handle_ = -1;

@@ -3,7 +3,7 @@
 #include "bundle/bundle_reader.h"
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
-#include "driver/command_line.h"
+#include "conversion/output_path.h"
 #include "lint/lint.h"
 #include "normalize/normalize.h"
 
@@ -38,6 +38,12 @@ void Converting(const std::string& input, Conversion conversion)
                                        error.errorNumber, py::bytes(error.what()))
                             .ptr());
         throw py::error_already_set();
+    } catch (const ase2sgl::OutputRefused& error) {
+        PyErr_SetObject(ConversionErrorType().ptr(),
+                        py::make_tuple(py::bytes(error.path), py::bytes(error.reason), py::none(),
+                                       py::bytes(error.what()))
+                            .ptr());
+        throw py::error_already_set();
     } catch (const ase2sgl::InputRefused& error) {
         // The message reads "<input>: <reason>, fichier refuse".
         std::string reason = error.what();
@@ -53,7 +59,11 @@ void Converting(const std::string& input, Conversion conversion)
 py::bytes Convert(const std::string& input, const std::string& output)
 {
     const std::string outputPath = output.empty() ? ase2sgl::DefaultOutputPath(input) : output;
-    Converting(input, [&] { ase2sgl::Convert(input, outputPath); });
+    Converting(input, [&] {
+        if (output.empty())
+            ase2sgl::CheckDefaultOutputPath(outputPath);
+        ase2sgl::Convert(input, outputPath);
+    });
     return py::bytes(outputPath);
 }
 
@@ -74,7 +84,11 @@ py::bytes ConvertBytes(const py::bytes& ase, const std::string& input, const std
         }
         normalized = std::move(result.text);
     }
-    Converting(input, [&] { ase2sgl::ConvertBytesToFile(tolerant ? normalized : bytes, input, outputPath); });
+    Converting(input, [&] {
+        if (output.empty())
+            ase2sgl::CheckDefaultOutputPath(outputPath);
+        ase2sgl::ConvertBytesToFile(tolerant ? normalized : bytes, input, outputPath);
+    });
     return py::bytes(outputPath);
 }
 

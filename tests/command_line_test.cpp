@@ -1,7 +1,7 @@
 // The real executable: arguments, console bytes, exit statuses, the output file.
-#include "driver/command_line.h"
 #include "common/format_limits.h"
 #include "conversion/convert.h"
+#include "conversion/output_path.h"
 #include "support/test_support.h"
 
 #ifdef _WIN32
@@ -16,10 +16,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 namespace ase2sgl {
 namespace {
+
+using namespace std::string_literals;
 
 using testing::ReadFile;
 using testing::RunTool;
@@ -163,16 +166,113 @@ TEST(CommandLine, MissingInputExitsSilentlyWithStatus1)
     EXPECT_TRUE(FolderEntries(dir.path()).empty());
 }
 
-TEST(CommandLine, InputEqualToOutputIsReplaced)
+// An output that is the input itself, or a scene's ASE source, is refused before
+// anything is read: one "Erreur:" line, status 3, and every file keeps its bytes.
+// `ase2sgl *.ase` in a folder of two scenes names the second as the output.
+TEST(CommandLine, OutputThatWouldLoseDataIsRefused)
 {
     ScratchDir dir;
     const std::string ase = testing::Scene({testing::BoxMesh()});
-    WriteFile(dir / "a.sgl", ase);
-    const auto run = RunTool({"a.sgl"}, dir.path());
-    EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(run.err, "Conversion de a.sgl -> a.sgl\n");
-    EXPECT_EQ(ReadFile(dir / "a.sgl"), ConvertBytes(ase));
-    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"a.sgl"}));
+    const std::string utf16 = "\xFF\xFE*\0003\0D\0S\0M\0A\0X\0_\0A\0S\0C\0I\0I\0E\0X\0P\0O\0R\0T\0\t\0002\0"s;
+    WriteFile(dir / "in.ase", ase);
+    WriteFile(dir / "second.ase", ase);
+    WriteFile(dir / "bom.ase", "\xEF\xBB\xBF\r\n  " + ase);
+    WriteFile(dir / "utf16.ase", utf16);
+    WriteFile(dir / "other.txt", "*SCENE {\n\t*SCENE_FILENAME \"x\"\n}\n");
+    WriteFile(dir / "box.sgl", ase);  // a scene saved under the bundle's name
+    struct Case {
+        std::vector<std::string> args;
+        std::string refused;  // the output path the line names
+        std::string reason;
+    };
+    const Case cases[] = {
+        {{"in.ase", "second.ase"}, "second.ase", "fichier ASE existant"},
+        {{"in.ase", "bom.ase"}, "bom.ase", "fichier ASE existant"},
+        {{"in.ase", "utf16.ase"}, "utf16.ase", "fichier ASE existant"},
+        {{"in.ase", "other.txt"}, "other.txt", "fichier ASE existant"},
+        {{"box.sgl"}, "box.sgl", "meme fichier que l'entree"},
+        {{"in.ase", "./sub/../in.ase"}, "./sub/../in.ase", "meme fichier que l'entree"},
+    };
+    std::filesystem::create_directory(dir / "sub");
+    std::map<std::string, std::string> before;
+    for (const std::string& name : FolderEntries(dir.path()))
+        if (name != "sub")
+            before[name] = ReadFile(dir / name);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const auto run = RunTool(c.args, dir.path());
+        EXPECT_EQ(run.exitStatus, 3);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "Conversion de " + c.args[0] + " -> " + c.refused + "\nErreur: " + c.refused + ": " +
+                               c.reason + ", sortie refusee\n");
+    }
+    for (const auto& [name, bytes] : before)
+        EXPECT_EQ(ReadFile(dir / name), bytes) << name;
+    EXPECT_EQ(FolderEntries(dir.path()).size(), before.size() + 1);
+}
+
+#ifndef _WIN32  // links need a privilege on Windows
+// The same file through links: a hard link and a symbolic link to the input.
+TEST(CommandLine, OutputLinkedToTheInputIsRefused)
+{
+    ScratchDir dir;
+    const std::string bundle = ConvertBytes(testing::Scene({testing::BoxMesh()}));
+    WriteFile(dir / "box.sgl", bundle);
+    std::filesystem::create_hard_link(dir / "box.sgl", dir / "hard.sgl");
+    std::filesystem::create_symlink("box.sgl", dir / "soft.sgl");
+    for (const char* output : {"hard.sgl", "soft.sgl"}) {
+        const auto run = RunTool({"box.sgl", output}, dir.path());
+        EXPECT_EQ(run.exitStatus, 3) << output;
+        EXPECT_NE(run.err.find("meme fichier que l'entree, sortie refusee"), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(ReadFile(dir / "box.sgl") == bundle);
+}
+#endif
+
+// What is not refused: an output bundle, text that is not ASE, an empty file.
+TEST(CommandLine, OtherExistingOutputsAreReplaced)
+{
+    ScratchDir dir;
+    const std::string ase = testing::Scene({testing::BoxMesh()});
+    const std::string bundle = ConvertBytes(ase);
+    WriteFile(dir / "in.ase", ase);
+    const std::pair<const char*, std::string> outputs[] = {
+        {"old.sgl", ConvertBytes(testing::Scene(std::vector<testing::MeshSpec>(42, testing::BoxMesh())))},
+        {"notes.txt", "*not a key\n"},
+        {"empty.sgl", ""},
+        {"star.sgl", "*"},
+    };
+    for (const auto& [name, bytes] : outputs) {
+        WriteFile(dir / name, bytes);
+        const auto run = RunTool({"in.ase", name}, dir.path());
+        EXPECT_EQ(run.exitStatus, 0) << name << ": " << run.err;
+        EXPECT_TRUE(ReadFile(dir / name) == bundle) << name;
+    }
+}
+
+// The head of a file told as ASE text or not, in each encoding an exporter writes.
+TEST(LooksLikeAseText, EncodingsAndNearMisses)
+{
+    const std::pair<std::string, bool> cases[] = {
+        {"*3DSMAX_ASCIIEXPORT\t200\n", true},
+        {"\xEF\xBB\xBF*3DSMAX_ASCIIEXPORT 200", true},
+        {" \r\n\t*SCENE {", true},
+        {"*3DSMAX_ASCIIEXPORT", true},  // the whole head
+        {"\xFF\xFE*\0A\0S\0E\0 \0"s, true},
+        {"\xFE\xFF\0*\0A\0S\0E\0\n"s, true},
+        {"*\0A\0S\0E\0\t\0"s, true},  // UTF-16 without a mark, either order
+        {"\0*\0A\0S\0E\0\t"s, true},
+        {"", false},
+        {"*", false},
+        {"*lower case", false},
+        {"**KEY ", false},
+        {"# *KEY\n", false},
+        {"*KEY{", false},
+        {"\xFF\xFE*\0K\x01Y\0 \0"s, false},  // a unit past 255 is no key character
+        {ConvertBytes(testing::Scene(std::vector<testing::MeshSpec>(42, testing::BoxMesh()))), false},  // 0x2A
+    };
+    for (const auto& [head, isAse] : cases)
+        EXPECT_EQ(LooksLikeAseText(head), isAse) << ::testing::PrintToString(head.substr(0, 24));
 }
 
 TEST(CommandLine, ExistingOutputIsReplacedNotAppended)

@@ -379,19 +379,6 @@ TEST(FileFailure, SuccessfulRunReplacesTheOutputAndLeavesNoTemporaryFile)
 }
 
 #ifndef _WIN32
-// The sanitizers reserve terabytes of address space at start-up, so a tool built with
-// them cannot start under a low address-space limit. Tests and tool share the build.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 // One object of `faces` face lines, each as short as a counted face line can be:
 // the counting pass sizes its arrays to 3 corners of 32 bytes per line, 96 bytes
@@ -410,7 +397,7 @@ std::string ObjectOfBareFaceLines(int faces)
 
 TEST(FileFailure, OutOfMemoryEndsWithStatus3AndLeavesNothing)
 {
-    if (kAddressSanitizer)
+    if (testing::kAddressSanitizer)
         GTEST_SKIP() << "built with AddressSanitizer, whose shadow memory cannot fit under an address-space limit";
     constexpr std::uint64_t kLimit = std::uint64_t{64} << 20;
     ScratchDir dir;

@@ -7,8 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace ase2sgl {
 namespace {
@@ -150,6 +155,47 @@ TEST(LineSource, ReadsFilesAndReportsFileErrors)
     }
     EXPECT_THROW(LineSource(dir.path().string()), FileError);  // a folder is no text file
 }
+
+#ifndef _WIN32
+// Every line of `source` from where it stands.
+std::vector<std::string> AllLines(LineSource& source)
+{
+    std::vector<std::string> lines;
+    for (std::string_view line; source.ReadLine(line);)
+        lines.emplace_back(line);
+    return lines;
+}
+
+// An input that cannot seek (here a FIFO) is copied into an unnamed file: in the
+// folder given, or the temporary folder when that is empty or cannot take it. The
+// copy reads as the bytes would, seeks, and outlives the source for Reopen, and no
+// file is left in either folder.
+TEST(LineSource, CopiesAnInputThatCannotSeek)
+{
+    testing::ScratchDir dir;
+    const std::string bytes = "first\r\n" + std::string(5000, 'x') + "\nlast";
+    const std::vector<std::string> expected = {"first", std::string(5000, 'x'), "last"};
+    const auto fifo = dir / "input.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& folder : {dir.path().string(), std::string(), (dir / "missing").string()}) {
+        SCOPED_TRACE("spool folder '" + folder + "'");
+        std::jthread feeder([&] { testing::WriteFile(fifo, bytes); });  // waits for the reader
+        LineSource source(fifo.string(), 16, folder);
+        feeder.join();
+        EXPECT_EQ(AllLines(source), expected);
+        source.SeekTo(7);
+        EXPECT_EQ(AllLines(source), std::vector<std::string>(expected.begin() + 1, expected.end()));
+        source.Close();
+        LineSource again = source.Reopen();
+        source = LineSource::FromMemory("");  // the first source goes; its copy stays for the second
+        EXPECT_EQ(AllLines(again), expected);
+        std::vector<std::string> entries;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            entries.push_back(entry.path().filename().string());
+        EXPECT_EQ(entries, std::vector<std::string>{"input.fifo"});
+    }
+}
+#endif
 
 TEST(StartsWith, ComparesWholeKeyByteForByte)
 {

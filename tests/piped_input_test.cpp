@@ -1,7 +1,8 @@
-// Input that cannot seek: a pipe on standard input, a FIFO, a process substitution.
-// The tool reads such an input whole before converting it, so every file converts
-// to the same bytes and the same console lines as when it is named directly; the
-// progress and error lines name the path the user gave.
+// Input that cannot seek: a pipe on standard input, a FIFO, a process substitution;
+// and standard output as the output. The tool copies such an input into an unnamed
+// temporary file before converting it, so every file converts to the same bytes and
+// the same console lines as when it is named directly, in the memory of the file
+// route; the progress and error lines name the path the user gave.
 #include "common/conversion_error.h"
 #include "common/format_limits.h"
 #include "conversion/convert.h"
@@ -30,6 +31,7 @@ using testing::RunResult;
 using testing::RunTool;
 using testing::Scene;
 using testing::ScratchDir;
+using testing::WriteFile;
 
 // Writes `bytes` to a descriptor and closes it: the reader sees them arrive through
 // a pipe in pieces, then the end of the input. A reader that stops early ends the
@@ -68,6 +70,20 @@ RunResult RunOnStandardInput(const std::string& bytes, const fs::path& output)
     const RunResult run = RunTool({"/dev/stdin", output.string()}, ".", ends[0]);
     ::close(ends[0]);
     return run;
+}
+
+// The tool started on `args` with `bytes` arriving through a pipe on its standard
+// input, under an address-space limit (0: none).
+RunResult RunPiped(const std::vector<std::string>& args, const std::string& bytes, const fs::path& workingDir,
+                   std::uint64_t addressSpaceLimit = 0)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    std::jthread writer([&] { WriteAndClose(ends[1], bytes); });
+    testing::ToolProcess tool(args, workingDir, addressSpaceLimit, "", ends[0]);
+    ::close(ends[0]);
+    return tool.Wait();
 }
 
 // The tool converting `bytes` that it reads from a FIFO named on its command line.
@@ -182,6 +198,86 @@ TEST_F(PipedInput, TwoThreadsReadTheHeldBytes)
         Convert((dir / "scene.fifo").string(), (dir / "out.sgl").string(), GeometryThreads::kTwo);
     }
     EXPECT_TRUE(ReadFile(dir / "out.sgl") == ConvertBytes(scene, GeometryThreads::kOne));
+}
+
+// The copy of a piped input costs no memory: 96 MiB arriving through a pipe convert
+// under a 64 MiB address-space limit, which holding them would exceed. The copy has
+// no name and is gone afterwards: the output's folder holds the bundle alone.
+TEST_F(PipedInput, MemoryStaysFlatAndTheCopyLeavesNoFile)
+{
+    if (testing::kAddressSanitizer)
+        GTEST_SKIP() << "built with AddressSanitizer, whose shadow memory cannot fit under an address-space limit";
+    constexpr std::uint64_t kLimit = std::uint64_t{64} << 20;
+    ScratchDir dir;
+    const std::string box = Scene({BoxMesh("Box")});
+    std::string bytes = box;
+    const std::string skipped = "*COMMENT \"" + std::string(1000, 'c') + "\"\n";  // passed over by both reads
+    while (bytes.size() < (std::size_t{96} << 20))
+        bytes += skipped;
+    const RunResult run = RunPiped({"/dev/stdin", "out.sgl"}, bytes, dir.path(), kLimit);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(ReadFile(dir / "out.sgl") == ConvertBytes(box));
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        entries.push_back(entry.path().filename().string());
+    EXPECT_EQ(entries, std::vector<std::string>{"out.sgl"});
+}
+
+// Standard output as the output (through any of its names) is written in place,
+// and the completion lines move to standard error, so that standard output carries
+// the bundle alone. A piped input is then copied into the temporary folder, and a
+// temporary folder that cannot take the copy fails the run with one line.
+TEST_F(PipedInput, StandardOutputCarriesTheBundleAlone)
+{
+    ScratchDir dir;
+    const std::string ase = Scene({BoxMesh("A"), BoxMesh("B")});
+    WriteFile(dir / "in.ase", ase);
+    for (const char* output : {"/dev/stdout", "/proc/self/fd/1", "/dev/fd/1"}) {
+        SCOPED_TRACE(output);
+        for (const bool piped : {false, true}) {
+            const char* input = piped ? "/dev/stdin" : "in.ase";
+            const RunResult run = piped ? RunPiped({input, output}, ase, dir.path()) : RunTool({input, output}, dir.path());
+            EXPECT_EQ(run.exitStatus, 0) << run.err;
+            EXPECT_TRUE(run.out == ConvertBytes(ase)) << run.out.size() << " bytes on standard output";
+            EXPECT_EQ(run.err, std::string("Conversion de ") + input + " -> " + output + "\n\nConversion termine\n");
+        }
+    }
+    ::setenv("TMPDIR", (dir / "missing").c_str(), 1);
+    const RunResult run = RunPiped({"/dev/stdin", "/dev/stdout"}, ase, dir.path());
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(run.exitStatus, 3);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Conversion de /dev/stdin -> /dev/stdout\nErreur: impossible de creer un fichier temporaire dans " +
+                           (dir / "missing").string() + ": No such file or directory\n");
+}
+
+// Without an output path, an input named in /dev or /proc derives an output path
+// there (/dev/stdin gives /dev/stsgl): refused with one line, nothing written.
+TEST_F(PipedInput, DefaultOutputAmongDevicesIsRefused)
+{
+    const std::string ase = Scene({BoxMesh()});
+    struct Case {
+        const char* input;
+        const char* workingDir;
+        const char* output;  // as derived and printed
+        const char* written;  // where it would land
+    };
+    const Case cases[] = {
+        {"/dev/stdin", ".", "/dev/stsgl", "/dev/stsgl"},
+        {"/dev/fd/0", ".", "/dev/fsgl", "/dev/fsgl"},
+        {"/proc/self/fd/0", ".", "/proc/self/fsgl", "/proc/self/fsgl"},
+        {"stdin", "/dev", "stsgl", "/dev/stsgl"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        const RunResult run = RunPiped({c.input}, ase, c.workingDir);
+        EXPECT_EQ(run.exitStatus, 3);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, std::string("Conversion de ") + c.input + " -> " + c.output + "\nErreur: " + c.output +
+                               ": chemin derive de l'entree dans un dossier du systeme (donner la sortie), sortie "
+                               "refusee\n");
+        EXPECT_FALSE(fs::exists(c.written));
+    }
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "bundle/atomic_output.h"
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
-#include "driver/command_line.h"
+#include "conversion/output_path.h"
 #include "lint/lint.h"
 #include "normalize/normalize.h"
 

@@ -112,6 +112,24 @@ def test_errors_carry_path_and_reason_and_leave_the_output_alone(arrange, failin
         assert output.read_bytes() == b"old bundle"
 
 
+@pytest.mark.parametrize(
+    "output_name, reason",
+    [("scene.ase", "fichier ASE existant"), ("", "meme fichier que l'entree")],
+    ids=["ASE file as output", "input as output"],
+)
+def test_outputs_that_would_lose_data_are_refused(output_name, reason, tmp_path):
+    source = tmp_path / "box.sgl"  # a scene saved under its bundle's name: the default output is itself
+    source.write_bytes(BOX.read_bytes())
+    output = tmp_path / output_name if output_name else source
+    if output_name:
+        output.write_bytes(BOX.read_bytes())
+    with pytest.raises(ase2sgl.ConversionError) as caught:
+        ase2sgl.convert(source, output if output_name else None)
+    assert (caught.value.path, caught.value.reason, caught.value.errno) == (str(output), reason, None)
+    assert str(caught.value) == f"{output}: {reason}, sortie refusee"
+    assert source.read_bytes() == output.read_bytes() == BOX.read_bytes()
+
+
 def root_buffer(array):
     while isinstance(array.base, numpy.ndarray):
         array = array.base

@@ -98,6 +98,20 @@ RunResult RunProgram(const std::string& executable, const std::vector<std::strin
                      const std::filesystem::path& workingDir = ".", int standardInput = -1);
 
 #ifndef _WIN32  // POSIX only: the tests that use it send signals and set resource limits
+// The sanitizers reserve terabytes of address space at start-up, so a tool built with
+// them cannot start under a low address-space limit. Tests and tool share the build.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+
 // The ase2sgl executable (or another one) started and left running, for tests that
 // act on it while it converts. Its address space can be limited (bytes; 0 for no
 // limit), set in the child before the executable starts; a `standardInput`
