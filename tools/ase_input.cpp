@@ -3,6 +3,7 @@
 
 #include "tools/exit_status.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -10,10 +11,14 @@ namespace ase2sgl::tools {
 
 std::string ReadInput(const std::string& path)
 {
+    // A folder opens as a stream on some systems and reads as no bytes: say so instead.
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw ToolError(path + ": cannot be read: it is a folder", kExitFile);
     std::ifstream file(path, std::ios::binary);
     std::ostringstream bytes;
     bytes << file.rdbuf();
-    if (!file)
+    if (!file || !bytes)
         throw ToolError(path + ": cannot be read", kExitFile);
     return std::move(bytes).str();
 }

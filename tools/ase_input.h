@@ -8,7 +8,7 @@
 
 namespace ase2sgl::tools {
 
-// The file's bytes; throws ToolError (kExitFile) when it cannot be read.
+// The file's bytes; throws ToolError (kExitFile) when it cannot be read or is a folder.
 std::string ReadInput(const std::string& path);
 
 // The file normalized; throws ToolError (kExitFile) naming the file when it

@@ -1,7 +1,6 @@
 // `sgltool lint`: says what ase2sgl will do with each file. Exit 0 when every mesh
-// of every file becomes an object of its own under its own name, 1 otherwise, 2
-// when a file cannot be read (as for a wrong command line): a build can use it as
-// a gate.
+// of every file becomes an object of its own under its own name, 1 otherwise, 3
+// when a file cannot be read (it wins over 1): a build can use it as a gate.
 #include "tools/ase_input.h"
 #include "tools/subcommands.h"
 
@@ -37,7 +36,7 @@ int LintFiles(const LintOptions& options)
             bytes = ReadInput(path);
         } catch (const ToolError& error) {
             ReportError(error.what());
-            status = kExitUsage;
+            status = kExitFile;
             continue;
         }
         const lint::LintReport report = lint::Lint(bytes);
@@ -66,8 +65,8 @@ Subcommand AddLintCommand(CLI::App& app)
     command->add_flag("--json", options->json, "Print a JSON report (schema: tools/sgltool-lint.schema.json)");
     command->footer(
         "Exit status: 0 every mesh of every file becomes an object of its own under its own name;\n"
-        "1 some mesh does not (or ase2sgl refuses a file); 2 the command line is wrong or a file\n"
-        "cannot be read.\n");
+        "1 some mesh does not (or ase2sgl refuses a file); 2 the command line is wrong;\n"
+        "3 a file cannot be read.\n");
     return {command, [options] { return LintFiles(*options); }};
 }
 

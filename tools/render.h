@@ -2,7 +2,10 @@
 // frames the bounding box of the objects drawn; triangles are filled with a depth
 // buffer, one colour per object, shaded by the bundle's normals under a light from
 // the upper left (a zero or non-finite normal is replaced by its face's normal, as
-// for glTF), with an optional checker pattern from the texture coordinates.
+// for glTF), with an optional checker pattern from the texture coordinates. A
+// triangle seen from behind (its corners clockwise on the screen) is drawn at half
+// the light and loses to a front face at the same depth, so double-sided surfaces
+// show their front and the inside of an open mesh reads as inside.
 #pragma once
 
 #include "tools/loaded_bundle.h"
@@ -21,7 +24,7 @@ enum class View { kFront, kTop, kSide, kIso };
 struct RenderOptions {
     int size = 512;  // width and height in pixels
     View view = View::kIso;
-    std::optional<std::string> object;  // draw only the objects of this name
+    std::optional<std::string> object;  // draw only the objects of this name (any letter case)
     bool checker = false;
 };
 
@@ -40,7 +43,9 @@ struct Rendering {
     std::vector<std::size_t> drawnObjects;  // indices of the objects drawn
 };
 
-// Throws ToolError (kExitUsage) when options.object names no object.
+// Throws ToolError: kExitUsage when options.object names no object (the message
+// lists the bundle's names; names match in any letter case, as the converter
+// upper-cases them), kExitFile when there is no triangle to draw.
 Rendering Render(const LoadedBundle& loaded, const RenderOptions& options);
 
 }  // namespace ase2sgl::tools

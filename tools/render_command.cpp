@@ -2,6 +2,9 @@
 #include "tools/render.h"
 #include "tools/subcommands.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -23,8 +26,19 @@ const std::map<std::string, View>& Views()
     return views;
 }
 
+// The picture is written as PNG whatever its name says, so another extension is refused.
+void RequirePngName(const std::string& path)
+{
+    const std::string extension = std::filesystem::path(path).extension().string();
+    if (extension.size() != 4 || !std::equal(extension.begin(), extension.end(), ".png", [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == b;
+        }))
+        throw ToolError(path + ": the picture is written as PNG: name it .png", kExitUsage);
+}
+
 int RenderPicture(const CLI::App& command, RenderCommandOptions options)
 {
+    RequirePngName(options.output);
     if (command.count("--object") > 0)
         options.render.object = options.objectName;
     options.render.view = Views().at(options.viewName);
