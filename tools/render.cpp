@@ -229,25 +229,16 @@ std::string ObjectNames(const LoadedBundle& loaded)
     return names.empty() ? "none" : names;
 }
 
-// The indices of the objects to draw; a bundle without triangles to draw, or an
-// --object that names none of its objects, is an error.
+// The indices of the objects to draw; an --object that names none of them is an error.
 std::vector<std::size_t> ObjectsToDraw(const LoadedBundle& loaded, const RenderOptions& options)
 {
     std::vector<std::size_t> drawn;
-    std::int64_t triangles = 0;
-    for (std::size_t i = 0; i < loaded.objects.size(); ++i) {
-        if (!options.object || SameName(loaded.objects[i].name, *options.object)) {
+    for (std::size_t i = 0; i < loaded.objects.size(); ++i)
+        if (!options.object || SameName(loaded.objects[i].name, *options.object))
             drawn.push_back(i);
-            triangles += loaded.objects[i].TriangleCount();
-        }
-    }
     if (options.object && drawn.empty())
         throw ToolError(loaded.path + ": no object named " + *options.object + " (objects: " + ObjectNames(loaded) + ")",
                         kExitUsage);
-    if (triangles == 0)
-        throw ToolError(loaded.path + ": nothing to draw: " +
-                            (options.object ? "the object holds no triangles" : "the bundle holds no triangles"),
-                        kExitFile);
     return drawn;
 }
 

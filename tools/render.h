@@ -43,9 +43,9 @@ struct Rendering {
     std::vector<std::size_t> drawnObjects;  // indices of the objects drawn
 };
 
-// Throws ToolError: kExitUsage when options.object names no object (the message
+// Throws ToolError (kExitUsage) when options.object names no object (the message
 // lists the bundle's names; names match in any letter case, as the converter
-// upper-cases them), kExitFile when there is no triangle to draw.
+// upper-cases them).
 Rendering Render(const LoadedBundle& loaded, const RenderOptions& options);
 
 }  // namespace ase2sgl::tools

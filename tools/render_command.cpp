@@ -36,6 +36,17 @@ void RequirePngName(const std::string& path)
         throw ToolError(path + ": the picture is written as PNG: name it .png", kExitUsage);
 }
 
+// A picture of the background alone is refused: the bundle (or the object asked
+// for) holds no triangle.
+void RequireTriangles(const LoadedBundle& loaded, const std::vector<std::size_t>& drawn)
+{
+    for (const std::size_t index : drawn)
+        if (loaded.objects[index].TriangleCount() > 0)
+            return;
+    throw ToolError(loaded.path + ": nothing to draw: " + (loaded.objects.empty() ? "the bundle is empty" : "no triangles"),
+                    kExitFile);
+}
+
 int RenderPicture(const CLI::App& command, RenderCommandOptions options)
 {
     RequirePngName(options.output);
@@ -44,7 +55,9 @@ int RenderPicture(const CLI::App& command, RenderCommandOptions options)
     options.render.view = Views().at(options.viewName);
     LoadedBundle loaded;
     LoadBundle(options.input, loaded);
-    WritePng(Render(loaded, options.render).image, options.output);
+    const Rendering rendering = Render(loaded, options.render);
+    RequireTriangles(loaded, rendering.drawnObjects);
+    WritePng(rendering.image, options.output);
     return kExitOk;
 }
 
