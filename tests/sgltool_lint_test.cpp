@@ -50,8 +50,9 @@ TEST(SgltoolLint, ExitStatusesGateABuild)
          "mesh \"Lid\" (line 127) becomes object 1 under the name \"CAMERA01\" of the camera at line 124",
          ""},
         {{"lint", f.clean, f.cameraNamed}, 1, "1 of 2 meshes do not become an object of their own", ""},
-        {{"lint", f.missing}, 2, "", "sgltool: " + f.missing + ": cannot be read\n"},
-        {{"lint", f.missing, f.cameraNamed}, 2, "CAMERA01", "sgltool: " + f.missing + ": cannot be read\n"},
+        // An unreadable file is 3, as for every subcommand, and outranks 1.
+        {{"lint", f.missing}, 3, "", "sgltool: " + f.missing + ": cannot be read\n"},
+        {{"lint", f.missing, f.cameraNamed}, 3, "CAMERA01", "sgltool: " + f.missing + ": cannot be read\n"},
         {{"lint"}, 2, "", "sgltool: files is required (see sgltool --help)\n"},
     };
     for (const Case& c : cases) {

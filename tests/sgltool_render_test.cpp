@@ -129,6 +129,72 @@ TEST(SgltoolRender, ViewsObjectsAndChecker)
     EXPECT_NEAR(darker, 90 * 90 / 2, 90 * 8);
 }
 
+// Triangles in the bundle's x-y plane, seen in the front view. Counter-clockwise
+// (10, 0), (0, 10) from the origin faces the viewer; its normal in the bundle's
+// left-handed frame is (0, 0, -1). `far` is the third corner's x.
+testing::RecordSpec Triangle(const char* name, bool facingViewer, float far = 0)
+{
+    testing::RecordSpec record{name, 3, {0, 0, 0, 10, 0, 0, far, 10, 0}, {}, std::vector<float>(6)};
+    if (!facingViewer)
+        std::swap_ranges(record.positions.begin() + 3, record.positions.begin() + 6, record.positions.begin() + 6);
+    for (int k = 0; k < 3; ++k)
+        record.normals.insert(record.normals.end(), {0, 0, facingViewer ? -1.0f : 1.0f});
+    return record;
+}
+
+tools::Image RenderFront(const std::vector<testing::RecordSpec>& records)
+{
+    ScratchDir dir;
+    testing::WriteFile(dir / "t.sgl", testing::EncodeBundle(records));
+    tools::LoadedBundle loaded;
+    tools::LoadBundle((dir / "t.sgl").string(), loaded);
+    tools::RenderOptions options;
+    options.size = 100;
+    options.view = tools::View::kFront;
+    return tools::Render(loaded, options).image;
+}
+
+int DrawnPixels(const tools::Image& image)
+{
+    int drawn = 0;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            drawn += image.At(x, y) != tools::kBackground;
+    return drawn;
+}
+
+TEST(SgltoolRender, DoubleSidedSurfacesShowTheirFront)
+{
+    const tools::Image front = RenderFront({Triangle("T", true)});
+    const tools::Image back = RenderFront({Triangle("T", false)});
+    // Half of the 90 x 90 pixel frame, drawn either way round; from behind darker.
+    EXPECT_NEAR(DrawnPixels(front), 90 * 90 / 2, 2 * 90);
+    EXPECT_EQ(DrawnPixels(back), DrawnPixels(front));
+    EXPECT_LT(back.At(30, 60)[0], front.At(30, 60)[0]);
+    // Both windings at the same place, in either order: the front face everywhere.
+    for (const bool frontFirst : {true, false}) {
+        // One object (objects differ in colour) holding both triangles.
+        testing::RecordSpec twice = Triangle("T", frontFirst);
+        const testing::RecordSpec other = Triangle("T", !frontFirst);
+        twice.vertexCount = 6;
+        twice.positions.insert(twice.positions.end(), other.positions.begin(), other.positions.end());
+        twice.normals.insert(twice.normals.end(), other.normals.begin(), other.normals.end());
+        twice.texcoords.resize(12);
+        EXPECT_EQ(RenderFront({twice}).rgb, front.rgb) << "front face first: " << frontFirst;
+    }
+}
+
+TEST(SgltoolRender, FramingPassesOverPositionsThatAreNotNumbers)
+{
+    const tools::Image finite = RenderFront({Triangle("T", true)});
+    for (const float far : {INFINITY, -INFINITY, std::nanf("")}) {
+        // Another triangle with a corner off at infinity: framed on the finite triangle alone.
+        const tools::Image image = RenderFront({Triangle("T", true), Triangle("FAR", true, far)});
+        EXPECT_NEAR(DrawnPixels(image), DrawnPixels(finite), 90) << far;
+        EXPECT_NE(image.At(30, 60), tools::kBackground) << far;
+    }
+}
+
 TEST(SgltoolRender, CommandLineWritesAPng)
 {
     ScratchDir dir;

@@ -20,6 +20,7 @@ using testing::ScratchDir;
 struct Files {
     ScratchDir dir;
     std::string box, nudged, moved, twoBoxes, renamed, truncated, folder;
+    std::string ase, empty, kept, shifted, reordered;
     Files()
     {
         const std::string bytes = ConvertBytes(testing::Scene({testing::BoxMesh("Box01")}));
@@ -35,6 +36,21 @@ struct Files {
             Write("renamed.sgl", ConvertBytes(testing::Scene({testing::BoxMesh("Box01"), testing::BoxMesh("Cover")})));
         truncated = Write("truncated.sgl", bytes.substr(0, 300));
         folder = dir.path().string();
+        ase = Write("box.ase", testing::Scene({testing::BoxMesh("Box01")}));
+        empty = Write("empty.sgl", testing::EncodeBundle({}));
+        // KEEP and OTHER; KEEP's first x moved by exactly 0.5; the two swapped.
+        kept = Write("kept.sgl", testing::EncodeBundle({Triangle("KEEP", 0), Triangle("OTHER", 0)}));
+        shifted = Write("shifted.sgl", testing::EncodeBundle({Triangle("KEEP", 0.5f), Triangle("OTHER", 0)}));
+        reordered = Write("reordered.sgl", testing::EncodeBundle({Triangle("OTHER", 0), Triangle("KEEP", 0)}));
+    }
+    static RecordSpec Triangle(std::string name, float x)
+    {
+        return {std::move(name), 3, {x, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1, 0, 0, 1, 0, 0, 1}, {0, 0, 1, 0, 0, 1}};
+    }
+    std::string Folder(const char* name)
+    {
+        std::filesystem::create_directories(dir / name);
+        return (dir / name).string();
     }
     std::string Write(const char* name, const std::string& bytes)
     {
@@ -68,10 +84,16 @@ TEST(Sgltool, ExitStatusesAndMessages)
          "1415 bytes",
          "sgltool: " + f.truncated + ": vertex count runs past the end of the file at byte 259 (object 0)\n"},
         {{"check", missing}, 3, "", "sgltool: " + missing + ": cannot open the file: No such file or directory\n"},
+        // An unreadable file outranks an unsound one, in either order.
+        {{"check", missing, f.truncated}, 3, "", "sgltool: " + missing + ": cannot open the file: No such file or directory\n"
+                                                 "sgltool: " + f.truncated + ": vertex count runs past the end of the file at byte 259 (object 0)\n"},
+        {{"check", f.truncated, missing}, 3, "", "sgltool: " + f.truncated + ": vertex count runs past the end of the file at byte 259 (object 0)\n"
+                                                 "sgltool: " + missing + ": cannot open the file: No such file or directory\n"},
         {{"check", f.folder}, 3, "", "sgltool: " + f.folder + ": not a regular file\n"},
         {{"check"}, 2, "", ""},
         {{"info", f.box}, 0, "BOX01", ""},
         {{"info", f.truncated}, 3, "", ""},
+        {{"info", f.ase}, 3, "", "sgltool: " + f.ase + ": ASE text, not a bundle: `sgltool lint` tells what ase2sgl makes of it\n"},
         {{"diff", f.box, f.box}, 0, "are identical", ""},
         {{"diff", f.box, f.nudged}, 1, "normals by up to", ""},
         {{"diff", "--tolerance", "0.001", f.box, f.nudged}, 0, "are equal within 0.001", ""},
@@ -79,14 +101,34 @@ TEST(Sgltool, ExitStatusesAndMessages)
         {{"diff", f.box, f.twoBoxes}, 1, "added    LID (object 1, 36 vertices)", ""},
         {{"diff", f.twoBoxes, f.renamed}, 1, "renamed  LID -> COVER (object 1)", ""},
         {{"diff", f.box, f.truncated}, 3, "", ""},
+        // A difference as large as the tolerance is still equal; a reordered bundle is not.
+        {{"diff", "--tolerance", "0.5", f.kept, f.shifted}, 0, "are equal within 0.5 (largest difference 0.5)", ""},
+        {{"diff", "--tolerance", "0.4999", f.kept, f.shifted}, 1, "changed  KEEP: positions by up to 0.5", ""},
+        {{"diff", "--tolerance", "1", f.kept, f.reordered}, 1, "moved    KEEP from object 0 to object 1", ""},
         {{"diff", "--tolerance", "-1", f.box, f.box}, 2, "", ""},
         {{"export", f.box, (f.dir / "box.fbx").string()}, 2, "", ""},
         {{"export", f.box, (f.dir / "no" / "box.obj").string()}, 3, "", ""},
         {{"export", f.truncated, (f.dir / "box.obj").string()}, 3, "", ""},
+        {{"export", f.box, (f.dir / "no" / "box.glb").string()}, 3, "", ""},
+        {{"export", f.box, (f.dir / "no" / "box.gltf").string()}, 3, "", ""},
+        {{"export", f.box, f.Folder("out.glb")}, 3, "", "sgltool: " + f.Folder("out.glb") + ": cannot write: Is a directory\n"},
         {{"render", f.box, (f.dir / "box.png").string(), "--object", "NOPE"},
          2,
          "",
-         "sgltool: " + f.box + ": no object named NOPE\n"},
+         "sgltool: " + f.box + ": no object named NOPE (objects: BOX01)\n"},
+        {{"render", f.twoBoxes, (f.dir / "box.png").string(), "--object", "lid"}, 0, "", ""},
+        {{"render", f.box, (f.dir / "box.jpg").string()}, 2, "", ""},
+        {{"render", f.box, (f.dir / "box.PNG").string()}, 0, "", ""},
+        {{"render", f.empty, (f.dir / "empty.png").string()}, 3, "", ""},
+        {{"render", f.empty, (f.dir / "empty.png").string(), "--object", "X"},
+         2,
+         "",
+         "sgltool: " + f.empty + ": no object named X (objects: none)\n"},
+        // A folder where a file is read is unreadable, for the ASE subcommands too.
+        {{"lint", f.folder}, 3, "", "sgltool: " + f.folder + ": cannot be read: it is a folder\n"},
+        {{"lint", missing}, 3, "", ""},
+        {{"convert", f.folder}, 3, "", ""},
+        {{"normalize", f.folder, (f.dir / "out.ase").string()}, 3, "", ""},
         {{"render", f.box, (f.dir / "box.png").string(), "--size", "8"}, 2, "", ""},
         {{"render", f.box, (f.dir / "box.png").string(), "--view", "back"}, 2, "", ""},
         {{"render", f.box, (f.dir / "no" / "box.png").string()}, 3, "", ""},

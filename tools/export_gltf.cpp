@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 
 namespace ase2sgl::tools {
 
@@ -106,6 +108,38 @@ void AddMesh(tinygltf::Model& model, const bundle::Object& object, tinygltf::Nod
     node.mesh = static_cast<int>(model.meshes.size() - 1);
 }
 
+[[noreturn]] void WriteFailed(const std::string& path, int error)
+{
+    throw ToolError(path + ": cannot write" + (error != 0 ? std::string(": ") + std::strerror(error) : ""), kExitFile);
+}
+
+void WriteGltf(tinygltf::Model& model, const std::string& outputPath)
+{
+    tinygltf::TinyGLTF writer;
+    errno = 0;
+    if (!writer.WriteGltfSceneToFile(&model, outputPath, true, true, true, false))
+        WriteFailed(outputPath, errno);
+}
+
+// tinygltf's own .glb file writer does not report a file it could not open, so the
+// container is built in memory and written here.
+void WriteGlb(tinygltf::Model& model, const std::string& outputPath)
+{
+    std::ostringstream bytes;
+    tinygltf::TinyGLTF writer;
+    if (!writer.WriteGltfSceneToStream(&model, bytes, false, true))
+        WriteFailed(outputPath, 0);
+    const std::string glb = std::move(bytes).str();
+    errno = 0;
+    std::FILE* file = std::fopen(outputPath.c_str(), "wb");
+    if (file == nullptr)
+        WriteFailed(outputPath, errno);
+    const bool written = std::fwrite(glb.data(), 1, glb.size(), file) == glb.size();
+    const int error = errno;
+    if (std::fclose(file) != 0 || !written)
+        WriteFailed(outputPath, written ? errno : error);
+}
+
 }  // namespace
 
 Vec3 ExportedNormal(const bundle::Object& object, std::size_t vertex)
@@ -137,13 +171,10 @@ void ExportGltf(const LoadedBundle& loaded, const std::string& outputPath, bool 
         model.defaultScene = 0;
     }
 
-    tinygltf::TinyGLTF writer;
-    errno = 0;
-    if (!writer.WriteGltfSceneToFile(&model, outputPath, true, true, !binary, binary)) {
-        const int error = errno;
-        throw ToolError(outputPath + ": cannot write" + (error != 0 ? std::string(": ") + std::strerror(error) : ""),
-                        kExitFile);
-    }
+    if (binary)
+        WriteGlb(model, outputPath);
+    else
+        WriteGltf(model, outputPath);
 }
 
 }  // namespace ase2sgl::tools

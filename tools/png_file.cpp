@@ -2,7 +2,9 @@
 // file alone): the same code on every host, so a picture is the same bytes on
 // Linux and Windows. The bytes are made in memory and written with one open of the
 // path, which on Windows takes UTF-8 through the wide file calls.
-#include "tools/render.h"
+#include "tools/png_file.h"
+
+#include "tools/exit_status.h"
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION

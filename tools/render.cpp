@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <string_view>
 
 namespace ase2sgl::tools {
 
@@ -108,6 +110,7 @@ std::array<float, 3> ObjectColour(std::size_t index)
 struct Raster {
     Image& image;
     std::vector<float> depth;
+    double backFaceBias;  // how far a back face sits behind a front face at the same place
 };
 
 struct Corner {
@@ -154,6 +157,28 @@ void FillTriangle(Raster& raster, const Corner (&c)[3], const std::array<float, 
     }
 }
 
+// A triangle faces the viewer when its corners run counter-clockwise seen from
+// the camera (the bundle's winding, see export.h).
+bool FacesViewer(const Camera& camera, const bundle::Object& object, std::size_t first)
+{
+    const Vec3 a = ToRightHandedYUp(Vec3At(object.positions, first));
+    const Vec3 b = ToRightHandedYUp(Vec3At(object.positions, first + 1));
+    const Vec3 c = ToRightHandedYUp(Vec3At(object.positions, first + 2));
+    const Vec3 normal = Cross({b[0] - a[0], b[1] - a[1], b[2] - a[2]}, {c[0] - a[0], c[1] - a[1], c[2] - a[2]});
+    return Dot(ToDouble(camera.toward), normal) >= 0;
+}
+
+// Back faces are drawn darker, and a hair behind where they are, so that the inside
+// of an open mesh shows as such and a double-sided surface (the same triangles
+// twice, once in each winding) shows its front face only instead of stripes of both.
+void ShadeAsBackFace(Corner (&corners)[3], double bias)
+{
+    for (Corner& corner : corners) {
+        corner.light *= 0.5;
+        corner.depth -= bias;
+    }
+}
+
 void DrawObject(Raster& raster, const Camera& camera, const bundle::Object& object, const std::array<float, 3>& colour,
                 bool checker)
 {
@@ -179,9 +204,42 @@ void DrawObject(Raster& raster, const Camera& camera, const bundle::Object& obje
                           object.texcoords[2 * v],
                           object.texcoords[2 * v + 1]};
         }
-        if (finite)
-            FillTriangle(raster, corners, colour, checker);
+        if (!finite)
+            continue;
+        if (!FacesViewer(camera, object, 3 * t))
+            ShadeAsBackFace(corners, raster.backFaceBias);
+        FillTriangle(raster, corners, colour, checker);
     }
+}
+
+// Names compare as the converter stores them: upper-cased, so letters of any case match.
+bool SameName(std::string_view stored, std::string_view asked)
+{
+    return std::equal(stored.begin(), stored.end(), asked.begin(), asked.end(), [](char a, char b) {
+        const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+        return upper(a) == upper(b);
+    });
+}
+
+std::string ObjectNames(const LoadedBundle& loaded)
+{
+    std::string names;
+    for (const bundle::Object& object : loaded.objects)
+        names += (names.empty() ? "" : ", ") + DisplayName(object.name);
+    return names.empty() ? "none" : names;
+}
+
+// The indices of the objects to draw; an --object that names none of them is an error.
+std::vector<std::size_t> ObjectsToDraw(const LoadedBundle& loaded, const RenderOptions& options)
+{
+    std::vector<std::size_t> drawn;
+    for (std::size_t i = 0; i < loaded.objects.size(); ++i)
+        if (!options.object || SameName(loaded.objects[i].name, *options.object))
+            drawn.push_back(i);
+    if (options.object && drawn.empty())
+        throw ToolError(loaded.path + ": no object named " + *options.object + " (objects: " + ObjectNames(loaded) + ")",
+                        kExitUsage);
+    return drawn;
 }
 
 }  // namespace
@@ -195,11 +253,7 @@ std::array<double, 3> Camera::Project(Vec3 bundlePosition) const
 Rendering Render(const LoadedBundle& loaded, const RenderOptions& options)
 {
     Rendering rendering;
-    for (std::size_t i = 0; i < loaded.objects.size(); ++i)
-        if (!options.object || loaded.objects[i].name == *options.object)
-            rendering.drawnObjects.push_back(i);
-    if (options.object && rendering.drawnObjects.empty())
-        throw ToolError(loaded.path + ": no object named " + *options.object, kExitUsage);
+    rendering.drawnObjects = ObjectsToDraw(loaded, options);
 
     rendering.camera = Orient(options.view);
     Frame(rendering.camera, loaded, rendering.drawnObjects, options.size);
@@ -209,7 +263,7 @@ Rendering Render(const LoadedBundle& loaded, const RenderOptions& options)
     image.rgb.resize(3 * pixels);
     for (std::size_t i = 0; i < pixels; ++i)
         std::copy(kBackground.begin(), kBackground.end(), image.rgb.begin() + static_cast<std::ptrdiff_t>(3 * i));
-    Raster raster{image, std::vector<float>(pixels, -INFINITY)};
+    Raster raster{image, std::vector<float>(pixels, -INFINITY), 1e-3 * options.size / rendering.camera.scale};
     for (const std::size_t index : rendering.drawnObjects)
         DrawObject(raster, rendering.camera, loaded.objects[index], ObjectColour(index), options.checker);
     return rendering;

@@ -2,10 +2,14 @@
 // frames the bounding box of the objects drawn; triangles are filled with a depth
 // buffer, one colour per object, shaded by the bundle's normals under a light from
 // the upper left (a zero or non-finite normal is replaced by its face's normal, as
-// for glTF), with an optional checker pattern from the texture coordinates.
+// for glTF), with an optional checker pattern from the texture coordinates. A
+// triangle seen from behind (its corners clockwise on the screen) is drawn at half
+// the light and loses to a front face at the same depth, so double-sided surfaces
+// show their front and the inside of an open mesh reads as inside.
 #pragma once
 
 #include "tools/loaded_bundle.h"
+#include "tools/png_file.h"
 
 #include <cstdint>
 #include <optional>
@@ -20,22 +24,11 @@ enum class View { kFront, kTop, kSide, kIso };
 struct RenderOptions {
     int size = 512;  // width and height in pixels
     View view = View::kIso;
-    std::optional<std::string> object;  // draw only the objects of this name
+    std::optional<std::string> object;  // draw only the objects of this name (any letter case)
     bool checker = false;
 };
 
 inline constexpr std::array<std::uint8_t, 3> kBackground = {48, 48, 56};
-
-struct Image {
-    int width = 0, height = 0;
-    std::vector<std::uint8_t> rgb;  // rows top to bottom, 3 bytes per pixel
-    std::array<std::uint8_t, 3> At(int x, int y) const
-    {
-        const std::size_t i =
-            3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x));
-        return {rgb[i], rgb[i + 1], rgb[i + 2]};
-    }
-};
 
 // Maps bundle positions to the picture: x to the right, y down, depth toward the viewer.
 struct Camera {
@@ -50,12 +43,9 @@ struct Rendering {
     std::vector<std::size_t> drawnObjects;  // indices of the objects drawn
 };
 
-// Throws ToolError (kExitUsage) when options.object names no object.
+// Throws ToolError (kExitUsage) when options.object names no object (the message
+// lists the bundle's names; names match in any letter case, as the converter
+// upper-cases them).
 Rendering Render(const LoadedBundle& loaded, const RenderOptions& options);
-
-// PNG (8-bit RGB) through stb_image_write; throws ToolError (kExitFile) naming the path.
-void WritePng(const Image& image, const std::string& path);
-// For tests: false when the file is no readable PNG.
-bool ReadPng(const std::string& path, Image& image);
 
 }  // namespace ase2sgl::tools
