@@ -49,7 +49,7 @@ TEST(SgltoolLint, ExitStatusesGateABuild)
          1,
          "mesh \"Lid\" (line 127) becomes object 1 under the name \"CAMERA01\" of the camera at line 124",
          ""},
-        {{"lint", f.clean, f.cameraNamed}, 1, "1 of 2 meshes do not become an object of their own", ""},
+        {{"lint", f.clean, f.cameraNamed}, 1, "1 of 2 meshes does not become an object of its own", ""},
         {{"lint", f.missing}, 2, "", "sgltool: " + f.missing + ": cannot be read\n"},
         {{"lint", f.missing, f.cameraNamed}, 2, "CAMERA01", "sgltool: " + f.missing + ": cannot be read\n"},
         {{"lint"}, 2, "", "sgltool: files is required (see sgltool --help)\n"},
