@@ -494,7 +494,11 @@ class SmoothNormals {
                 for (std::size_t i = 0; i < 3; ++i)
                     sum[i] += normal[i];
         const Vector unit = Unit(sum);
-        return mask == 0 || unit == Vector{0.0, 0.0, 0.0} ? flat : unit;
+        // Faces of one plane give the flat normal again: written as the flat one, so
+        // that a rounding (a zero's sign) does not change the text.
+        const bool asFlat = std::abs(unit[0] - flat[0]) < 1e-9 && std::abs(unit[1] - flat[1]) < 1e-9 &&
+                            std::abs(unit[2] - flat[2]) < 1e-9;
+        return mask == 0 || asFlat || unit == Vector{0.0, 0.0, 0.0} ? flat : unit;
     }
 
     static const FaceLine& FaceAt(const MeshLists& mesh, const OrderedMesh& ordered, std::size_t k)
