@@ -1,4 +1,4 @@
-// Normalize: the tolerant reading (scene_reader.cpp) written back in the layout of
+// Normalize: the tolerant reading (tolerant/scene_reader.cpp) written back in the layout of
 // 3ds Max's ASCII exporter, the only one the converter reads. Each list is written
 // in number order, complete, and closed by a brace line, which is what keeps the
 // converter's line-by-line searches inside their own object:
