@@ -92,9 +92,10 @@ double ValueOf(std::string_view text)
     return ParseValue(text, value) ? value : 0.0;
 }
 
+// Builds the text in `out`, handed to the sink a piece at a time between nodes.
 class Writer {
   public:
-    explicit Writer(NormalizeReport& report) : report_(report) {}
+    Writer(NormalizeReport& report, const TextSink& sink) : report_(report), sink_(sink) {}
     std::string out;
     std::int64_t unreadableValues = 0;
     std::int32_t firstUnreadableLine = 0;
@@ -138,9 +139,20 @@ class Writer {
         }
     }
     void Note(std::int32_t line, std::string text) { report_.notes.push_back({line, std::move(text)}); }
+    // Hands what is written so far to the sink once there is enough of it, or with
+    // `all`, whatever there is.
+    void Flush(bool all)
+    {
+        if (out.empty() || (!all && out.size() < kFlushBytes))
+            return;
+        sink_(out);
+        out.clear();
+    }
 
   private:
+    static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
     NormalizeReport& report_;
+    const TextSink& sink_;
 };
 
 // Entry numbers of a list, slot by slot: by each entry's own number when the
@@ -653,8 +665,7 @@ void WriteScene(const Scene& scene, const NormalizeOptions& options, Writer& w, 
 {
     w.Text("*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"AsciiExport Version  2,00 - normalized\"\n");
     for (const SceneNode& node : scene.nodes) {
-        if (w.out.size() > kMaxOutputBytes)
-            return;
+        w.Flush(false);
         if (IsWritableMesh(node)) {
             const OrderedMesh ordered = OrderMesh(node, w);
             if (!ordered.keptFaces.empty()) {
@@ -679,6 +690,7 @@ void WriteScene(const Scene& scene, const NormalizeOptions& options, Writer& w, 
     }
     if (w.unreadableValues > 0)
         w.Note(w.firstUnreadableLine, std::to_string(w.unreadableValues) + " unreadable value(s) written as 0");
+    w.Flush(true);
 }
 
 // What the reading tells about the file as a whole, and its notes, into the report.
@@ -704,13 +716,9 @@ std::int64_t ObjectsWritten(const Scene& scene, const NormalizeOptions& options)
 
 }  // namespace
 
-NormalizeResult Normalize(std::string_view input, const NormalizeOptions& options)
+NormalizeResult NormalizeTo(std::string_view input, const TextSink& sink, const NormalizeOptions& options)
 {
     NormalizeResult result;
-    if (input.size() > kMaxInputBytes) {
-        result.error = "the input is larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB";
-        return result;
-    }
     tolerant::AseRead read = tolerant::ReadAse(input);
     NormalizeReport& report = result.report;
     TakeSceneFacts(read.scene, report);
@@ -720,16 +728,37 @@ NormalizeResult Normalize(std::string_view input, const NormalizeOptions& option
                        std::to_string(kMaxObjects);
         return result;
     }
-    Writer writer(report);
+    Writer writer(report, sink);
     WriteScene(read.scene, options, writer, report);
-    if (writer.out.size() > kMaxOutputBytes) {
-        result.error = "the normalized text would be larger than 2 GiB";
-        return result;
-    }
     std::stable_sort(report.notes.begin(), report.notes.end(),
                      [](const tolerant::Note& a, const tolerant::Note& b) { return a.line < b.line; });
-    result.text = std::move(writer.out);
     result.ok = true;
+    return result;
+}
+
+NormalizeResult Normalize(std::string_view input, const NormalizeOptions& options)
+{
+    if (input.size() > kMaxInputBytes) {
+        NormalizeResult refused;
+        refused.error = "the input is larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB";
+        return refused;
+    }
+    std::string text;
+    bool tooLarge = false;
+    NormalizeResult result = NormalizeTo(
+        input,
+        [&](std::string_view piece) {
+            tooLarge = tooLarge || text.size() + piece.size() > kMaxOutputBytes;
+            if (!tooLarge)
+                text.append(piece);
+        },
+        options);
+    if (result.ok && tooLarge) {
+        result.ok = false;
+        result.error = "the normalized text would be larger than 2 GiB";
+    }
+    if (result.ok)
+        result.text = std::move(text);
     return result;
 }
 

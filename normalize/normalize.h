@@ -10,6 +10,7 @@
 #include "tolerant/scene.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,15 @@ struct NormalizeResult {
 // Never throws for any input; a refusal (input too large, more meshes than a
 // bundle holds) comes back as !ok with a message.
 NormalizeResult Normalize(std::string_view input, const NormalizeOptions& options = {});
+
+// Where the normalized text goes when it is not kept whole: a piece at a time, in
+// order, about a megabyte each.
+using TextSink = std::function<void(std::string_view)>;
+
+// The same, the text handed to `sink` as it is written (result.text stays empty),
+// with no limit on the input's size but the memory its reading takes. On a refusal
+// the sink has been given nothing.
+NormalizeResult NormalizeTo(std::string_view input, const TextSink& sink, const NormalizeOptions& options = {});
 
 // One line: "3 meshes, dialect: Blender, normals computed for 1".
 std::string Summary(const NormalizeReport& report);

@@ -410,5 +410,36 @@ TEST(Normalize, ComputedNormalsFollowSmoothingGroups)
     }
 }
 
+// Handed out in pieces, the text is the same as kept whole, and a refusal hands
+// out nothing.
+TEST(Normalize, TextToASinkIsTheWholeText)
+{
+    std::string scene;
+    for (int i = 0; i < 2500; ++i)
+        scene += Hinge("1", "2");
+    struct Input {
+        const char* label;
+        std::string text;
+        bool ok;
+    };
+    std::string tooMany;
+    for (int i = 0; i < 5001; ++i)
+        tooMany += Hinge("1", "1");
+    for (const Input& input : {Input{"2500 meshes", scene, true}, Input{"5001 meshes", tooMany, false}}) {
+        std::vector<std::string> pieces;
+        const NormalizeResult streamed =
+            normalize::NormalizeTo(input.text, [&](std::string_view piece) { pieces.emplace_back(piece); });
+        const NormalizeResult whole = Normalize(input.text);
+        ASSERT_EQ(streamed.ok, input.ok) << input.label;
+        ASSERT_EQ(whole.ok, input.ok) << input.label;
+        std::string joined;
+        for (const std::string& piece : pieces)
+            joined += piece;
+        EXPECT_EQ(joined, whole.text) << input.label;
+        EXPECT_TRUE(streamed.text.empty()) << input.label;
+        EXPECT_EQ(pieces.size() > 1, input.ok) << input.label << ": " << pieces.size() << " pieces";
+    }
+}
+
 }  // namespace
 }  // namespace ase2sgl
