@@ -3,25 +3,13 @@
 #pragma once
 
 #include "bundle/bundle_reader.h"
+#include "tools/exit_status.h"
 
 #include <array>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace ase2sgl::tools {
-
-// Exit statuses, the same for every subcommand.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitNo = 1;     // check: a file is not a sound bundle; diff: the bundles differ
-inline constexpr int kExitUsage = 2;  // the command line is wrong
-inline constexpr int kExitFile = 3;   // a file cannot be read or written, or an input is not a sound bundle
-
-// One line for standard error, naming the file and the reason; main prints it.
-struct ToolError : std::runtime_error {
-    ToolError(const std::string& message, int status) : std::runtime_error(message), exitStatus(status) {}
-    int exitStatus;
-};
 
 // "FILE: reason at byte N (object I)", or "FILE: reason: strerror" for file errors.
 std::string DescribeStatus(const std::string& path, const bundle::ReadStatus& status);

@@ -1,4 +1,4 @@
-// sgltool: looks into mesh bundles (see tools/sgltool.cpp).
+// sgltool: looks into mesh bundles and reads ASE files of any exporter (see tools/sgltool.cpp).
 #include "tools/sgltool.h"
 
 int main(int argc, char** argv)

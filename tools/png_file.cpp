@@ -1,5 +1,7 @@
 // PNG files through libpng's simplified interface (no setjmp needed).
-#include "tools/render.h"
+#include "tools/png_file.h"
+
+#include "tools/exit_status.h"
 
 #include <png.h>
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "tools/loaded_bundle.h"
+#include "tools/png_file.h"
 
 #include <cstdint>
 #include <optional>
@@ -26,17 +27,6 @@ struct RenderOptions {
 
 inline constexpr std::array<std::uint8_t, 3> kBackground = {48, 48, 56};
 
-struct Image {
-    int width = 0, height = 0;
-    std::vector<std::uint8_t> rgb;  // rows top to bottom, 3 bytes per pixel
-    std::array<std::uint8_t, 3> At(int x, int y) const
-    {
-        const std::size_t i =
-            3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x));
-        return {rgb[i], rgb[i + 1], rgb[i + 2]};
-    }
-};
-
 // Maps bundle positions to the picture: x to the right, y down, depth toward the viewer.
 struct Camera {
     Vec3 right{}, up{}, toward{};  // in the right-handed Y-up frame (see ToRightHandedYUp)
@@ -52,10 +42,5 @@ struct Rendering {
 
 // Throws ToolError (kExitUsage) when options.object names no object.
 Rendering Render(const LoadedBundle& loaded, const RenderOptions& options);
-
-// PNG through libpng; throws ToolError (kExitFile) naming the path.
-void WritePng(const Image& image, const std::string& path);
-// For tests: false when the file is no readable PNG.
-bool ReadPng(const std::string& path, Image& image);
 
 }  // namespace ase2sgl::tools

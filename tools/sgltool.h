@@ -1,5 +1,6 @@
-// The sgltool command line: subcommands info, check, diff, export and render over
-// mesh bundles. Returns the exit status (see kExit* in loaded_bundle.h).
+// The sgltool command line: subcommands over mesh bundles (info, check, diff,
+// export, render) and over ASE files (normalize, lint, convert). Returns the exit
+// status (see exit_status.h).
 #pragma once
 
 namespace ase2sgl::tools {

@@ -1,0 +1,74 @@
+// `sgltool lint`: says what ase2sgl will do with each file. Exit 0 when every mesh
+// of every file becomes an object of its own under its own name, 1 otherwise, 2
+// when a file cannot be read (as for a wrong command line): a build can use it as
+// a gate.
+#include "tools/ase_input.h"
+#include "tools/subcommands.h"
+
+#include "lint/lint.h"
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+
+namespace ase2sgl::tools {
+
+namespace {
+
+struct LintOptions {
+    std::vector<std::string> files;
+    bool json = false;
+};
+
+void PrintLintJson(const nlohmann::ordered_json& files)
+{
+    const nlohmann::ordered_json document = {{"report", "sgltool lint"}, {"version", 1}, {"files", files}};
+    // Names hold the file's own bytes, which need not be UTF-8.
+    std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+}
+
+int LintFiles(const LintOptions& options)
+{
+    int status = kExitOk;
+    nlohmann::ordered_json files = nlohmann::ordered_json::array();
+    for (const std::string& path : options.files) {
+        std::string bytes;
+        try {
+            bytes = ReadInput(path);
+        } catch (const ToolError& error) {
+            ReportError(error.what());
+            status = kExitUsage;
+            continue;
+        }
+        const lint::LintReport report = lint::Lint(bytes);
+        if (options.json)
+            files.push_back(lint::ToJson(report, path));
+        else
+            std::cout << lint::FormatText(report, path);
+        if (!report.Clean())
+            status = std::max(status, kExitNo);
+    }
+    if (options.json)
+        PrintLintJson(files);
+    return status;
+}
+
+}  // namespace
+
+Subcommand AddLintCommand(CLI::App& app)
+{
+    auto options = std::make_shared<LintOptions>();
+    CLI::App* command = app.add_subcommand(
+        "lint",
+        "Tell, before converting, what ase2sgl will do with ASE files: the objects it writes, and every "
+        "mesh or node that does not become an object of its own, with line numbers and the reason");
+    command->add_option("files", options->files, "ASE files")->required();
+    command->add_flag("--json", options->json, "Print a JSON report (schema: tools/sgltool-lint.schema.json)");
+    command->footer(
+        "Exit status: 0 every mesh of every file becomes an object of its own under its own name;\n"
+        "1 some mesh does not (or ase2sgl refuses a file); 2 the command line is wrong or a file\n"
+        "cannot be read.\n");
+    return {command, [options] { return LintFiles(*options); }};
+}
+
+}  // namespace ase2sgl::tools
