@@ -7,6 +7,7 @@
 #include "ase/line_source.h"
 #include "ase/numbered_key.h"
 #include "ase/pass_observer.h"
+#include "ase/upper_case_1252.h"
 #include "common/conversion_error.h"
 #include "common/format_limits.h"
 
@@ -16,22 +17,6 @@
 namespace ase2sgl {
 
 namespace {
-
-// Upper-cases one byte as Windows-1252 does, whatever the host's locale: ASCII
-// letters, the accented letters 0xE0-0xFE except the division sign 0xF7, and the
-// four letters of the 0x80-0x9F block that have capitals there.
-unsigned char UpperCase1252(unsigned char c)
-{
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-        return static_cast<unsigned char>(c - 0x20);
-    switch (c) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return c;
-    }
-}
 
 // The node header line holds a tab, *NODE_NAME, a blank, the quoted name and
 // whatever follows. The bundle keeps the line from byte 13 (just after the opening

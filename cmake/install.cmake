@@ -53,7 +53,7 @@ endif()
 
 # Every static library is position-independent, so that it links into a shared
 # library (an editor plugin, the Python module) as well as into a program.
-foreach(library ase2sgl_reader ase2sgl_platform ase2sgl_converter ase2sgl_normalize ase2sgl_lint ase2sgl_cli
+foreach(library ase2sgl_reader ase2sgl_platform ase2sgl_converter ase2sgl_tolerant ase2sgl_normalize ase2sgl_lint ase2sgl_cli
                 ase2sgl_tools)
   if(TARGET ${library})
     set_target_properties(${library} PROPERTIES POSITION_INDEPENDENT_CODE ON)

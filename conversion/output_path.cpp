@@ -78,16 +78,24 @@ void CheckDefaultOutputPath(const std::string& outputPath)
         throw OutputRefused(outputPath, "chemin derive de l'entree dans un dossier du systeme (donner la sortie)");
 }
 
+OutputHazard FindOutputHazard(const std::string& inputPath, const std::string& outputPath)
+{
+    if (platform::KindOf(outputPath) != platform::PathKind::kRegularFile)
+        return OutputHazard::kNone;
+    if (platform::SameFile(inputPath, outputPath))
+        return OutputHazard::kIsTheInput;
+    if (HoldsAseText(outputPath))
+        return OutputHazard::kHoldsAseText;
+    return OutputHazard::kNone;
+}
+
 void CheckOutputPath(const std::string& inputPath, const std::string& outputPath)
 {
-    // Devices and pipes are written in place and replace nothing; a missing file or
-    // a folder is left to the write to report.
-    if (platform::KindOf(outputPath) != platform::PathKind::kRegularFile)
-        return;
-    if (platform::SameFile(inputPath, outputPath))
-        throw OutputRefused(outputPath, "meme fichier que l'entree");
-    if (HoldsAseText(outputPath))
-        throw OutputRefused(outputPath, "fichier ASE existant");
+    switch (FindOutputHazard(inputPath, outputPath)) {
+    case OutputHazard::kNone: return;
+    case OutputHazard::kIsTheInput: throw OutputRefused(outputPath, "meme fichier que l'entree");
+    case OutputHazard::kHoldsAseText: throw OutputRefused(outputPath, "fichier ASE existant");
+    }
 }
 
 bool LooksLikeAseText(std::string_view head)

@@ -33,6 +33,13 @@ std::string DefaultOutputPath(const std::string& inputPath);
 // for a bundle.
 void CheckDefaultOutputPath(const std::string& outputPath);
 
+// What writing an existing output would destroy: the input itself, or another
+// scene's ASE text. kNone for anything else, and for a path that is no regular file
+// (devices and pipes are written in place and replace nothing; a missing file or a
+// folder is left to the write to report).
+enum class OutputHazard { kNone, kIsTheInput, kHoldsAseText };
+OutputHazard FindOutputHazard(const std::string& inputPath, const std::string& outputPath);
+
 // Refuses (OutputRefused) an existing regular file at the output path that is the
 // input itself (through any link or spelling), or that holds ASE text: a scene's
 // source is never replaced by a bundle, as `ase2sgl *.ase` would do to the second

@@ -1,8 +1,9 @@
 // Fuzz target of the tolerant reader: any bytes normalized, with and without the
 // other nodes kept, must give either a refusal or text that (1) comes out the same
 // every time, (2) normalizes to itself again, and (3) the converter turns into
-// exactly one object per mesh written, with no object left empty. Anything else,
-// and any sanitizer report, aborts.
+// exactly one object per mesh written, with no object left empty. Lint reads the
+// same bytes: every finding names an object the report lists, or none. Anything
+// else, and any sanitizer report, aborts.
 //
 // Build and seeds as for convert_fuzzer (cmake --preset fuzz; the fuzz_seeds target).
 // Run for a minute on one core:
@@ -11,6 +12,7 @@
 //       -rss_limit_mb=4096 -max_total_time=60 build/fuzz/normalize_corpus build/fuzz/seeds
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
+#include "lint/lint.h"
 #include "normalize/normalize.h"
 #include "support/test_support.h"
 
@@ -58,6 +60,16 @@ void Check(std::string_view input, bool keepOtherNodes)
             Fail("an object came out empty", object.name);
 }
 
+void CheckLint(std::string_view input)
+{
+    const ase2sgl::lint::LintReport report = ase2sgl::lint::Lint(input);
+    for (const ase2sgl::lint::Finding& finding : report.findings)
+        if (finding.object >= static_cast<std::int32_t>(report.objects.size()) || finding.line < 0)
+            Fail("a finding names no object or line of the report", finding.message);
+    if (ase2sgl::lint::FormatText(report, "fuzz").empty())
+        Fail("an empty text report", "");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -65,5 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     Check(input, false);
     Check(input, true);
+    CheckLint(input);
     return 0;
 }

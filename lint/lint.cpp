@@ -1,23 +1,29 @@
-// Lint: the converter's two reads watched through their observer, set beside the
-// meshes and nodes the tolerant reader finds, each mesh's fate explained.
+// Lint: the converter's two reads watched through their observer, and the bundle
+// they write, set beside the meshes and nodes the tolerant reader finds in one read
+// of the file, each mesh's fate explained.
 #include "lint/lint.h"
 
 #include "ase/pass_observer.h"
+#include "ase/upper_case_1252.h"
+#include "bundle/bundle_reader.h"
 #include "common/conversion_error.h"
 #include "common/format_limits.h"
 #include "conversion/convert.h"
-#include "normalize/ase_text.h"
-#include "normalize/normalize.h"
-#include "normalize/scene.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <set>
+#include <span>
 
 namespace ase2sgl::lint {
 
 namespace {
+
+using tolerant::NodeKind;
+using tolerant::Scene;
+using tolerant::SceneNode;
 
 // Everything the two reads tell, kept for matching once they are done.
 class Recorder : public PassObserver {
@@ -64,31 +70,24 @@ class LineIndex {
     std::int32_t lines_ = 0;
 };
 
-// The name as the bundle stores a node's name: upper-cased as Windows-1252 does,
-// cut to the name field.
+// The name as the bundle stores a node's name: cut to the name field, upper-cased
+// by the converter's own rule.
 std::string BundleName(std::string_view name)
 {
     std::string out(name.substr(0, kMaxNameBytes));
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7))
-            c = static_cast<char>(u - 0x20);
-        else if (u == 0x9A || u == 0x9C || u == 0x9E)
-            c = static_cast<char>(u - 0x10);
-        else if (u == 0xFF)
-            c = static_cast<char>(0x9F);
-    }
+    for (char& c : out)
+        c = static_cast<char>(UpperCase1252(static_cast<unsigned char>(c)));
     return out;
 }
 
-const char* KindName(normalize::NodeKind kind)
+const char* KindName(NodeKind kind)
 {
     switch (kind) {
-    case normalize::NodeKind::kGeometry: return "node";
-    case normalize::NodeKind::kCamera: return "camera";
-    case normalize::NodeKind::kLight: return "light";
-    case normalize::NodeKind::kHelper: return "helper";
-    case normalize::NodeKind::kShape: return "shape";
+    case NodeKind::kGeometry: return "node";
+    case NodeKind::kCamera: return "camera";
+    case NodeKind::kLight: return "light";
+    case NodeKind::kHelper: return "helper";
+    case NodeKind::kShape: return "shape";
     }
     return "node";
 }
@@ -98,32 +97,22 @@ std::string Quoted(std::string_view text)
     return "\"" + std::string(text) + "\"";
 }
 
-const char* EncodingName(normalize::Encoding encoding)
+std::string Plural(std::int64_t n, const char* one, const char* many)
 {
-    switch (encoding) {
-    case normalize::Encoding::kUtf8: return "UTF-8";
-    case normalize::Encoding::kUtf8WithBom: return "UTF-8 with BOM";
-    case normalize::Encoding::kUtf16Le: return "UTF-16 LE";
-    case normalize::Encoding::kUtf16Be: return "UTF-16 BE";
-    }
-    return "UTF-8";
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-const char* LineEndsName(normalize::LineEnds ends)
+bool AllZero(const bundle::PackedFloats& values)
 {
-    switch (ends) {
-    case normalize::LineEnds::kNone: return "none";
-    case normalize::LineEnds::kLf: return "LF";
-    case normalize::LineEnds::kCrLf: return "CR LF";
-    case normalize::LineEnds::kCr: return "CR";
-    case normalize::LineEnds::kMixed: return "mixed";
-    }
-    return "none";
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (values[i] != 0.0f)
+            return false;
+    return true;
 }
 
-bool IsMesh(const normalize::SceneNode& node)
+bool IsMesh(const SceneNode& node)
 {
-    return node.kind == normalize::NodeKind::kGeometry && node.hasMesh && !node.mesh.vertices.empty();
+    return node.kind == NodeKind::kGeometry && node.hasMesh && !node.mesh.vertices.empty();
 }
 
 class Linter {
@@ -133,13 +122,12 @@ class Linter {
     LintReport Run()
     {
         Convert();
-        const normalize::NormalizeResult normalized = normalize::Normalize(ase_);
-        report_.dialect = normalize::DialectName(normalized.report.dialect);
-        const normalize::DecodedText decoded = normalize::DecodeText(ase_);
-        report_.encoding = EncodingName(decoded.encoding);
-        report_.lineEnds = LineEndsName(normalize::DetectLineEnds(decoded.text));
-        const normalize::Scene scene = normalize::ReadScene(decoded.text);
-        for (const normalize::SceneNode& node : scene.nodes) {
+        read_ = tolerant::ReadAse(ase_);
+        const Scene& scene = read_.scene;
+        report_.dialect = scene.dialect;
+        report_.encoding = scene.encoding;
+        report_.lineEnds = scene.lineEnds;
+        for (const SceneNode& node : scene.nodes) {
             if (IsMesh(node))
                 meshes_.push_back(&node);
             else
@@ -149,6 +137,7 @@ class Linter {
         ListObjects();
         FileFindings();
         MatchMeshes(scene);
+        NodeFindings(scene);
         ObjectFindings();
         std::stable_sort(report_.findings.begin(), report_.findings.end(),
                          [](const Finding& a, const Finding& b) { return a.line < b.line; });
@@ -159,7 +148,7 @@ class Linter {
     void Convert()
     {
         try {
-            ConvertBytes(ase_, &recorder_);
+            bundle_ = ConvertBytes(ase_, &recorder_);
         } catch (const InputRefused& refused) {
             report_.refused = true;
             report_.refusal = refused.what();
@@ -196,9 +185,9 @@ class Linter {
         if (report_.refused)
             Add(Severity::kLoss, "too-many-objects", 0, -1,
                 "more than " + std::to_string(kMaxObjects) + " objects: ase2sgl refuses the file (exit 3)");
-        if (report_.encoding.rfind("UTF-16", 0) == 0)
+        if (report_.encoding == tolerant::Encoding::kUtf16Le || report_.encoding == tolerant::Encoding::kUtf16Be)
             Add(Severity::kLoss, "utf16", 1, -1,
-                "the text is " + report_.encoding +
+                std::string("the text is ") + tolerant::EncodingName(report_.encoding) +
                     ": ase2sgl reads bytes and finds none of its keys; sgltool convert reads it");
         if (const void* stop = std::memchr(ase_.data(), 0x1A, ase_.size())) {
             const auto offset = static_cast<const char*>(stop) - ase_.data();
@@ -208,20 +197,30 @@ class Linter {
                 std::string("a 0x1A byte: ase2sgl's input ends here, the rest is not read") +
                     (meshesAfter ? ", meshes included" : ""));
         }
-        if (report_.lineEnds == "CR")
+        if (report_.lineEnds == tolerant::LineEnds::kCr)
             Add(Severity::kWarning, "cr-line-ends", 1, -1,
                 "CR-only line ends: ase2sgl reads the whole file as one line; sgltool convert reads it");
         const bool lost = report_.objects.size() < meshes_.size();
-        const bool known = report_.dialect != std::string("unknown");
-        if (report_.dialect != std::string("3ds Max") && !meshes_.empty() && (known || lost))
+        const bool known = report_.dialect != tolerant::Dialect::kUnknown;
+        if (report_.dialect != tolerant::Dialect::kMax && !meshes_.empty() && (known || lost))
             Add(lost ? Severity::kLoss : Severity::kNote, "dialect", 0, -1,
-                std::string("written by ") + (known ? report_.dialect : "an unknown exporter") +
+                std::string("written by ") + (known ? tolerant::DialectName(report_.dialect) : "an unknown exporter") +
                     " (its *COMMENT line and spacing): ase2sgl reads only the exact layout of 3ds Max's ASCII "
                     "exporter" +
                     (lost ? "; sgltool convert reads this one" : ", which this file keeps"));
-        for (const std::int64_t header : recorder_.withoutMesh)
-            Add(Severity::kNote, "node-without-mesh", lines_.LineOf(header), -1,
-                "a node header with no vertex list after it: not an object");
+    }
+
+    // Node headers the converter found no vertex list after, unless the node is a
+    // mesh already reported lost.
+    void NodeFindings(const Scene& scene)
+    {
+        for (const std::int64_t header : recorder_.withoutMesh) {
+            const std::int32_t line = lines_.LineOf(header);
+            const SceneNode* node = NodeAt(scene, line);
+            if (node == nullptr || lostMeshes_.count(node) == 0)
+                Add(Severity::kNote, "node-without-mesh", line, -1,
+                    "a node header with no vertex list after it: not an object");
+        }
     }
 
     // The object whose vertex-start line lies in [from, to), or -1.
@@ -244,20 +243,21 @@ class Linter {
     }
 
     // The node whose block holds `line`: the last one to begin at or before it.
-    static const normalize::SceneNode* NodeAt(const normalize::Scene& scene, std::int32_t line)
+    static const SceneNode* NodeAt(const Scene& scene, std::int32_t line)
     {
-        const normalize::SceneNode* found = nullptr;
-        for (const normalize::SceneNode& node : scene.nodes)
+        const SceneNode* found = nullptr;
+        for (const SceneNode& node : scene.nodes)
             if (node.line <= line)
                 found = &node;
         return found;
     }
 
-    void MatchMeshes(const normalize::Scene& scene)
+    void MatchMeshes(const Scene& scene)
     {
         std::vector<bool> owned(report_.objects.size(), false);
+        meshOf_.assign(report_.objects.size(), nullptr);
         for (std::size_t m = 0; m < meshes_.size(); ++m) {
-            const normalize::SceneNode& mesh = *meshes_[m];
+            const SceneNode& mesh = *meshes_[m];
             const std::int32_t from = mesh.meshLine;
             const std::int32_t to =
                 m + 1 < meshes_.size() ? meshes_[m + 1]->meshLine : std::numeric_limits<std::int32_t>::max();
@@ -270,18 +270,21 @@ class Linter {
             const auto j = static_cast<std::size_t>(own);
             owned[j] = true;
             ownMesh_.emplace_back(own, &mesh);
+            meshOf_[j] = &mesh;
             const LintObject& object = report_.objects[j];
             if (object.name == BundleName(mesh.name)) {
                 ++report_.ownObjects;
                 continue;
             }
-            const normalize::SceneNode* namer = NodeAt(scene, object.headerLine);
+            const SceneNode* namer = NodeAt(scene, object.headerLine);
             if (namer != nullptr && namer != &mesh) {
+                lostMeshes_.insert(&mesh);
                 Add(Severity::kLoss, "name-taken", mesh.line, own,
                     label + " becomes object " + std::to_string(own) + " under the name " + Quoted(object.name) +
                         " of the " + KindName(namer->kind) + " at line " + std::to_string(namer->line) +
                         ": the node header before a mesh names it");
             } else {
+                lostMeshes_.insert(&mesh);
                 Add(Severity::kLoss, "name-changed", mesh.line, own,
                     label + " becomes object " + std::to_string(own) + " under the name " + Quoted(object.name) +
                         ", the text of its node header line at line " + std::to_string(object.headerLine));
@@ -296,70 +299,58 @@ class Linter {
         }
     }
 
-    void MeshNotOwn(const normalize::SceneNode& mesh, const std::string& label)
+    void MeshNotOwn(const SceneNode& mesh, const std::string& label)
     {
         const std::int32_t into = ObjectBefore(mesh.meshLine);
         if (report_.refused)
             return;
-        if (into < 0 || report_.objects.empty()) {
+        lostMeshes_.insert(&mesh);
+        const std::string why = into < 0 ? std::string() : RunOnInto(recorder_.counted[static_cast<std::size_t>(into)].seen, mesh);
+        if (why.empty()) {
+            const std::string where =
+                mesh.groupLine > 0 ? " in the *GROUP at line " + std::to_string(mesh.groupLine) : std::string();
             Add(Severity::kLoss, "mesh-not-read", mesh.line, -1,
-                label + " is not converted: none of its lines is in the layout ase2sgl reads");
+                label + where + " is dropped: none of its lines is in the layout ase2sgl reads");
             return;
         }
-        const auto& seen = recorder_.counted[static_cast<std::size_t>(into)].seen;
-        std::string why;
-        if (seen.faceStart != PassObserver::kNone && lines_.LineOf(seen.faceStart) >= mesh.meshLine)
-            why = "its search for a face list ran on to line " + std::to_string(lines_.LineOf(seen.faceStart));
-        else if (seen.texVertexSearch == SearchEnd::kFound && lines_.LineOf(seen.texVertexStart) >= mesh.meshLine)
-            why =
-                "its own mesh has neither texture vertices nor normals, and its search for texture vertices ran "
-                "on to line " +
-                std::to_string(lines_.LineOf(seen.texVertexStart));
-        else if (seen.texVertexSearch == SearchEnd::kEndOfInput)
-            why =
-                "its own mesh has neither texture vertices nor normals, and its search for texture vertices ran "
-                "on to the end of the file";
-        else
-            why = "its reading ran on to line " + std::to_string(lines_.LineOf(seen.end) - 1);
         Add(Severity::kLoss, "mesh-merged", mesh.line, into,
             label + " is merged into object " + std::to_string(into) + " " +
                 Quoted(report_.objects[static_cast<std::size_t>(into)].name) + ": " + why);
     }
 
+    // How an object's reading ran on into a later mesh's lines, or empty when it
+    // stopped before them: then the mesh is merged into nothing, but dropped.
+    std::string RunOnInto(const PassObserver::CountedObject& seen, const SceneNode& mesh) const
+    {
+        if (seen.faceStart != PassObserver::kNone && lines_.LineOf(seen.faceStart) >= mesh.meshLine)
+            return "its search for a face list ran on to line " + std::to_string(lines_.LineOf(seen.faceStart));
+        if (seen.texVertexSearch == SearchEnd::kFound && lines_.LineOf(seen.texVertexStart) >= mesh.meshLine)
+            return "its own mesh has neither texture vertices nor normals, and its search for texture vertices ran "
+                   "on to line " +
+                   std::to_string(lines_.LineOf(seen.texVertexStart));
+        if (seen.texVertexSearch == SearchEnd::kEndOfInput)
+            return "its own mesh has neither texture vertices nor normals, and its search for texture vertices ran "
+                   "on to the end of the file";
+        const std::int32_t end = lines_.LineOf(seen.end) - 1;
+        if (end >= mesh.meshLine)
+            return "its reading ran on to line " + std::to_string(end);
+        return {};
+    }
+
     void ObjectFindings()
     {
+        const std::vector<ZeroValues> zero = ZeroValuesInBundle();
         for (std::size_t j = 0; j < recorder_.read.size() && j < report_.objects.size(); ++j) {
             const PassObserver::ReadObject& r = recorder_.read[j];
-            const LintObject& object = report_.objects[j];
             const auto index = static_cast<std::int32_t>(j);
-            const std::string who = "object " + std::to_string(j) + " " + Quoted(object.name);
+            const std::string who = "object " + std::to_string(j) + " " + Quoted(report_.objects[j].name);
             if (r.faces == 0) {
-                Add(Severity::kWarning, "no-faces", object.firstLine, index, who + ": no face list in its lines");
+                Add(Severity::kWarning, "no-faces", report_.objects[j].firstLine, index,
+                    who + ": no face list in its lines");
                 continue;
             }
-            if (r.normalsSearch != SearchEnd::kFound)
-                Add(Severity::kWarning, "normals-missing", object.firstLine, index,
-                    who + ": no normals block in its lines, normals left zero");
-            if (r.texVertexSearch != SearchEnd::kFound)
-                Add(Severity::kWarning, "texcoords-missing", object.firstLine, index,
-                    who + ": no texture-vertex list before its normals block, texture coordinates left zero");
-            else if (r.texFaceSearch != SearchEnd::kFound)
-                Add(Severity::kWarning, "texfaces-missing", lines_.LineOf(r.texVertexStart), index,
-                    who + ": no texture-face list before its normals block, texture coordinates left zero");
-            Count(r.faceLinesNotScanned, "list-breaks", r.faceStart, index, who,
-                  "face lines whose vertex numbers do not read (each repeats the numbers of the line before)");
-            Count(r.texFaceLinesNotScanned, "list-breaks", r.texFaceStart, index, who,
-                  "texture-face lines that do not read (each repeats the numbers of the line before)");
-            Count(r.vertexNormalLinesNotScanned, "list-breaks", r.faceNormalStart, index, who,
-                  "normals-block lines that are not a vertex normal where one is read (normal kept)");
-            Count(r.texFaceLinesMissing, "list-short", r.texFaceStart, index, who,
-                  "texture-face lines missing at the end of its lines");
-            Count(r.vertexNormalLinesMissing, "list-short", r.faceNormalStart, index, who,
-                  "vertex-normal lines missing at the end of its lines");
-            Count(r.vertexNumbersOutside, "number-outside", r.faceStart, index, who,
-                  "face corners whose vertex number is outside its vertex list (position left zero)");
-            Count(r.texVertexNumbersOutside, "number-outside", r.texFaceStart, index, who,
-                  "texture-face corners whose number is outside its texture-vertex list (left zero)");
+            ValueFindings(r, j < zero.size() ? zero[j] : ZeroValues{}, index, who);
+            ReadFindings(r, index, who);
         }
         for (const auto& [index, mesh] : ownMesh_) {
             const auto& seen = recorder_.counted[static_cast<std::size_t>(index)].seen;
@@ -370,11 +361,96 @@ class Linter {
         }
     }
 
+    struct ZeroValues {
+        bool normals = false, texcoords = false;
+    };
+
+    // Per object of the bundle the converter wrote: are all its normals, all its
+    // texture coordinates zero? That is what an engine would draw.
+    std::vector<ZeroValues> ZeroValuesInBundle() const
+    {
+        std::vector<ZeroValues> zero;
+        bundle::Bundle bundle;
+        if (report_.refused || !bundle.Open(std::as_bytes(std::span(bundle_.data(), bundle_.size()))))
+            return zero;
+        for (const bundle::Object& object : bundle)
+            zero.push_back({object.vertexCount > 0 && AllZero(object.normals),
+                            object.vertexCount > 0 && AllZero(object.texcoords)});
+        return zero;
+    }
+
+    // Normals and texture coordinates the engine will not see, and the way out.
+    void ValueFindings(const PassObserver::ReadObject& r, ZeroValues zero, std::int32_t index, const std::string& who)
+    {
+        const std::int32_t first = report_.objects[static_cast<std::size_t>(index)].firstLine;
+        const std::string normals = WayOutForNormals(index), texcoords = WayOutForTexcoords(index);
+        if (r.normalsSearch != SearchEnd::kFound)
+            Add(Severity::kWarning, "normals-missing", first, index,
+                who + ": no normals block in its lines, normals left zero" + normals);
+        else if (zero.normals)
+            Add(Severity::kWarning, "normals-zero", first, index,
+                who + ": every normal is zero in the bundle, none of its normals-block lines reads" + normals);
+        if (r.texVertexSearch != SearchEnd::kFound)
+            Add(Severity::kWarning, "texcoords-missing", first, index,
+                who + ": no texture-vertex list before its normals block, texture coordinates left zero" + texcoords);
+        else if (r.texFaceSearch != SearchEnd::kFound)
+            Add(Severity::kWarning, "texfaces-missing", lines_.LineOf(r.texVertexStart), index,
+                who + ": no texture-face list before its normals block, texture coordinates left zero" + texcoords);
+        else if (zero.texcoords)
+            Add(Severity::kWarning, "texcoords-zero", first, index,
+                who + ": every texture coordinate is zero in the bundle" + texcoords);
+    }
+
+    // sgltool convert writes the file's normals, or computes them, for every mesh.
+    std::string WayOutForNormals(std::int32_t index) const
+    {
+        const SceneNode* mesh = meshOf_[static_cast<std::size_t>(index)];
+        if (mesh == nullptr)
+            return {};
+        return mesh->mesh.vertexNormals.empty() ? "; sgltool convert computes them"
+                                                : "; sgltool convert reads the file's normals";
+    }
+
+    // Texture coordinates it can give only where the file has some.
+    std::string WayOutForTexcoords(std::int32_t index) const
+    {
+        const SceneNode* mesh = meshOf_[static_cast<std::size_t>(index)];
+        if (mesh == nullptr || mesh->mesh.texVertices.empty())
+            return {};
+        return "; sgltool convert reads the file's texture coordinates";
+    }
+
+    // Lines of the converter's reads that did not scan, or were missing.
+    void ReadFindings(const PassObserver::ReadObject& r, std::int32_t index, const std::string& who)
+    {
+        Count(r.faceLinesNotScanned, "list-breaks", r.faceStart, index, who,
+              {"face line whose vertex numbers do not read (it repeats",
+               "face lines whose vertex numbers do not read (each repeats"},
+              " the numbers of the line before)");
+        Count(r.texFaceLinesNotScanned, "list-breaks", r.texFaceStart, index, who,
+              {"texture-face line that does not read (it repeats", "texture-face lines that do not read (each repeats"},
+              " the numbers of the line before)");
+        Count(r.vertexNormalLinesNotScanned, "list-breaks", r.faceNormalStart, index, who,
+              {"normals-block line that is not a vertex normal", "normals-block lines that are not a vertex normal"},
+              " where one is read (normal kept)");
+        Count(r.texFaceLinesMissing, "list-short", r.texFaceStart, index, who,
+              {"texture-face line", "texture-face lines"}, " missing at the end of its lines");
+        Count(r.vertexNormalLinesMissing, "list-short", r.faceNormalStart, index, who,
+              {"vertex-normal line", "vertex-normal lines"}, " missing at the end of its lines");
+        Count(r.vertexNumbersOutside, "number-outside", r.faceStart, index, who,
+              {"face corner whose vertex number is", "face corners whose vertex number is"},
+              " outside its vertex list (position left zero)");
+        Count(r.texVertexNumbersOutside, "number-outside", r.texFaceStart, index, who,
+              {"texture-face corner whose number is", "texture-face corners whose number is"},
+              " outside its texture-vertex list (left zero)");
+    }
+
     void Count(std::int64_t n, const char* kind, std::int64_t at, std::int32_t object, const std::string& who,
-               const std::string& what)
+               std::pair<const char*, const char*> forms, const char* rest)
     {
         if (n > 0)
-            Add(Severity::kWarning, kind, lines_.LineOf(at), object, who + ": " + std::to_string(n) + " " + what);
+            Add(Severity::kWarning, kind, lines_.LineOf(at), object,
+                who + ": " + Plural(n, forms.first, forms.second) + rest);
     }
 
     void ListBreak(std::int64_t read, std::size_t declared, std::int64_t end, std::int32_t object,
@@ -391,8 +467,12 @@ class Linter {
     LineIndex lines_;
     Recorder recorder_;
     LintReport report_;
-    std::vector<const normalize::SceneNode*> meshes_;
-    std::vector<std::pair<std::int32_t, const normalize::SceneNode*>> ownMesh_;
+    std::string bundle_;  // what the converter writes
+    tolerant::AseRead read_;
+    std::vector<const SceneNode*> meshes_;
+    std::vector<std::pair<std::int32_t, const SceneNode*>> ownMesh_;
+    std::vector<const SceneNode*> meshOf_;  // per object, the mesh it is its own of, or null
+    std::set<const SceneNode*> lostMeshes_;
 };
 
 }  // namespace
@@ -404,8 +484,28 @@ LintReport Lint(std::string_view ase)
 
 bool LintReport::Clean() const
 {
-    return !refused && std::none_of(findings.begin(), findings.end(),
-                                    [](const Finding& finding) { return finding.severity == Severity::kLoss; });
+    return !refused && Count(Severity::kLoss) == 0;
+}
+
+bool LintReport::Passes(bool strict) const
+{
+    return Clean() && (!strict || Count(Severity::kWarning) == 0);
+}
+
+std::int32_t LintReport::Count(Severity severity) const
+{
+    return static_cast<std::int32_t>(std::count_if(findings.begin(), findings.end(),
+                                                   [&](const Finding& finding) { return finding.severity == severity; }));
+}
+
+void LintTotals::Add(const LintReport& report, bool strict)
+{
+    ++files;
+    meshes += report.meshes;
+    ownObjects += report.ownObjects;
+    losses += report.Count(Severity::kLoss);
+    warnings += report.Count(Severity::kWarning);
+    failed += report.Passes(strict) ? 0 : 1;
 }
 
 const char* SeverityName(Severity severity)
@@ -418,50 +518,77 @@ const char* SeverityName(Severity severity)
     return "note";
 }
 
-std::string Plural(std::int64_t n, const char* one, const char* many)
+namespace {
+
+std::string Heading(const LintReport& report, std::string_view fileName)
 {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
+    const std::string ends = report.lineEnds == tolerant::LineEnds::kNone
+                                 ? "no line ends"
+                                 : std::string(tolerant::LineEndsName(report.lineEnds)) + " line ends";
+    return std::string(fileName) + ": " + tolerant::DialectName(report.dialect) + ", " +
+           tolerant::EncodingName(report.encoding) + ", " + ends + "; " + Plural(report.meshes, "mesh", "meshes") +
+           ", " + Plural(report.otherNodes, "other node", "other nodes") + "\n";
 }
 
-std::string FormatText(const LintReport& report, std::string_view fileName)
+std::string Verdict(const LintReport& report)
 {
-    std::string out = std::string(fileName) + ": " + report.dialect + ", " + report.encoding + ", " + report.lineEnds +
-                      " line ends; " + Plural(report.meshes, "mesh", "meshes") + ", " +
-                      Plural(report.otherNodes, "other node", "other nodes") + "\n";
+    if (report.Clean())
+        return "  every mesh becomes an object of its own under its own name\n";
+    const std::int32_t lost = report.meshes - report.ownObjects;
+    if (lost <= 0)
+        return "  not every mesh of the file is read (see the losses above)\n";
+    return "  " + std::to_string(lost) + " of " + Plural(report.meshes, "mesh", "meshes") +
+           (lost == 1 ? " does not become an object of its own under its own name\n"
+                      : " do not become objects of their own under their own names\n");
+}
+
+}  // namespace
+
+std::string FormatText(const LintReport& report, std::string_view fileName, bool quiet)
+{
+    if (quiet && report.Clean())
+        return {};
+    std::string out = Heading(report, fileName);
     if (report.refused)
         out += "  ase2sgl refuses it: " + report.refusal + "\n";
-    else
+    else if (!quiet)
         out += "  ase2sgl writes " + Plural(static_cast<std::int64_t>(report.objects.size()), "object", "objects") +
                (report.objects.empty() ? "\n" : ":\n");
-    for (const LintObject& object : report.objects)
+    for (const LintObject& object : report.objects) {
+        if (quiet)
+            break;
         out += "    " + std::to_string(object.index) + " " + Quoted(object.name) + ": " +
                Plural(object.vertices, "vertex", "vertices") + ", " +
                Plural(object.triangles, "triangle", "triangles") + ", lines " + std::to_string(object.firstLine) + "-" +
                std::to_string(object.lastLine) + ", name from line " + std::to_string(object.headerLine) + "\n";
+    }
     for (const Finding& finding : report.findings) {
+        if (quiet && finding.severity != Severity::kLoss)
+            continue;
         out += "  ";
         if (finding.line > 0)
             out += "line " + std::to_string(finding.line) + ": ";
         out += std::string(SeverityName(finding.severity)) + ": " + finding.message + " [" + finding.kind + "]\n";
     }
-    if (report.Clean())
-        out += "  every mesh becomes an object of its own under its own name\n";
-    else if (report.ownObjects < report.meshes)
-        out += "  " + std::to_string(report.meshes - report.ownObjects) + " of " +
-               Plural(report.meshes, "mesh does", "meshes do") +
-               " not become an object of their own under their own name\n";
-    else
-        out += "  not every mesh of the file is read (see the losses above)\n";
-    return out;
+    return out + Verdict(report);
+}
+
+std::string FormatTotals(const LintTotals& totals)
+{
+    return Plural(totals.files, "file", "files") + ": " + std::to_string(totals.ownObjects) + " of " +
+           Plural(totals.meshes, "mesh", "meshes") + (totals.ownObjects == 1 ? " becomes an object" : " become objects") +
+           " of their own under their own names; " + Plural(totals.losses, "loss", "losses") + ", " +
+           Plural(totals.warnings, "warning", "warnings") + "; " + Plural(totals.failed, "file fails", "files fail") +
+           "\n";
 }
 
 nlohmann::ordered_json ToJson(const LintReport& report, std::string_view fileName)
 {
     nlohmann::ordered_json json;
     json["file"] = std::string(fileName);
-    json["dialect"] = report.dialect;
-    json["encoding"] = report.encoding;
-    json["lineEnds"] = report.lineEnds;
+    json["dialect"] = tolerant::DialectName(report.dialect);
+    json["encoding"] = tolerant::EncodingName(report.encoding);
+    json["lineEnds"] = tolerant::LineEndsName(report.lineEnds);
     json["meshes"] = report.meshes;
     json["otherNodes"] = report.otherNodes;
     json["ownObjects"] = report.ownObjects;

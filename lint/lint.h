@@ -1,10 +1,15 @@
 // Lint: what ase2sgl will do with an ASE file, and why, before it is converted.
 // The objects come from the converter's own two reads, watched through their
-// observer, so the report cannot disagree with the bundle; the meshes and nodes the
-// file declares come from the tolerant reader of normalize/, which reads every
-// exporter's spacing. Every mesh that does not become an object of its own under
-// its own name is named with its line and the reason.
+// observer, and from the bundle they write, so the report cannot disagree with the
+// bundle; the meshes and nodes the file declares come from one read of the tolerant
+// reader (tolerant/), which reads every exporter's spacing. Every mesh that does
+// not become an object of its own under its own name is named with its line and the
+// reason; every object the engine would see without normals or texture coordinates
+// is named with the way out.
 #pragma once
+
+#include "tolerant/ase_text.h"
+#include "tolerant/scene.h"
 
 #include <nlohmann/json.hpp>
 
@@ -23,8 +28,8 @@ struct LintObject {
     std::int32_t triangles = 0;
     std::int32_t headerLine = 0;  // the node header the name comes from
     std::int32_t firstLine = 0;   // its first vertex line
-    std::int32_t lastLine =
-        0;  // the last line of its reading (the next object's first vertex line - 1, or the last line)
+    // The last line of its reading: the next object's first vertex line - 1, or the last line.
+    std::int32_t lastLine = 0;
 };
 
 enum class Severity {
@@ -35,16 +40,16 @@ enum class Severity {
 
 struct Finding {
     Severity severity = Severity::kNote;
-    std::string kind;          // a stable code, e.g. "mesh-merged" (see FindingKinds)
+    std::string kind;          // a stable code, e.g. "mesh-merged": the "kind" list of tools/sgltool-lint.schema.json
     std::int32_t line = 0;     // from 1; 0 when the finding is about the whole file
     std::int32_t object = -1;  // the object concerned, or -1
     std::string message;       // one sentence for a person
 };
 
 struct LintReport {
-    std::string dialect;          // "3ds Max", "Blender", "AC3D", "q3map2", "unknown"
-    std::string encoding;         // "UTF-8", "UTF-8 with BOM", "UTF-16 LE", "UTF-16 BE"
-    std::string lineEnds;         // "LF", "CR LF", "CR", "mixed", "none"
+    tolerant::Dialect dialect = tolerant::Dialect::kUnknown;
+    tolerant::Encoding encoding = tolerant::Encoding::kUtf8;
+    tolerant::LineEnds lineEnds = tolerant::LineEnds::kNone;
     std::int32_t meshes = 0;      // GEOMOBJECTs with a mesh the file declares
     std::int32_t otherNodes = 0;  // cameras, lights, helpers, shapes, nodes without a mesh
     std::int32_t ownObjects = 0;  // meshes that become an object of their own under their own name
@@ -55,6 +60,15 @@ struct LintReport {
 
     // Every mesh becomes an object of its own under its own name: no finding is a loss.
     bool Clean() const;
+    // Clean, and with `strict` no warning either.
+    bool Passes(bool strict) const;
+    std::int32_t Count(Severity severity) const;
+};
+
+// What many files' reports add up to, for one closing line.
+struct LintTotals {
+    std::int32_t files = 0, meshes = 0, ownObjects = 0, losses = 0, warnings = 0, failed = 0;
+    void Add(const LintReport& report, bool strict);
 };
 
 // Reads `ase` as ase2sgl and the tolerant reader would, and says what becomes of
@@ -62,7 +76,10 @@ struct LintReport {
 LintReport Lint(std::string_view ase);
 
 // The report for a person: a heading line, the objects, the findings, the verdict.
-std::string FormatText(const LintReport& report, std::string_view fileName);
+// Quiet, only the losses and the verdict of a file that has some.
+std::string FormatText(const LintReport& report, std::string_view fileName, bool quiet = false);
+// "3 files: 12 of 14 meshes become objects of their own, 2 losses, 5 warnings".
+std::string FormatTotals(const LintTotals& totals);
 // The same as JSON: one entry of the "files" array of tools/sgltool-lint.schema.json.
 nlohmann::ordered_json ToJson(const LintReport& report, std::string_view fileName);
 

@@ -1,4 +1,4 @@
-// Normalize: the tolerant reading (scene_reader.cpp) written back in the layout of
+// Normalize: the tolerant reading (tolerant/scene_reader.cpp) written back in the layout of
 // 3ds Max's ASCII exporter, the only one the converter reads. Each list is written
 // in number order, complete, and closed by a brace line, which is what keeps the
 // converter's line-by-line searches inside their own object:
@@ -11,20 +11,33 @@
 // so a file already in this layout gives the same floats.
 #include "normalize/normalize.h"
 
-#include "normalize/ase_text.h"
-#include "normalize/scene.h"
+#include "common/format_limits.h"
+#include "tolerant/ase_text.h"
+#include "tolerant/scene.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 namespace ase2sgl::normalize {
 namespace {
 
-constexpr std::size_t kMaxOutputBytes = 2147483647;  // the converter's positions are 32-bit
-constexpr std::int64_t kMaxObjects = 5000;           // what a bundle holds
+using tolerant::FaceLine;
+using tolerant::MeshLists;
+using tolerant::NodeKind;
+using tolerant::Scene;
+using tolerant::SceneNode;
+using tolerant::TexFaceLine;
+using tolerant::ValueText;
+using tolerant::VertexLine;
+using tolerant::VertexNormal;
+using tolerant::FaceNormal;
+
+// The normalized text is held in memory whole: more than 2 GiB of it is refused.
+constexpr std::size_t kMaxOutputBytes = 2147483647;
 constexpr std::size_t kMaxValueText = 40;
 constexpr std::string_view kPlaceholderTexVertex = "0.0000\t-0.0000\t0.0000";
 
@@ -79,9 +92,10 @@ double ValueOf(std::string_view text)
     return ParseValue(text, value) ? value : 0.0;
 }
 
+// Builds the text in `out`, handed to the sink a piece at a time between nodes.
 class Writer {
   public:
-    explicit Writer(NormalizeReport& report) : report_(report) {}
+    Writer(NormalizeReport& report, const TextSink& sink) : report_(report), sink_(sink) {}
     std::string out;
     std::int64_t unreadableValues = 0;
     std::int32_t firstUnreadableLine = 0;
@@ -125,9 +139,20 @@ class Writer {
         }
     }
     void Note(std::int32_t line, std::string text) { report_.notes.push_back({line, std::move(text)}); }
+    // Hands what is written so far to the sink once there is enough of it, or with
+    // `all`, whatever there is.
+    void Flush(bool all)
+    {
+        if (out.empty() || (!all && out.size() < kFlushBytes))
+            return;
+        sink_(out);
+        out.clear();
+    }
 
   private:
+    static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
     NormalizeReport& report_;
+    const TextSink& sink_;
 };
 
 // Entry numbers of a list, slot by slot: by each entry's own number when the
@@ -152,8 +177,10 @@ std::vector<std::int64_t> OrderByNumber(const std::vector<Entry>& entries, std::
     return order;
 }
 
-std::array<double, 3> FaceNormalOf(const MeshLists& mesh, const std::vector<std::int64_t>& vertexOrder,
-                                   const FaceLine& face)
+using Vector = std::array<double, 3>;
+
+// The cross product of a face's edges AB and AC: its normal, as long as twice its area.
+Vector FaceCross(const MeshLists& mesh, const std::vector<std::int64_t>& vertexOrder, const FaceLine& face)
 {
     std::array<std::array<double, 3>, 3> p{};
     for (std::size_t c = 0; c < 3; ++c) {
@@ -162,15 +189,25 @@ std::array<double, 3> FaceNormalOf(const MeshLists& mesh, const std::vector<std:
         for (std::size_t k = 0; k < 3; ++k)
             p[c][k] = ValueOf(v.value[k]);
     }
-    const std::array<double, 3> u{p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
-    const std::array<double, 3> w{p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
-    std::array<double, 3> n{u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+    const Vector u{p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+    const Vector w{p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+    return {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+}
+
+// Of unit length, or zero when it has no direction.
+Vector Unit(Vector n)
+{
     const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     if (!(length > 0.0) || !std::isfinite(length))
         return {0.0, 0.0, 0.0};
     for (double& component : n)
         component /= length;
     return n;
+}
+
+Vector FaceNormalOf(const MeshLists& mesh, const std::vector<std::int64_t>& vertexOrder, const FaceLine& face)
+{
+    return Unit(FaceCross(mesh, vertexOrder, face));
 }
 
 // A mesh put in order: faces that name a vertex outside the list are left out.
@@ -276,43 +313,58 @@ void WriteFaces(Writer& w, const MeshLists& mesh, const OrderedMesh& ordered)
 // texture face is missing or names no texture vertex, gets one extra texture vertex
 // (0, 0) written with V as -0, which is what the converter stores for a corner that
 // no texture face reaches.
-void WriteTextureLists(Writer& w, const SceneNode& node, const OrderedMesh& ordered)
+struct TextureFaces {
+    std::vector<std::array<std::int64_t, 3>> corners;  // per kept face
+    std::int64_t missing = 0;  // kept faces without a texture face
+    std::int64_t outside = 0;  // corners naming no texture vertex
+    bool NeedPlaceholder() const { return missing > 0 || outside > 0; }
+};
+
+TextureFaces MatchTextureFaces(const MeshLists& mesh, const OrderedMesh& ordered)
 {
-    const MeshLists& mesh = node.mesh;
     const std::size_t texCount = mesh.texVertices.size();
     const auto placeholder = static_cast<std::int64_t>(texCount);
-    std::int64_t missing = 0, outside = 0;
-    std::vector<std::array<std::int64_t, 3>> texFaces;
-    texFaces.reserve(ordered.keptFaces.size());
+    TextureFaces result;
+    result.corners.reserve(ordered.keptFaces.size());
     for (std::size_t slot : ordered.keptFaces) {
         std::array<std::int64_t, 3> corners{placeholder, placeholder, placeholder};
         const std::int64_t entry = ordered.texFaceOrder[slot];
         if (entry < 0 || texCount == 0) {
-            ++missing;
+            ++result.missing;
         } else {
             const TexFaceLine& texFace = mesh.texFaces[static_cast<std::size_t>(entry)];
             for (std::size_t c = 0; c < 3; ++c) {
                 if (texFace.corner[c] >= 0 && static_cast<std::size_t>(texFace.corner[c]) < texCount)
                     corners[c] = texFace.corner[c];
                 else
-                    ++outside;
+                    ++result.outside;
             }
         }
-        texFaces.push_back(corners);
+        result.corners.push_back(corners);
     }
-    const bool needPlaceholder = missing > 0 || outside > 0;
+    return result;
+}
+
+void NoteTextureRepairs(Writer& w, const SceneNode& node, const TextureFaces& faces)
+{
+    const std::size_t texCount = node.mesh.texVertices.size();
     if (texCount == 0)
         w.Note(node.meshLine, "no texture coordinates: every corner given (0, 0)");
-    else if (missing > 0)
-        w.Note(node.meshLine, std::to_string(missing) + " face(s) without a texture face: given (0, 0)");
-    if (texCount > 0 && outside > 0)
+    else if (faces.missing > 0)
+        w.Note(node.meshLine, std::to_string(faces.missing) + " face(s) without a texture face: given (0, 0)");
+    if (texCount > 0 && faces.outside > 0)
         w.Note(node.meshLine,
-               std::to_string(outside) + " texture-face corner(s) naming no texture vertex: given (0, 0)");
+               std::to_string(faces.outside) + " texture-face corner(s) naming no texture vertex: given (0, 0)");
+}
+
+void WriteTexVertexList(Writer& w, const SceneNode& node, const OrderedMesh& ordered, bool placeholder)
+{
+    const std::size_t texCount = node.mesh.texVertices.size();
     w.Text("\t\t*MESH_NUMTVERTEX ");
-    w.Integer(static_cast<std::int64_t>(texCount + (needPlaceholder ? 1 : 0)));
+    w.Integer(static_cast<std::int64_t>(texCount + (placeholder ? 1 : 0)));
     w.Text("\n\t\t*MESH_TVERTLIST {\n");
     for (std::size_t t = 0; t < texCount; ++t) {
-        const VertexLine& tv = mesh.texVertices[static_cast<std::size_t>(ordered.texVertexOrder[t])];
+        const VertexLine& tv = node.mesh.texVertices[static_cast<std::size_t>(ordered.texVertexOrder[t])];
         w.Text("\t\t\t*MESH_TVERT ");
         w.Integer(static_cast<std::int64_t>(t));
         ValueText values = tv.value;
@@ -321,26 +373,39 @@ void WriteTextureLists(Writer& w, const SceneNode& node, const OrderedMesh& orde
         w.Values(values, node.meshLine);
         w.Text("\n");
     }
-    if (needPlaceholder) {
+    if (placeholder) {
         w.Text("\t\t\t*MESH_TVERT ");
-        w.Integer(placeholder);
+        w.Integer(static_cast<std::int64_t>(texCount));
         w.Text("\t");
         w.Text(kPlaceholderTexVertex);
         w.Text("\n");
     }
-    w.Text("\t\t}\n\t\t*MESH_NUMTVFACES ");
-    w.Integer(static_cast<std::int64_t>(texFaces.size()));
+    w.Text("\t\t}\n");
+}
+
+void WriteTexFaceList(Writer& w, const TextureFaces& faces)
+{
+    w.Text("\t\t*MESH_NUMTVFACES ");
+    w.Integer(static_cast<std::int64_t>(faces.corners.size()));
     w.Text("\n\t\t*MESH_TFACELIST {\n");
-    for (std::size_t f = 0; f < texFaces.size(); ++f) {
+    for (std::size_t f = 0; f < faces.corners.size(); ++f) {
         w.Text("\t\t\t*MESH_TFACE ");
         w.Integer(static_cast<std::int64_t>(f));
-        for (std::int64_t corner : texFaces[f]) {
+        for (std::int64_t corner : faces.corners[f]) {
             w.Text("\t");
             w.Integer(corner);
         }
         w.Text("\n");
     }
     w.Text("\t\t}\n");
+}
+
+void WriteTextureLists(Writer& w, const SceneNode& node, const OrderedMesh& ordered)
+{
+    const TextureFaces faces = MatchTextureFaces(node.mesh, ordered);
+    NoteTextureRepairs(w, node, faces);
+    WriteTexVertexList(w, node, ordered, faces.NeedPlaceholder());
+    WriteTexFaceList(w, faces);
 }
 
 // Where a face's corner normals come from. Most exporters follow each face-normal
@@ -393,53 +458,154 @@ bool CornerNormals(const MeshLists& mesh, const NormalSource& source, const Face
     return true;
 }
 
-// Returns how many faces got a computed normal.
+// The smoothing groups of a face as bits: "*MESH_SMOOTHING 1,3" puts it in groups 1
+// and 3. Groups are numbered from 1; no number (an empty value, 0) is no group.
+std::uint64_t SmoothingMask(std::string_view text)
+{
+    std::uint64_t mask = 0;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::int64_t group = IntegerOr(text.substr(start, comma - start), 64, 0);
+        if (group >= 1)
+            mask |= std::uint64_t{1} << (group - 1);
+        start = comma + 1;
+    }
+    return mask;
+}
+
+// Corner normals computed as modelling tools show them: smooth within a smoothing
+// group, hard across groups. A corner's normal is the sum of the normals of the
+// faces round its vertex that share a group with its face, each as long as the
+// face is large, made unit length. A face in no group is flat.
+class SmoothNormals {
+  public:
+    SmoothNormals(const MeshLists& mesh, const OrderedMesh& ordered)
+    {
+        const std::size_t faces = ordered.keptFaces.size();
+        std::vector<std::vector<std::pair<std::uint64_t, Vector>>> round(mesh.vertices.size());
+        for (std::size_t k = 0; k < faces; ++k) {
+            const FaceLine& face = FaceAt(mesh, ordered, k);
+            const std::uint64_t mask = SmoothingMask(face.smoothing);
+            if (mask == 0)
+                continue;
+            const Vector cross = FaceCross(mesh, ordered.vertexOrder, face);
+            for (std::int64_t v : face.corner)
+                Accumulate(round[static_cast<std::size_t>(v)], mask, cross);
+        }
+        round_ = std::move(round);
+    }
+
+    // The normal of face `face`'s corner at vertex `vertex`, or `flat` when the face
+    // is in no group or the sum has no direction.
+    Vector At(const FaceLine& face, std::int64_t vertex, const Vector& flat) const
+    {
+        const std::uint64_t mask = SmoothingMask(face.smoothing);
+        Vector sum{0.0, 0.0, 0.0};
+        for (const auto& [groups, normal] : round_[static_cast<std::size_t>(vertex)])
+            if ((groups & mask) != 0)
+                for (std::size_t i = 0; i < 3; ++i)
+                    sum[i] += normal[i];
+        const Vector unit = Unit(sum);
+        // Faces of one plane give the flat normal again: written as the flat one, so
+        // that a rounding (a zero's sign) does not change the text.
+        const bool asFlat = std::abs(unit[0] - flat[0]) < 1e-9 && std::abs(unit[1] - flat[1]) < 1e-9 &&
+                            std::abs(unit[2] - flat[2]) < 1e-9;
+        return mask == 0 || asFlat || unit == Vector{0.0, 0.0, 0.0} ? flat : unit;
+    }
+
+    static const FaceLine& FaceAt(const MeshLists& mesh, const OrderedMesh& ordered, std::size_t k)
+    {
+        return mesh.faces[static_cast<std::size_t>(ordered.faceOrder[ordered.keptFaces[k]])];
+    }
+
+  private:
+    // Faces of the same groups round a vertex are summed at once, so that a corner
+    // looks at each distinct set of groups once, not at each face.
+    static void Accumulate(std::vector<std::pair<std::uint64_t, Vector>>& sums, std::uint64_t mask, const Vector& n)
+    {
+        for (auto& [groups, sum] : sums) {
+            if (groups == mask) {
+                for (std::size_t i = 0; i < 3; ++i)
+                    sum[i] += n[i];
+                return;
+            }
+        }
+        sums.emplace_back(mask, n);
+    }
+
+    std::vector<std::vector<std::pair<std::uint64_t, Vector>>> round_;  // per vertex: groups, summed normal
+};
+
+void WriteNormal(Writer& w, const Vector& normal)
+{
+    for (double component : normal) {
+        w.Text("\t");
+        w.Fixed(component);
+    }
+    w.Text("\n");
+}
+
+// The three vertex-normal lines of a face whose input gives none: smoothed by its
+// smoothing groups, or flat.
+void WriteComputedCorners(Writer& w, const FaceLine& face, const Vector& flat, const SmoothNormals& smooth)
+{
+    for (std::int64_t vertex : face.corner) {
+        w.Text("\t\t\t\t*MESH_VERTEXNORMAL ");
+        w.Integer(vertex);
+        WriteNormal(w, smooth.At(face, vertex, flat));
+    }
+}
+
+void WriteGivenCorners(Writer& w, const SceneNode& node, const FaceLine& face, const std::array<std::size_t, 3>& corners)
+{
+    for (std::size_t c = 0; c < 3; ++c) {
+        const VertexNormal& normal = node.mesh.vertexNormals[corners[c]];
+        w.Text("\t\t\t\t*MESH_VERTEXNORMAL ");
+        w.Integer(IntegerOr(normal.number, std::numeric_limits<std::int32_t>::max(), face.corner[c]));
+        w.Values(normal.value, node.meshLine);
+        w.Text("\n");
+    }
+}
+
+// Returns how many faces got computed normals.
 std::int64_t WriteNormals(Writer& w, const SceneNode& node, const OrderedMesh& ordered)
 {
     const MeshLists& mesh = node.mesh;
     const NormalSource source = FindNormalSource(mesh);
-    std::int64_t computed = 0;
+    std::optional<SmoothNormals> smooth;  // made for the first face that needs it
+    std::int64_t computed = 0, smoothed = 0;
     w.Text("\t\t*MESH_NORMALS {\n");
-    std::int64_t f = 0;
-    for (std::size_t slot : ordered.keptFaces) {
-        const FaceLine& face = mesh.faces[static_cast<std::size_t>(ordered.faceOrder[slot])];
-        const std::int64_t normalEntry = ordered.normalOrder[slot];
-        const std::array<double, 3> flat = FaceNormalOf(mesh, ordered.vertexOrder, face);
-        auto writeFlat = [&] {
-            for (double component : flat) {
-                w.Text("\t");
-                w.Fixed(component);
-            }
-            w.Text("\n");
-        };
+    for (std::size_t k = 0; k < ordered.keptFaces.size(); ++k) {
+        const FaceLine& face = SmoothNormals::FaceAt(mesh, ordered, k);
+        const std::int64_t normalEntry = ordered.normalOrder[ordered.keptFaces[k]];
+        const Vector flat = FaceNormalOf(mesh, ordered.vertexOrder, face);
         w.Text("\t\t\t*MESH_FACENORMAL ");
-        w.Integer(f++);
-        std::array<std::size_t, 3> corners{};
-        const bool given = CornerNormals(mesh, source, face, normalEntry, corners);
+        w.Integer(static_cast<std::int64_t>(k));
         if (normalEntry >= 0) {
             w.Values(mesh.faceNormals[static_cast<std::size_t>(normalEntry)].value, node.meshLine);
             w.Text("\n");
         } else {
-            writeFlat();
+            WriteNormal(w, flat);
         }
-        if (!given)
-            ++computed;
-        for (std::size_t c = 0; c < 3; ++c) {
-            w.Text("\t\t\t\t*MESH_VERTEXNORMAL ");
-            if (given) {
-                const VertexNormal& normal = mesh.vertexNormals[corners[c]];
-                w.Integer(IntegerOr(normal.number, std::numeric_limits<std::int32_t>::max(), face.corner[c]));
-                w.Values(normal.value, node.meshLine);
-                w.Text("\n");
-            } else {
-                w.Integer(face.corner[c]);
-                writeFlat();
-            }
+        std::array<std::size_t, 3> corners{};
+        if (CornerNormals(mesh, source, face, normalEntry, corners)) {
+            WriteGivenCorners(w, node, face, corners);
+            continue;
         }
+        if (!smooth)
+            smooth.emplace(mesh, ordered);
+        ++computed;
+        smoothed += SmoothingMask(face.smoothing) != 0 ? 1 : 0;
+        WriteComputedCorners(w, face, flat, *smooth);
     }
     w.Text("\t\t}\n");
     if (computed > 0)
-        w.Note(node.meshLine, "normals computed for " + std::to_string(computed) + " face(s) (flat face normals)");
+        w.Note(node.meshLine, "normals computed for " + std::to_string(computed) + " face(s) (" +
+                                  (smoothed == 0           ? std::string("flat face normals")
+                                   : smoothed == computed ? std::string("smooth within their smoothing groups")
+                                                          : std::to_string(smoothed) +
+                                                                " smooth within their smoothing groups, the others flat") +
+                                  ")");
     return computed;
 }
 
@@ -490,50 +656,6 @@ const char* NodeKeyword(NodeKind kind)
     return "*GEOMOBJECT";
 }
 
-bool Contains(std::string_view text, std::string_view part)
-{
-    return text.find(part) != std::string_view::npos;
-}
-
-Dialect DetectDialect(std::string_view comment, std::string_view text)
-{
-    if (Contains(comment, "AsciiExport"))
-        return Dialect::kMax;
-    if (Contains(comment, "Blender") || Contains(comment, "Ascii Scene Exporter"))
-        return Dialect::kBlender;
-    if (Contains(comment, "AC3D"))
-        return Dialect::kAc3d;
-    if (Contains(comment, "Q3Map2") || Contains(comment, "q3map2"))
-        return Dialect::kQ3map2;
-    // No telling comment: q3map2 puts a tab, not a blank, after every keyword.
-    if (Contains(text.substr(0, 1 << 16), "*NODE_NAME\t"))
-        return Dialect::kQ3map2;
-    return Dialect::kUnknown;
-}
-
-const char* EncodingName(Encoding encoding)
-{
-    switch (encoding) {
-    case Encoding::kUtf8: return "UTF-8";
-    case Encoding::kUtf8WithBom: return "UTF-8 with BOM";
-    case Encoding::kUtf16Le: return "UTF-16 LE";
-    case Encoding::kUtf16Be: return "UTF-16 BE";
-    }
-    return "UTF-8";
-}
-
-const char* LineEndsName(LineEnds ends)
-{
-    switch (ends) {
-    case LineEnds::kNone: return "none";
-    case LineEnds::kLf: return "LF";
-    case LineEnds::kCrLf: return "CR LF";
-    case LineEnds::kCr: return "CR";
-    case LineEnds::kMixed: return "mixed";
-    }
-    return "none";
-}
-
 bool IsWritableMesh(const SceneNode& node)
 {
     return node.kind == NodeKind::kGeometry && !node.mesh.vertices.empty() && !node.mesh.faces.empty();
@@ -543,8 +665,7 @@ void WriteScene(const Scene& scene, const NormalizeOptions& options, Writer& w, 
 {
     w.Text("*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"AsciiExport Version  2,00 - normalized\"\n");
     for (const SceneNode& node : scene.nodes) {
-        if (w.out.size() > kMaxOutputBytes)
-            return;
+        w.Flush(false);
         if (IsWritableMesh(node)) {
             const OrderedMesh ordered = OrderMesh(node, w);
             if (!ordered.keptFaces.empty()) {
@@ -569,58 +690,75 @@ void WriteScene(const Scene& scene, const NormalizeOptions& options, Writer& w, 
     }
     if (w.unreadableValues > 0)
         w.Note(w.firstUnreadableLine, std::to_string(w.unreadableValues) + " unreadable value(s) written as 0");
+    w.Flush(true);
+}
+
+// What the reading tells about the file as a whole, and its notes, into the report.
+void TakeSceneFacts(Scene& scene, NormalizeReport& report)
+{
+    report.dialect = scene.dialect;
+    report.encoding = scene.encoding;
+    report.lineEnds = scene.lineEnds;
+    report.notes = std::move(scene.notes);
+    if (scene.stoppedAtCtrlZ)
+        report.notes.push_back({0, "a 0x1A byte ends the text: what follows it is not read"});
+}
+
+// The objects of the bundle the normalized text gives: its meshes, and the other
+// nodes when they are kept.
+std::int64_t ObjectsWritten(const Scene& scene, const NormalizeOptions& options)
+{
+    std::int64_t objects = 0;
+    for (const SceneNode& node : scene.nodes)
+        objects += IsWritableMesh(node) || options.keepOtherNodes ? 1 : 0;
+    return objects;
 }
 
 }  // namespace
 
-const char* DialectName(Dialect dialect)
-{
-    switch (dialect) {
-    case Dialect::kMax: return "3ds Max";
-    case Dialect::kBlender: return "Blender";
-    case Dialect::kAc3d: return "AC3D";
-    case Dialect::kQ3map2: return "q3map2";
-    case Dialect::kUnknown: return "unknown";
-    }
-    return "unknown";
-}
-
-NormalizeResult Normalize(std::string_view input, const NormalizeOptions& options)
+NormalizeResult NormalizeTo(std::string_view input, const TextSink& sink, const NormalizeOptions& options)
 {
     NormalizeResult result;
-    if (input.size() > kMaxInputBytes) {
-        result.error = "the input is larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB";
-        return result;
-    }
-    const DecodedText decoded = DecodeText(input);
+    tolerant::AseRead read = tolerant::ReadAse(input);
     NormalizeReport& report = result.report;
-    report.encoding = EncodingName(decoded.encoding);
-    report.lineEnds = LineEndsName(DetectLineEnds(decoded.text));
-    Scene scene = ReadScene(decoded.text);
-    report.dialect = DetectDialect(scene.comment, decoded.text);
-    for (Note& note : scene.notes)
-        report.notes.push_back({note.line, std::move(note.text)});
-    if (scene.stoppedAtCtrlZ)
-        report.notes.push_back({0, "a 0x1A byte ends the text: what follows it is not read"});
-
-    std::int64_t objects = 0;
-    for (const SceneNode& node : scene.nodes)
-        objects += IsWritableMesh(node) || options.keepOtherNodes ? 1 : 0;
+    TakeSceneFacts(read.scene, report);
+    const std::int64_t objects = ObjectsWritten(read.scene, options);
     if (objects > kMaxObjects) {
         result.error = "the file holds " + std::to_string(objects) + " objects; a bundle holds at most " +
                        std::to_string(kMaxObjects);
         return result;
     }
-    Writer writer(report);
-    WriteScene(scene, options, writer, report);
-    if (writer.out.size() > kMaxOutputBytes) {
-        result.error = "the normalized text would be larger than 2 GiB";
-        return result;
-    }
+    Writer writer(report, sink);
+    WriteScene(read.scene, options, writer, report);
     std::stable_sort(report.notes.begin(), report.notes.end(),
-                     [](const ReportNote& a, const ReportNote& b) { return a.line < b.line; });
-    result.text = std::move(writer.out);
+                     [](const tolerant::Note& a, const tolerant::Note& b) { return a.line < b.line; });
     result.ok = true;
+    return result;
+}
+
+NormalizeResult Normalize(std::string_view input, const NormalizeOptions& options)
+{
+    if (input.size() > kMaxInputBytes) {
+        NormalizeResult refused;
+        refused.error = "the input is larger than " + std::to_string(kMaxInputBytes >> 20) + " MiB";
+        return refused;
+    }
+    std::string text;
+    bool tooLarge = false;
+    NormalizeResult result = NormalizeTo(
+        input,
+        [&](std::string_view piece) {
+            tooLarge = tooLarge || text.size() + piece.size() > kMaxOutputBytes;
+            if (!tooLarge)
+                text.append(piece);
+        },
+        options);
+    if (result.ok && tooLarge) {
+        result.ok = false;
+        result.error = "the normalized text would be larger than 2 GiB";
+    }
+    if (result.ok)
+        result.text = std::move(text);
     return result;
 }
 
@@ -629,8 +767,9 @@ std::string Summary(const NormalizeReport& report)
     std::string line = std::to_string(report.meshesWritten) + (report.meshesWritten == 1 ? " mesh" : " meshes") +
                        ", dialect: " + DialectName(report.dialect) + ", normals computed for " +
                        std::to_string(report.normalsComputed);
-    if (report.encoding != "UTF-8")
-        line += ", encoding: " + report.encoding;
+    // 8-bit text is read as it stands, as UTF-8 is: only a re-encoding is told.
+    if (report.encoding != tolerant::Encoding::kUtf8 && report.encoding != tolerant::Encoding::kEightBit)
+        line += std::string(", encoding: ") + tolerant::EncodingName(report.encoding);
     if (report.otherNodesDropped > 0)
         line += ", other nodes dropped: " + std::to_string(report.otherNodesDropped);
     if (report.otherNodesKept > 0)
@@ -640,8 +779,8 @@ std::string Summary(const NormalizeReport& report)
 
 std::string DescribeReport(const NormalizeReport& report)
 {
-    std::string text = Summary(report) + "\nline ends: " + report.lineEnds + "\n";
-    for (const ReportNote& note : report.notes) {
+    std::string text = Summary(report) + "\nline ends: " + tolerant::LineEndsName(report.lineEnds) + "\n";
+    for (const tolerant::Note& note : report.notes) {
         if (note.line > 0)
             text += "line " + std::to_string(note.line) + ": ";
         text += note.text + "\n";

@@ -6,14 +6,19 @@
 // object's list search runs on into the next one. The output is deterministic.
 #pragma once
 
+#include "tolerant/ase_text.h"
+#include "tolerant/scene.h"
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace ase2sgl::normalize {
 
-enum class Dialect { kMax, kBlender, kAc3d, kQ3map2, kUnknown };
+using tolerant::Dialect;
+using tolerant::DialectName;
 
 struct NormalizeOptions {
     // Cameras, lights, helpers, shapes and nodes without a mesh are dropped by
@@ -22,20 +27,15 @@ struct NormalizeOptions {
     bool keepOtherNodes = false;
 };
 
-struct ReportNote {
-    std::int32_t line = 0;  // line of the input, from 1
-    std::string text;
-};
-
 struct NormalizeReport {
     Dialect dialect = Dialect::kUnknown;
-    std::string encoding;  // "UTF-8", "UTF-8 with BOM", "UTF-16 LE", "UTF-16 BE"
-    std::string lineEnds;  // "LF", "CR LF", "CR", "mixed", "none"
+    tolerant::Encoding encoding = tolerant::Encoding::kUtf8;
+    tolerant::LineEnds lineEnds = tolerant::LineEnds::kNone;
     std::int32_t meshesWritten = 0;
     std::int32_t normalsComputed = 0;    // meshes with at least one face normal computed
     std::int32_t otherNodesDropped = 0;  // cameras, lights, helpers, empty nodes
     std::int32_t otherNodesKept = 0;
-    std::vector<ReportNote> notes;  // everything passed over or repaired
+    std::vector<tolerant::Note> notes;  // everything passed over or repaired
 };
 
 struct NormalizeResult {
@@ -49,7 +49,14 @@ struct NormalizeResult {
 // bundle holds) comes back as !ok with a message.
 NormalizeResult Normalize(std::string_view input, const NormalizeOptions& options = {});
 
-const char* DialectName(Dialect dialect);
+// Where the normalized text goes when it is not kept whole: a piece at a time, in
+// order, about a megabyte each.
+using TextSink = std::function<void(std::string_view)>;
+
+// The same, the text handed to `sink` as it is written (result.text stays empty),
+// with no limit on the input's size but the memory its reading takes. On a refusal
+// the sink has been given nothing.
+NormalizeResult NormalizeTo(std::string_view input, const TextSink& sink, const NormalizeOptions& options = {});
 
 // One line: "3 meshes, dialect: Blender, normals computed for 1".
 std::string Summary(const NormalizeReport& report);
@@ -57,8 +64,8 @@ std::string Summary(const NormalizeReport& report);
 // The summary and every note, one per line, for a person to read.
 std::string DescribeReport(const NormalizeReport& report);
 
-// Inputs above this size are refused: the converter's read positions are 32-bit,
-// and normalized text is larger than its input.
+// Inputs above this size are refused: the input, the scene read from it and the
+// normalized text (larger than its input) are all held in memory at once.
 inline constexpr std::size_t kMaxInputBytes = std::size_t{256} << 20;
 
 }  // namespace ase2sgl::normalize

@@ -121,6 +121,16 @@ TEST(Lint, NamesEachLossWithItsReason)
     // Another exporter's comment over 3ds Max's own layout: every mesh is still read.
     std::string maxLayout = Join({MeshLines(BoxMesh("Box"))});
     maxLayout.replace(maxLayout.find("AsciiExport Version  2,00"), 25, "Ascii Scene Exporter for Blender");
+    // A group indents its nodes a tab deeper: the converter's keys miss them.
+    std::vector<std::string> grouped = {"*GROUP \"Props\" {"};
+    for (const std::string& line : MeshLines(BoxMesh("Inner")))
+        grouped.push_back("\t" + line);
+    grouped.push_back("}");
+    std::string zeroNormals = Join({MeshLines(BoxMesh("Box"))});
+    // Read by the tolerant reader (keywords in any case), not by the converter's scan.
+    for (std::size_t at = zeroNormals.find("*MESH_VERTEXNORMAL "); at != std::string::npos;
+         at = zeroNormals.find("*MESH_VERTEXNORMAL ", at))
+        zeroNormals.replace(at, 19, "*MESH_VERTEXNORMAl ");
 
     struct Case {
         const char* label;
@@ -128,6 +138,8 @@ TEST(Lint, NamesEachLossWithItsReason)
         bool clean;
         std::vector<std::string> kinds;  // finding kinds the report must hold
         std::size_t objects;
+        std::string says = {};                  // a part of the text report
+        std::vector<std::string> absent = {};  // finding kinds it must not hold
     };
     const std::vector<Case> cases = {
         {"well-formed meshes", Join({MeshLines(BoxMesh("A")), MeshLines(BoxMesh("B"))}), true, {}, 2},
@@ -161,6 +173,18 @@ TEST(Lint, NamesEachLossWithItsReason)
         {"UTF-16 big-endian", ToUtf16(Join({MeshLines(BoxMesh("A"))}), false), false, {"utf16", "mesh-not-read"}, 0},
         {"another exporter's spacing", blender, false, {"dialect", "mesh-not-read"}, 0},
         {"another exporter's comment, 3ds Max's layout", maxLayout, true, {"dialect"}, 1},
+        {"another exporter's spacing", blender, false, {"dialect", "mesh-not-read"}, 0, "\"Box\" (line 3) is dropped",
+         {"node-without-mesh"}},
+        {"a mesh in a group the converter does not read is dropped, not merged",
+         Join({MeshLines(BoxMesh("A")), grouped}), false, {"mesh-not-read"}, 1,
+         "in the *GROUP at line " + std::to_string(3 + MeshLines(BoxMesh("A")).size()) + " is dropped",
+         {"mesh-merged", "node-without-mesh"}},
+        {"vertex normals that do not scan leave the bundle's normals zero", zeroNormals, true, {"normals-zero"}, 1,
+         "every normal is zero in the bundle, none of its normals-block lines reads; sgltool convert reads the "
+         "file's normals"},
+        {"no normals block: the way out is named",
+         Join({MeshLines(testing::WithoutNormalsBlock(BoxMesh("A")))}), true, {"normals-missing"}, 1,
+         "normals left zero; sgltool convert computes them", {"normals-zero"}},
         {"a 0x1A byte before the second mesh", ctrlZ, false, {"ctrl-z"}, 1},
         {"a 0x1A byte after the last mesh", Join({MeshLines(BoxMesh("A"))}) + "\x1A\x1A", true, {"ctrl-z"}, 1},
         // The bundle's name field holds 254 bytes: a longer name is its own, cut.
@@ -177,6 +201,14 @@ TEST(Lint, NamesEachLossWithItsReason)
                                     [&](const lint::Finding& f) { return f.kind == kind; }))
                 << c.label << ": no " << kind << "\n"
                 << lint::FormatText(report, "test.ase");
+        for (const std::string& kind : c.absent)
+            EXPECT_FALSE(std::any_of(report.findings.begin(), report.findings.end(),
+                                     [&](const lint::Finding& f) { return f.kind == kind; }))
+                << c.label << ": " << kind << "\n"
+                << lint::FormatText(report, "test.ase");
+        EXPECT_NE(lint::FormatText(report, "test.ase").find(c.says), std::string::npos)
+            << c.label << "\n"
+            << lint::FormatText(report, "test.ase");
         ExpectListsWhatIsWritten(c.ase, c.label);
     }
 
@@ -227,6 +259,65 @@ TEST(Lint, ObjectLinesAreTheLinesOfItsReading)
         // Every list complete, every mesh its own: nothing to report.
         EXPECT_TRUE(report.findings.empty()) << label << "\n" << lint::FormatText(report, "test.ase");
     }
+}
+
+// What the file is told as: encoding, line ends, dialect, from the one read.
+TEST(Lint, TellsTheTextItReads)
+{
+    const std::string max = Join({MeshLines(BoxMesh("Box"))});
+    std::string latin = max;
+    latin.replace(latin.find("Box"), 3, "Bo\xEEte");  // a Windows-1252 name
+    std::string utf8 = max;
+    utf8.replace(utf8.find("Box"), 3, "Bo\xC3\xAEte");
+    std::string single = max;
+    std::replace(single.begin(), single.end(), '\n', ' ');
+    struct Case {
+        const char* label;
+        std::string ase;
+        tolerant::Encoding encoding;
+        tolerant::LineEnds ends;
+        std::string heading;
+    };
+    const std::vector<Case> cases = {
+        {"UTF-8 name", utf8, tolerant::Encoding::kUtf8, tolerant::LineEnds::kLf, "3ds Max, UTF-8, LF line ends"},
+        {"8-bit name", latin, tolerant::Encoding::kEightBit, tolerant::LineEnds::kLf, "3ds Max, 8-bit, LF line ends"},
+        {"UTF-16", ToUtf16(max, true), tolerant::Encoding::kUtf16Le, tolerant::LineEnds::kLf, "UTF-16 LE"},
+        {"one line", single, tolerant::Encoding::kUtf8, tolerant::LineEnds::kNone, "UTF-8, no line ends; 1 mesh"},
+    };
+    for (const Case& c : cases) {
+        const lint::LintReport report = lint::Lint(c.ase);
+        EXPECT_EQ(report.encoding, c.encoding) << c.label;
+        EXPECT_EQ(report.lineEnds, c.ends) << c.label;
+        EXPECT_NE(lint::FormatText(report, "f").find(c.heading), std::string::npos)
+            << c.label << "\n"
+            << lint::FormatText(report, "f");
+    }
+}
+
+// Quiet keeps the losses alone; strict fails on warnings; plurals agree; the totals
+// add the files up.
+TEST(Lint, QuietStrictAndTotals)
+{
+    const MeshSpec bare = testing::WithoutNormalsBlock(testing::WithoutTextureLists(BoxMesh("Bare")));
+    const lint::LintReport clean = lint::Lint(Join({MeshLines(BoxMesh("A"))}));
+    const lint::LintReport warned = lint::Lint(Join({MeshLines(testing::WithoutNormalsBlock(BoxMesh("A")))}));
+    const lint::LintReport lossy = lint::Lint(Join({MeshLines(bare), MeshLines(BoxMesh("Next"))}));
+    EXPECT_EQ(lint::FormatText(clean, "a.ase", true), "");
+    EXPECT_EQ(lint::FormatText(warned, "b.ase", true), "");
+    const std::string quiet = lint::FormatText(lossy, "c.ase", true);
+    EXPECT_NE(quiet.find("loss: "), std::string::npos) << quiet;
+    EXPECT_EQ(quiet.find("warning: "), std::string::npos) << quiet;
+    EXPECT_EQ(quiet.find("ase2sgl writes"), std::string::npos) << quiet;
+    EXPECT_NE(quiet.find("1 of 2 meshes does not become an object of its own"), std::string::npos) << quiet;
+    EXPECT_TRUE(warned.Passes(false));
+    EXPECT_FALSE(warned.Passes(true));
+    EXPECT_TRUE(clean.Passes(true));
+    lint::LintTotals totals;
+    for (const lint::LintReport* report : {&clean, &warned, &lossy})
+        totals.Add(*report, true);
+    EXPECT_EQ(lint::FormatTotals(totals),
+              "3 files: 3 of 4 meshes become objects of their own under their own names; 1 loss, 1 warning; "
+              "2 files fail\n");
 }
 
 // The report of every corpus file, kept: a change in what ase2sgl does with a real

@@ -202,11 +202,11 @@ void ExpectListsAsDeclared(const std::string& text, const std::string& label)
 struct Expected {
     std::vector<std::string> names = {"TRI"};
     Dialect dialect = Dialect::kBlender;
-    std::string encoding = "UTF-8";
+    tolerant::Encoding encoding = tolerant::Encoding::kUtf8;
     std::string note;  // a note the report must hold, if not empty
 
     Expected& In(Dialect d) { return dialect = d, *this; }
-    Expected& Encoded(std::string e) { return encoding = std::move(e), *this; }
+    Expected& Encoded(tolerant::Encoding e) { return encoding = e, *this; }
     Expected& Noting(std::string n) { return note = std::move(n), *this; }
     Expected& Named(std::string n) { return names = {std::move(n)}, *this; }
 };
@@ -232,11 +232,11 @@ std::vector<Case> DialectCases()
         {"CR LF line ends", Replace(kBlenderTriangle, "\n", "\r\n"), Expected()},
         {"CR line ends", Replace(kBlenderTriangle, "\n", "\r"), Expected()},
         {"no line ends at all", Replace(kBlenderTriangle, "\n", " "), Expected()},
-        {"UTF-8 with BOM", "\xEF\xBB\xBF" + kBlenderTriangle, Expected().Encoded("UTF-8 with BOM")},
-        {"UTF-16 LE with BOM", Utf16(kBlenderTriangle, true, true), Expected().Encoded("UTF-16 LE")},
-        {"UTF-16 BE with BOM", Utf16(kBlenderTriangle, false, true), Expected().Encoded("UTF-16 BE")},
-        {"UTF-16 LE without BOM", Utf16(kBlenderTriangle, true, false), Expected().Encoded("UTF-16 LE")},
-        {"UTF-16 BE without BOM", Utf16(kBlenderTriangle, false, false), Expected().Encoded("UTF-16 BE")},
+        {"UTF-8 with BOM", "\xEF\xBB\xBF" + kBlenderTriangle, Expected().Encoded(tolerant::Encoding::kUtf8WithBom)},
+        {"UTF-16 LE with BOM", Utf16(kBlenderTriangle, true, true), Expected().Encoded(tolerant::Encoding::kUtf16Le)},
+        {"UTF-16 BE with BOM", Utf16(kBlenderTriangle, false, true), Expected().Encoded(tolerant::Encoding::kUtf16Be)},
+        {"UTF-16 LE without BOM", Utf16(kBlenderTriangle, true, false), Expected().Encoded(tolerant::Encoding::kUtf16Le)},
+        {"UTF-16 BE without BOM", Utf16(kBlenderTriangle, false, false), Expected().Encoded(tolerant::Encoding::kUtf16Be)},
         {"no AB BC CA columns", Replace(kBlenderTriangle, " AB: 1 BC: 1 CA: 0", ""), Expected()},
         {"faces as n a b c, without labels", Replace(kBlenderTriangle, "0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 0", "0 0 1 2"),
          Expected()},
@@ -523,6 +523,96 @@ TEST(Normalize, HostileInputs)
     const NormalizeResult empty = Normalize("");
     EXPECT_TRUE(empty.ok);
     EXPECT_EQ(empty.report.meshesWritten, 0);
+}
+
+// Two faces folded along the edge of vertices 0 and 1: face 0 faces +z, face 1
+// faces +y, and no normals in the file. Computed normals follow the smoothing
+// groups: smooth within a group, hard across groups, flat without one.
+std::string Hinge(const std::string& firstGroups, const std::string& secondGroups)
+{
+    return testing::Lines({
+        "*GEOMOBJECT {",
+        "\t*NODE_NAME \"Hinge\"",
+        "\t*MESH {",
+        "\t\t*MESH_VERTEX_LIST {",
+        "\t\t\t*MESH_VERTEX 0 0 0 0",
+        "\t\t\t*MESH_VERTEX 1 1 0 0",
+        "\t\t\t*MESH_VERTEX 2 0 1 0",
+        "\t\t\t*MESH_VERTEX 3 0 0 1",
+        "\t\t}",
+        "\t\t*MESH_FACE_LIST {",
+        "\t\t\t*MESH_FACE 0: A: 0 B: 1 C: 2 *MESH_SMOOTHING " + firstGroups + " *MESH_MTLID 0",
+        "\t\t\t*MESH_FACE 1: A: 0 B: 3 C: 1 *MESH_SMOOTHING " + secondGroups + " *MESH_MTLID 0",
+        "\t\t}",
+        "\t}",
+        "}",
+    });
+}
+
+TEST(Normalize, ComputedNormalsFollowSmoothingGroups)
+{
+    // Bundle normals are (x, z, y) of the file's.
+    const std::vector<float> flatFirst = {0, 1, 0}, flatSecond = {0, 0, 1};
+    const std::vector<float> smooth = {0, 0.7071f, 0.7071f};
+    struct Groups {
+        const char* first;
+        const char* second;
+        bool smoothed;  // the shared corners get the mean of both faces
+    };
+    const std::vector<Groups> cases = {
+        {"1", "1", true}, {"1", "2", false}, {"", "", false}, {"1,2", "2", true},
+        {"1", "", false}, {"0", "0", false}, {"32", "32", true}, {"3,5", "4", false},
+    };
+    for (const Groups& c : cases) {
+        const std::string label = std::string("groups \"") + c.first + "\" and \"" + c.second + "\"";
+        const NormalizeResult result = Normalize(Hinge(c.first, c.second));
+        ASSERT_TRUE(result.ok) << label;
+        const testing::Bundle bundle = testing::ParseBundle(ConvertBytes(result.text));
+        ASSERT_EQ(bundle.objects.size(), 1u) << label;
+        const std::vector<float>& normals = bundle.objects[0].normals;
+        ASSERT_EQ(normals.size(), 18u) << label;
+        auto corner = [&](std::size_t k) {
+            const auto* first = normals.data() + 3 * k;
+            return std::vector<float>(first, first + 3);
+        };
+        // Corners 0, 1 of face 0 and 3, 5 of face 1 are on the shared edge.
+        for (std::size_t k : {0u, 1u, 3u, 5u})
+            EXPECT_EQ(corner(k), c.smoothed ? smooth : k < 3 ? flatFirst : flatSecond) << label << ", corner " << k;
+        EXPECT_EQ(corner(2), flatFirst) << label;
+        EXPECT_EQ(corner(4), flatSecond) << label;
+        EXPECT_EQ(result.report.normalsComputed, 1) << label;
+    }
+}
+
+// Handed out in pieces, the text is the same as kept whole, and a refusal hands
+// out nothing.
+TEST(Normalize, TextToASinkIsTheWholeText)
+{
+    std::string scene;
+    for (int i = 0; i < 2500; ++i)
+        scene += Hinge("1", "2");
+    struct Input {
+        const char* label;
+        std::string text;
+        bool ok;
+    };
+    std::string tooMany;
+    for (int i = 0; i < 5001; ++i)
+        tooMany += Hinge("1", "1");
+    for (const Input& input : {Input{"2500 meshes", scene, true}, Input{"5001 meshes", tooMany, false}}) {
+        std::vector<std::string> pieces;
+        const NormalizeResult streamed =
+            normalize::NormalizeTo(input.text, [&](std::string_view piece) { pieces.emplace_back(piece); });
+        const NormalizeResult whole = Normalize(input.text);
+        ASSERT_EQ(streamed.ok, input.ok) << input.label;
+        ASSERT_EQ(whole.ok, input.ok) << input.label;
+        std::string joined;
+        for (const std::string& piece : pieces)
+            joined += piece;
+        EXPECT_EQ(joined, whole.text) << input.label;
+        EXPECT_TRUE(streamed.text.empty()) << input.label;
+        EXPECT_EQ(pieces.size() > 1, input.ok) << input.label << ": " << pieces.size() << " pieces";
+    }
 }
 
 }  // namespace

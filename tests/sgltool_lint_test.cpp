@@ -15,7 +15,7 @@ using testing::ScratchDir;
 
 struct LintFiles {
     ScratchDir dir;
-    std::string clean, cameraNamed, missing;
+    std::string clean, cameraNamed, warned, missing;
     LintFiles()
     {
         clean = Write("clean.ase", testing::Scene({BoxMesh("Box01"), BoxMesh("Lid")}));
@@ -25,6 +25,7 @@ struct LintFiles {
         const std::vector<std::string> lid = testing::MeshLines(BoxMesh("Lid"));
         lines.insert(lines.end(), lid.begin(), lid.end());
         cameraNamed = Write("camera.ase", testing::Lines(lines));
+        warned = Write("warned.ase", testing::Scene({testing::WithoutNormalsBlock(BoxMesh("Box"))}));
         missing = (dir / "missing.ase").string();
     }
     std::string Write(const char* name, const std::string& bytes)
@@ -49,11 +50,19 @@ TEST(SgltoolLint, ExitStatusesGateABuild)
          1,
          "mesh \"Lid\" (line 127) becomes object 1 under the name \"CAMERA01\" of the camera at line 124",
          ""},
-        {{"lint", f.clean, f.cameraNamed}, 1, "1 of 2 meshes do not become an object of their own", ""},
+        {{"lint", f.clean, f.cameraNamed}, 1, "1 of 2 meshes does not become an object of its own", ""},
         // An unreadable file is 3, as for every subcommand, and outranks 1.
         {{"lint", f.missing}, 3, "", "sgltool: " + f.missing + ": cannot be read\n"},
         {{"lint", f.missing, f.cameraNamed}, 3, "CAMERA01", "sgltool: " + f.missing + ": cannot be read\n"},
         {{"lint"}, 2, "", "sgltool: files is required (see sgltool --help)\n"},
+        {{"lint", f.warned}, 0, "no normals block in its lines", ""},
+        {{"lint", "--strict", f.warned}, 1, "no normals block in its lines", ""},
+        {{"lint", "--strict", f.clean}, 0, "every mesh becomes", ""},
+        {{"lint", f.clean, f.warned, "--strict"},
+         1,
+         "2 files: 3 of 3 meshes become objects of their own under their own names; 0 losses, 1 warning; 1 file "
+         "fails\n",
+         ""},
     };
     for (const Case& c : cases) {
         const testing::RunResult run = RunSgltool(c.args);
@@ -62,6 +71,21 @@ TEST(SgltoolLint, ExitStatusesGateABuild)
         EXPECT_NE(run.out.find(c.out), std::string::npos) << label << "\n" << run.out;
         EXPECT_EQ(run.err, c.err) << label;
     }
+}
+
+// Quiet: a clean file, or one with warnings only, prints nothing; a lossy one its
+// heading, its losses and its verdict.
+TEST(SgltoolLint, QuietPrintsTheLossesAlone)
+{
+    LintFiles f;
+    const testing::RunResult quiet = RunSgltool({"lint", "--quiet", f.clean, f.warned});
+    EXPECT_EQ(quiet.exitStatus, 0);
+    EXPECT_EQ(quiet.out, "2 files: 3 of 3 meshes become objects of their own under their own names; 0 losses, "
+                         "1 warning; 0 files fail\n");
+    const testing::RunResult lossy = RunSgltool({"lint", "--quiet", f.cameraNamed});
+    EXPECT_EQ(lossy.exitStatus, 1);
+    EXPECT_EQ(lossy.out.find("ase2sgl writes"), std::string::npos) << lossy.out;
+    EXPECT_NE(lossy.out.find("loss: mesh \"Lid\""), std::string::npos) << lossy.out;
 }
 
 TEST(SgltoolLint, JsonReportFollowsItsSchema)

@@ -55,7 +55,8 @@ TEST(SgltoolConvert, WritesBesideTheInputAsAse2sglDoes)
 
     const testing::RunResult run = RunSgltool({"convert", (dir / "scene.ase").string()});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(run.out, "2 meshes, dialect: unknown, normals computed for 2, other nodes dropped: 1\n");
+    EXPECT_EQ(run.out, "2 meshes, dialect: unknown, normals computed for 2, other nodes dropped: 1\nwrote " +
+                           (dir / "scene.sgl").string() + "\n");
     const std::string bundle = testing::ReadFile(dir / "scene.sgl");
     EXPECT_TRUE(bundle == ConvertBytes(normalize::Normalize(ase).text));
     const testing::Bundle parsed = testing::ParseBundle(bundle);
@@ -87,6 +88,7 @@ TEST(SgltoolConvert, FailuresLeaveNoOutput)
         {{"convert", (dir / "many.ase").string()}, 3, "at most 5000", "many.sgl"},
         {{"normalize", (dir / "many.ase").string(), (dir / "n.ase").string()}, 3, "at most 5000", "n.ase"},
         {{"normalize", (dir / "many.ase").string()}, 2, "output is required", "many.sgl"},
+        {{"convert", (dir / "many.ase").string(), "-o", (dir / "nowhere").string()}, 3, "is not a folder", "nowhere"},
     };
     for (const Case& c : cases) {
         const testing::RunResult run = RunSgltool(c.args);
@@ -94,6 +96,69 @@ TEST(SgltoolConvert, FailuresLeaveNoOutput)
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_FALSE(std::filesystem::exists(dir / c.output)) << c.output;
     }
+}
+
+// Many inputs into a folder, in one of the export formats, and the two-path form:
+// each output is what converting and exporting step by step gives.
+TEST(SgltoolConvert, ManyInputsIntoAFolderAndStraightToGltfOrObj)
+{
+    testing::ScratchDir dir;
+    const std::string ase = CameraAndBareMeshes();
+    testing::WriteFile(dir / "a.ase", ase);
+    testing::WriteFile(dir / "b.ase", testing::Scene({testing::BoxMesh("Box")}));
+    std::filesystem::create_directory(dir / "out");
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> written;  // relative to the scratch folder
+    };
+    const std::string a = (dir / "a.ase").string(), b = (dir / "b.ase").string(), out = (dir / "out").string();
+    const std::vector<Case> cases = {
+        {{"convert", a, b, "-o", out}, {"out/a.sgl", "out/b.sgl"}},
+        {{"convert", a, b, "-o", out, "--to", "obj"}, {"out/a.obj", "out/b.obj"}},
+        {{"convert", a, b, "--to", "glb"}, {"a.glb", "b.glb"}},
+        {{"convert", a, b}, {"a.sgl", "b.sgl"}},
+        {{"convert", a, (dir / "a.gltf").string(), "--to", "gltf"}, {"a.gltf"}},
+    };
+    for (const Case& c : cases) {
+        const testing::RunResult run = RunSgltool(c.args);
+        EXPECT_EQ(run.exitStatus, 0) << c.args.back() << ": " << run.err;
+        for (const std::string& name : c.written) {
+            const std::filesystem::path path = dir / name;
+            EXPECT_NE(run.out.find("wrote " + path.string() + "\n"), std::string::npos) << run.out;
+            ASSERT_TRUE(std::filesystem::exists(path)) << name;
+            const std::string extension = path.extension().string();
+            if (extension == ".sgl") {
+                const std::string input = testing::ReadFile(dir / (path.stem().string() + ".ase"));
+                EXPECT_TRUE(testing::ReadFile(path) == ConvertBytes(normalize::Normalize(input).text)) << name;
+                continue;
+            }
+            // The export of the bundle sgltool convert writes, made by sgltool export.
+            const std::string bundle = (dir / (path.stem().string() + ".ase")).string() + ".sgl";
+            ASSERT_EQ(RunSgltool({"convert", (dir / (path.stem().string() + ".ase")).string(), bundle}).exitStatus, 0);
+            const std::string exported = (dir / ("exported" + extension)).string();
+            ASSERT_EQ(RunSgltool({"export", bundle, exported}).exitStatus, 0) << name;
+            std::string expected = testing::ReadFile(exported);
+            // An OBJ names its source: the ASE file here, the bundle there.
+            if (const std::size_t at = expected.find(bundle); at != std::string::npos)
+                expected.replace(at, bundle.size(), (dir / (path.stem().string() + ".ase")).string());
+            EXPECT_TRUE(testing::ReadFile(path) == expected) << name;
+        }
+    }
+    // A bundle given as input would be its own default output: refused, left as it was.
+    const std::string bundle = testing::ReadFile(dir / "a.sgl");
+    const testing::RunResult itself = RunSgltool({"convert", (dir / "a.sgl").string()});
+    EXPECT_EQ(itself.exitStatus, 3);
+    EXPECT_NE(itself.err.find("is the input itself"), std::string::npos) << itself.err;
+    EXPECT_TRUE(testing::ReadFile(dir / "a.sgl") == bundle);
+    // Another scene named as the output (`sgltool convert *.ase` with two files):
+    // refused, the scene left as it was.
+    const std::string scene = testing::ReadFile(dir / "a.ase");
+    const std::string other = (dir / "other.ase").string();
+    testing::WriteFile(other, scene);
+    const testing::RunResult overScene = RunSgltool({"convert", (dir / "a.ase").string(), other});
+    EXPECT_EQ(overScene.exitStatus, 3);
+    EXPECT_NE(overScene.err.find("holds ASE text"), std::string::npos) << overScene.err;
+    EXPECT_TRUE(testing::ReadFile(other) == scene);
 }
 
 }  // namespace

@@ -1,31 +1,166 @@
-// `sgltool convert`: normalizes an ASE file in memory, then converts it with the
-// converter's own code to the path ase2sgl would choose.
+// `sgltool convert`: any exporter's ASE to a bundle, or with --to to glTF or OBJ,
+// in one step. Each input is normalized into a temporary file a piece at a time;
+// the converter's own Convert reads that file as ase2sgl reads its input, so the
+// bundle is the one ase2sgl writes for the normalized text, written whole or not at
+// all. The path written is printed after the summary line.
 #include "tools/ase_input.h"
+#include "tools/export.h"
+#include "tools/loaded_bundle.h"
 #include "tools/subcommands.h"
 
+#include "common/conversion_error.h"
 #include "conversion/convert.h"
 #include "conversion/output_path.h"
 
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
+#include <random>
 
 namespace ase2sgl::tools {
 
 namespace {
 
 struct ConvertOptions {
-    std::string input, output;
+    std::vector<std::string> paths;  // the inputs; without -o, two paths may be input and output
+    std::string outputFolder;
+    std::string to = "sgl";
     bool report = false;
 };
 
-int ConvertFile(const ConvertOptions& options)
+// A fresh path in the system's temporary folder, removed when this goes.
+class TemporaryPath {
+  public:
+    explicit TemporaryPath(const std::string& extension)
+    {
+        std::mt19937_64 random(std::random_device{}() ^
+                               static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+        path_ = (std::filesystem::temp_directory_path() / ("sgltool-" + std::to_string(random()) + extension)).string();
+    }
+    TemporaryPath(const TemporaryPath&) = delete;
+    TemporaryPath& operator=(const TemporaryPath&) = delete;
+    ~TemporaryPath()
+    {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// The input normalized into `normalized`; throws ToolError naming the input.
+normalize::NormalizeResult NormalizeToFile(const std::string& input, const std::string& normalized)
 {
-    const normalize::NormalizeResult result = NormalizeInput(options.input, false);
-    ConvertBytesToFile(result.text, options.input,
-                       options.output.empty() ? DefaultOutputPath(options.input) : options.output);
-    std::cout << (options.report ? normalize::DescribeReport(result.report)
-                                 : normalize::Summary(result.report) + "\n");
-    return kExitOk;
+    const std::string bytes = ReadInput(input);
+    std::ofstream file(normalized, std::ios::binary | std::ios::trunc);
+    if (!file)
+        throw ToolError(normalized + ": cannot be written (temporary file)", kExitFile);
+    normalize::NormalizeResult result = normalize::NormalizeTo(
+        bytes, [&](std::string_view piece) { file.write(piece.data(), static_cast<std::streamsize>(piece.size())); });
+    file.close();
+    if (!result.ok)
+        throw ToolError(input + ": " + result.error, kExitFile);
+    if (!file)
+        throw ToolError(normalized + ": cannot be written (temporary file)", kExitFile);
+    return result;
+}
+
+// Refuses what ase2sgl refuses: the input itself (links followed) or an existing
+// ASE file as the output, which would replace a scene's source.
+void RefuseOutput(const std::string& input, const std::string& output)
+{
+    switch (FindOutputHazard(input, output)) {
+    case OutputHazard::kNone: return;
+    case OutputHazard::kIsTheInput: throw ToolError(output + ": is the input itself; give another output path", kExitFile);
+    case OutputHazard::kHoldsAseText:
+        throw ToolError(output + ": holds ASE text, a scene's source; give another output path", kExitFile);
+    }
+}
+
+// The converter on the normalized text; its messages name the input, not the
+// temporary file.
+void ConvertNormalized(const std::string& normalized, const std::string& input, const std::string& output)
+{
+    try {
+        Convert(normalized, output);
+    } catch (const ConversionError& error) {
+        std::string message = error.what();
+        for (std::size_t at = message.find(normalized); at != std::string::npos; at = message.find(normalized, at))
+            message.replace(at, normalized.size(), input);
+        throw ToolError(message, kExitFile);
+    }
+}
+
+void ConvertOne(const ConvertOptions& options, const std::string& input, const std::string& output)
+{
+    RefuseOutput(input, output);
+    const TemporaryPath normalized(".ase");
+    const normalize::NormalizeResult result = NormalizeToFile(input, normalized.Path());
+    if (options.to == "sgl") {
+        ConvertNormalized(normalized.Path(), input, output);
+    } else {
+        const TemporaryPath bundle(".sgl");
+        ConvertNormalized(normalized.Path(), input, bundle.Path());
+        LoadedBundle loaded;
+        LoadBundle(bundle.Path(), loaded);
+        loaded.path = input;  // what an export names as its source
+        if (options.to == "obj")
+            ExportObj(loaded, output);
+        else
+            ExportGltf(loaded, output, options.to == "glb");
+    }
+    std::cout << (options.report ? normalize::DescribeReport(result.report) : normalize::Summary(result.report) + "\n")
+              << "wrote " << output << "\n";
+}
+
+// Where an input's output goes: into the output folder under the input's name, or
+// beside the input as ase2sgl puts it (for a bundle), with the format's extension.
+std::string OutputFor(const ConvertOptions& options, const std::string& input)
+{
+    if (!options.outputFolder.empty()) {
+        const std::filesystem::path name = std::filesystem::path(input).filename().replace_extension("." + options.to);
+        return (std::filesystem::path(options.outputFolder) / name).string();
+    }
+    if (options.to == "sgl")
+        return DefaultOutputPath(input);
+    return std::filesystem::path(input).replace_extension("." + options.to).string();
+}
+
+// Two paths without -o are an input and its output, as ase2sgl takes them, unless
+// the second is itself an ASE file.
+bool InputAndOutput(const ConvertOptions& options)
+{
+    if (options.paths.size() != 2 || !options.outputFolder.empty())
+        return false;
+    std::string extension = std::filesystem::path(options.paths[1]).extension().string();
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension != ".ase";
+}
+
+int ConvertFiles(const ConvertOptions& options)
+{
+    if (InputAndOutput(options)) {
+        ConvertOne(options, options.paths[0], options.paths[1]);
+        return kExitOk;
+    }
+    if (!options.outputFolder.empty() && !std::filesystem::is_directory(options.outputFolder))
+        throw ToolError(options.outputFolder + ": is not a folder", kExitFile);
+    int status = kExitOk;
+    for (const std::string& input : options.paths) {
+        try {
+            ConvertOne(options, input, OutputFor(options, input));
+        } catch (const ToolError& error) {
+            ReportError(error.what());
+            status = error.exitStatus;
+        }
+    }
+    return status;
 }
 
 }  // namespace
@@ -35,15 +170,18 @@ Subcommand AddConvertCommand(CLI::App& app)
     auto options = std::make_shared<ConvertOptions>();
     CLI::App* command = app.add_subcommand(
         "convert",
-        "Normalize an ASE file in memory and convert it to a bundle as ase2sgl does (same default output "
-        "path, written whole or not at all); one line says what was changed");
-    command->add_option("input", options->input, "ASE file")->required();
-    command->add_option("output", options->output,
-                        "Bundle file (default: the input with its last three bytes "
-                        "replaced by sgl, as ase2sgl)");
+        "Normalize ASE files and convert them as ase2sgl does (bundles written whole or not at all), or with "
+        "--to straight to glTF or OBJ; per file one line says what was changed and one the path written");
+    command->add_option("paths", options->paths,
+                        "ASE files; or one ASE file and its output (default output: the input with its last three "
+                        "bytes replaced by sgl, as ase2sgl, or its extension by the --to format's)")
+        ->required();
+    command->add_option("-o,--output-folder", options->outputFolder, "Write every output into this folder");
+    command->add_option("--to", options->to, "sgl (default), glb, gltf or obj")
+        ->check(CLI::IsMember({"sgl", "glb", "gltf", "obj"}));
     command->add_flag("--report", options->report, "List everything passed over or repaired, with line numbers");
     command->footer(kExitStatusHelp);
-    return {command, [options] { return ConvertFile(*options); }};
+    return {command, [options] { return ConvertFiles(*options); }};
 }
 
 }  // namespace ase2sgl::tools

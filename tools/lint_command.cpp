@@ -1,6 +1,8 @@
 // `sgltool lint`: says what ase2sgl will do with each file. Exit 0 when every mesh
-// of every file becomes an object of its own under its own name, 1 otherwise, 3
-// when a file cannot be read (it wins over 1): a build can use it as a gate.
+// of every file becomes an object of its own under its own name (with --strict,
+// and no warning either), 1 otherwise, 3 when a file cannot be read (it wins over
+// 1): a build can use it as a gate. Over many files a totals line ends the text
+// report.
 #include "tools/ase_input.h"
 #include "tools/subcommands.h"
 
@@ -17,6 +19,8 @@ namespace {
 struct LintOptions {
     std::vector<std::string> files;
     bool json = false;
+    bool strict = false;
+    bool quiet = false;
 };
 
 void PrintLintJson(const nlohmann::ordered_json& files)
@@ -30,6 +34,7 @@ int LintFiles(const LintOptions& options)
 {
     int status = kExitOk;
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
+    lint::LintTotals totals;
     for (const std::string& path : options.files) {
         std::string bytes;
         try {
@@ -43,12 +48,15 @@ int LintFiles(const LintOptions& options)
         if (options.json)
             files.push_back(lint::ToJson(report, path));
         else
-            std::cout << lint::FormatText(report, path);
-        if (!report.Clean())
+            std::cout << lint::FormatText(report, path, options.quiet);
+        totals.Add(report, options.strict);
+        if (!report.Passes(options.strict))
             status = std::max(status, kExitNo);
     }
     if (options.json)
         PrintLintJson(files);
+    else if (options.files.size() > 1)
+        std::cout << lint::FormatTotals(totals);
     return status;
 }
 
@@ -63,10 +71,12 @@ Subcommand AddLintCommand(CLI::App& app)
         "mesh or node that does not become an object of its own, with line numbers and the reason");
     command->add_option("files", options->files, "ASE files")->required();
     command->add_flag("--json", options->json, "Print a JSON report (schema: tools/sgltool-lint.schema.json)");
+    command->add_flag("--strict", options->strict, "Fail (exit 1) on warnings too: values the engine will not see");
+    command->add_flag("--quiet", options->quiet, "Print only the losses, and only for files that have some");
     command->footer(
         "Exit status: 0 every mesh of every file becomes an object of its own under its own name;\n"
-        "1 some mesh does not (or ase2sgl refuses a file); 2 the command line is wrong;\n"
-        "3 a file cannot be read.\n");
+        "1 some mesh does not (or ase2sgl refuses a file; with --strict, or a warning is given);\n"
+        "2 the command line is wrong; 3 a file cannot be read.\n");
     return {command, [options] { return LintFiles(*options); }};
 }
 

@@ -20,9 +20,12 @@ struct NormalizeOptions {
 
 int NormalizeFile(const NormalizeOptions& options)
 {
-    const normalize::NormalizeResult result = NormalizeInput(options.input, options.keepOtherNodes);
+    const std::string bytes = ReadInput(options.input);
     AtomicOutputFile file(options.output);
-    file.Write(result.text.data(), result.text.size());
+    const normalize::NormalizeResult result = normalize::NormalizeTo(
+        bytes, [&](std::string_view piece) { file.Write(piece.data(), piece.size()); }, {options.keepOtherNodes});
+    if (!result.ok)
+        throw ToolError(options.input + ": " + result.error, kExitFile);
     file.Commit();
     std::cout << (options.report ? normalize::DescribeReport(result.report)
                                  : normalize::Summary(result.report) + "\n");

@@ -1,10 +1,12 @@
 // Decoding of the ASE bytes to UTF-8 text, and the tokenizer over that text.
-#include "normalize/ase_text.h"
+#include "tolerant/ase_text.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstring>
 
-namespace ase2sgl::normalize {
+namespace ase2sgl::tolerant {
 namespace {
 
 bool LooksLikeUtf16(std::string_view input, bool littleEndian)
@@ -68,6 +70,35 @@ std::string Utf16ToUtf8(std::string_view bytes, bool littleEndian)
     return out;
 }
 
+// Well-formed UTF-8: every lead byte followed by the continuation bytes it
+// announces, no overlong two-byte form, nothing above U+10FFFF. Plain ASCII, the
+// bulk of any ASE file, is passed over eight bytes at a time.
+bool IsUtf8(std::string_view text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        if (end - p >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned char lead = *p++;
+        if (lead < 0x80)
+            continue;
+        const int more = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2 : lead >= 0xF0 && lead <= 0xF4 ? 3 : -1;
+        if (more < 0 || end - p < more)
+            return false;
+        for (int i = 0; i < more; ++i)
+            if ((*p++ & 0xC0) != 0x80)
+                return false;
+    }
+    return true;
+}
+
 bool IsSeparator(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0' || c == '\v' || c == '\f';
@@ -96,8 +127,33 @@ DecodedText DecodeText(std::string_view input)
         decoded.text = decoded.owned;
     } else {
         decoded.text = input;
+        decoded.encoding = IsUtf8(input) ? Encoding::kUtf8 : Encoding::kEightBit;
     }
     return decoded;
+}
+
+const char* EncodingName(Encoding encoding)
+{
+    switch (encoding) {
+    case Encoding::kUtf8: return "UTF-8";
+    case Encoding::kUtf8WithBom: return "UTF-8 with BOM";
+    case Encoding::kUtf16Le: return "UTF-16 LE";
+    case Encoding::kUtf16Be: return "UTF-16 BE";
+    case Encoding::kEightBit: return "8-bit";
+    }
+    return "UTF-8";
+}
+
+const char* LineEndsName(LineEnds ends)
+{
+    switch (ends) {
+    case LineEnds::kNone: return "none";
+    case LineEnds::kLf: return "LF";
+    case LineEnds::kCrLf: return "CR LF";
+    case LineEnds::kCr: return "CR";
+    case LineEnds::kMixed: return "mixed";
+    }
+    return "none";
 }
 
 LineEnds DetectLineEnds(std::string_view text)
@@ -185,4 +241,4 @@ Token Tokenizer::Next()
     return token;
 }
 
-}  // namespace ase2sgl::normalize
+}  // namespace ase2sgl::tolerant

@@ -7,10 +7,17 @@
 #include <string>
 #include <string_view>
 
-namespace ase2sgl::normalize {
+namespace ase2sgl::tolerant {
 
-enum class Encoding { kUtf8, kUtf8WithBom, kUtf16Le, kUtf16Be };
+// kEightBit: bytes that do not read as UTF-8 (an 8-bit code page such as
+// Windows-1252). They are read as they are: the converter reads bytes too.
+enum class Encoding { kUtf8, kUtf8WithBom, kUtf16Le, kUtf16Be, kEightBit };
 enum class LineEnds { kNone, kLf, kCrLf, kCr, kMixed };
+
+// "UTF-8", "UTF-8 with BOM", "UTF-16 LE", "UTF-16 BE", "8-bit".
+const char* EncodingName(Encoding encoding);
+// "LF", "CR LF", "CR", "mixed", "none".
+const char* LineEndsName(LineEnds ends);
 
 struct DecodedText {
     Encoding encoding = Encoding::kUtf8;
@@ -19,8 +26,9 @@ struct DecodedText {
 };
 
 // UTF-16 (with a byte order mark, or without one when every other byte of the
-// start is zero) becomes UTF-8; a UTF-8 byte order mark is dropped. Never needs
-// more than twice the input's size.
+// start is zero) becomes UTF-8; a UTF-8 byte order mark is dropped; other bytes
+// stay as they are, told apart as UTF-8 or not. Never needs more than twice the
+// input's size.
 DecodedText DecodeText(std::string_view input);
 
 LineEnds DetectLineEnds(std::string_view text);
@@ -53,4 +61,4 @@ class Tokenizer {
     bool stoppedAtCtrlZ_ = false;
 };
 
-}  // namespace ase2sgl::normalize
+}  // namespace ase2sgl::tolerant

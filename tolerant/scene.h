@@ -3,13 +3,16 @@
 // value written back reads as the same float), and what was passed over.
 #pragma once
 
+#include "tolerant/ase_text.h"
+
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace ase2sgl::normalize {
+namespace ase2sgl::tolerant {
 
 using ValueText = std::array<std::string_view, 3>;
 inline constexpr std::int64_t kNoNumber = -1;
@@ -59,6 +62,7 @@ struct SceneNode {
     std::string_view name;
     bool named = false;
     std::int32_t line = 0;
+    std::int32_t groupLine = 0;  // the innermost *GROUP block holding the node, or 0
     std::array<ValueText, 4> transform;  // *TM_ROW0 .. *TM_ROW3 of *NODE_TM
     bool hasTransform = false;
     bool hasMesh = false;
@@ -66,22 +70,42 @@ struct SceneNode {
     MeshLists mesh;
 };
 
-// One note of the report: what was passed over or repaired, and where.
+// One note of a report: what was passed over or repaired, and where.
 struct Note {
-    std::int32_t line = 0;
+    std::int32_t line = 0;  // of the input, from 1; 0 for the whole file
     std::string text;
 };
+
+// The exporter that wrote the file, told by its *COMMENT line or its spacing.
+enum class Dialect { kMax, kBlender, kAc3d, kQ3map2, kUnknown };
+
+// "3ds Max", "Blender", "AC3D", "q3map2", "unknown".
+const char* DialectName(Dialect dialect);
 
 struct Scene {
     std::string_view comment;
     std::vector<SceneNode> nodes;
     std::vector<Note> notes;
     bool stoppedAtCtrlZ = false;
+    Dialect dialect = Dialect::kUnknown;
+    Encoding encoding = Encoding::kUtf8;
+    LineEnds lineEnds = LineEnds::kNone;
 };
 
 // Reads the node structure of any exporter's ASE text. One pass over the tokens
 // with an explicit stack of open blocks: no recursion, linear time, and nothing is
 // allocated but what the tokens read so far hold.
+// The scene's text views point into `text`. Dialect, encoding and line ends are
+// left for ReadAse to fill.
 Scene ReadScene(std::string_view text);
 
-}  // namespace ase2sgl::normalize
+// A file's bytes read whole: decoded, its line ends and dialect told, its scene
+// read. The scene's views point into `decoded` (the decoded text) or into the bytes
+// given, which must outlive it.
+struct AseRead {
+    std::unique_ptr<const std::string> decoded;  // held apart, so that moving keeps the views valid
+    Scene scene;
+};
+AseRead ReadAse(std::string_view bytes);
+
+}  // namespace ase2sgl::tolerant

@@ -4,15 +4,16 @@
 // case, in the order of the lists and in the blocks they add; this reader depends
 // on none of it. It keeps the open blocks on a stack of its own (never recursion),
 // so a deeply nested input costs memory in proportion to its size and no more.
-#include "normalize/scene.h"
+#include "tolerant/scene.h"
 
-#include "normalize/ase_text.h"
+#include "tolerant/ase_text.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <memory>
 
-namespace ase2sgl::normalize {
+namespace ase2sgl::tolerant {
 namespace {
 
 constexpr std::size_t kMaxArguments = 16;  // a face line has 13 before *MESH_SMOOTHING
@@ -97,6 +98,7 @@ enum class Block { kNode, kGroup, kMesh, kTransform, kSkipped, kOther };
 struct Frame {
     Block block;
     std::int64_t node;  // the innermost node this block belongs to, or -1
+    std::int32_t line;  // where the block opens
 };
 
 class SceneReader {
@@ -112,7 +114,8 @@ class SceneReader {
     void AddNote(std::int32_t line, std::string text);
     SceneNode* CurrentNode();
     Block CurrentBlock() const { return stack_.empty() ? Block::kOther : stack_.back().block; }
-    void Push(Block block, std::int64_t node);
+    void Push(Block block, std::int64_t node, std::int32_t line = 0);
+    std::int32_t GroupLine() const;
     static bool IsTopLevel(std::string_view keyword);
     void CloseLeftOpen(std::int32_t line);
     bool OpenNode(std::string_view keyword, std::int32_t line);
@@ -145,11 +148,19 @@ SceneNode* SceneReader::CurrentNode()
     return &scene_.nodes[static_cast<std::size_t>(stack_.back().node)];
 }
 
-void SceneReader::Push(Block block, std::int64_t node)
+void SceneReader::Push(Block block, std::int64_t node, std::int32_t line)
 {
-    stack_.push_back({block, node});
+    stack_.push_back({block, node, line});
     if (block == Block::kSkipped)
         ++skipDepth_;
+}
+
+std::int32_t SceneReader::GroupLine() const
+{
+    for (auto frame = stack_.rbegin(); frame != stack_.rend(); ++frame)
+        if (frame->block == Block::kGroup)
+            return frame->line;
+    return 0;
 }
 
 bool SceneReader::OpenNode(std::string_view keyword, std::int32_t line)
@@ -165,6 +176,7 @@ bool SceneReader::OpenNode(std::string_view keyword, std::int32_t line)
             node.kind = kind;
             node.keyword = keyword;
             node.line = line;
+            node.groupLine = GroupLine();
             scene_.nodes.push_back(std::move(node));
             Push(Block::kNode, static_cast<std::int64_t>(scene_.nodes.size() - 1));
             return true;
@@ -195,7 +207,7 @@ void SceneReader::Open(const Statement& statement, std::int32_t line)
         return;
     SceneNode* current = CurrentNode();
     if (Is(keyword, "GROUP")) {
-        Push(Block::kGroup, -1);
+        Push(Block::kGroup, -1, line);
     } else if (Is(keyword, "MESH") && current && current->kind == NodeKind::kGeometry && !current->hasMesh) {
         current->hasMesh = true;
         current->meshLine = line;
@@ -432,4 +444,60 @@ Scene ReadScene(std::string_view text)
     }
 }
 
-}  // namespace ase2sgl::normalize
+}  // namespace ase2sgl::tolerant
+
+namespace ase2sgl::tolerant {
+namespace {
+
+bool Contains(std::string_view text, std::string_view part)
+{
+    return text.find(part) != std::string_view::npos;
+}
+
+Dialect DetectDialect(std::string_view comment, std::string_view text)
+{
+    if (Contains(comment, "AsciiExport"))
+        return Dialect::kMax;
+    if (Contains(comment, "Blender") || Contains(comment, "Ascii Scene Exporter"))
+        return Dialect::kBlender;
+    if (Contains(comment, "AC3D"))
+        return Dialect::kAc3d;
+    if (Contains(comment, "Q3Map2") || Contains(comment, "q3map2"))
+        return Dialect::kQ3map2;
+    // No telling comment: q3map2 puts a tab, not a blank, after every keyword.
+    if (Contains(text.substr(0, 1 << 16), "*NODE_NAME\t"))
+        return Dialect::kQ3map2;
+    return Dialect::kUnknown;
+}
+
+}  // namespace
+
+const char* DialectName(Dialect dialect)
+{
+    switch (dialect) {
+    case Dialect::kMax: return "3ds Max";
+    case Dialect::kBlender: return "Blender";
+    case Dialect::kAc3d: return "AC3D";
+    case Dialect::kQ3map2: return "q3map2";
+    case Dialect::kUnknown: return "unknown";
+    }
+    return "unknown";
+}
+
+AseRead ReadAse(std::string_view bytes)
+{
+    DecodedText decoded = DecodeText(bytes);
+    AseRead read;
+    std::string_view text = decoded.text;
+    if (decoded.encoding == Encoding::kUtf16Le || decoded.encoding == Encoding::kUtf16Be) {
+        read.decoded = std::make_unique<const std::string>(std::move(decoded.owned));
+        text = *read.decoded;
+    }
+    read.scene = ReadScene(text);
+    read.scene.dialect = DetectDialect(read.scene.comment, text);
+    read.scene.encoding = decoded.encoding;
+    read.scene.lineEnds = DetectLineEnds(text);
+    return read;
+}
+
+}  // namespace ase2sgl::tolerant
