@@ -301,14 +301,17 @@ TEST(Lint, QuietStrictAndTotals)
     const MeshSpec bare = testing::WithoutNormalsBlock(testing::WithoutTextureLists(BoxMesh("Bare")));
     const lint::LintReport clean = lint::Lint(Join({MeshLines(BoxMesh("A"))}));
     const lint::LintReport warned = lint::Lint(Join({MeshLines(testing::WithoutNormalsBlock(BoxMesh("A")))}));
-    const lint::LintReport lossy = lint::Lint(Join({MeshLines(bare), MeshLines(BoxMesh("Next"))}));
+    // Bare merges Next into its object; Warned stays its own, without normals.
+    const lint::LintReport lossy = lint::Lint(Join(
+        {MeshLines(bare), MeshLines(BoxMesh("Next")), MeshLines(testing::WithoutNormalsBlock(BoxMesh("Warned")))}));
     EXPECT_EQ(lint::FormatText(clean, "a.ase", true), "");
     EXPECT_EQ(lint::FormatText(warned, "b.ase", true), "");
     const std::string quiet = lint::FormatText(lossy, "c.ase", true);
     EXPECT_NE(quiet.find("loss: "), std::string::npos) << quiet;
     EXPECT_EQ(quiet.find("warning: "), std::string::npos) << quiet;
     EXPECT_EQ(quiet.find("ase2sgl writes"), std::string::npos) << quiet;
-    EXPECT_NE(quiet.find("1 of 2 meshes does not become an object of its own"), std::string::npos) << quiet;
+    EXPECT_NE(quiet.find("1 of 3 meshes does not become an object of its own"), std::string::npos) << quiet;
+    EXPECT_NE(lint::FormatText(lossy, "c.ase").find("warning: "), std::string::npos) << "not quiet, it has warnings";
     EXPECT_TRUE(warned.Passes(false));
     EXPECT_FALSE(warned.Passes(true));
     EXPECT_TRUE(clean.Passes(true));
@@ -316,7 +319,7 @@ TEST(Lint, QuietStrictAndTotals)
     for (const lint::LintReport* report : {&clean, &warned, &lossy})
         totals.Add(*report, true);
     EXPECT_EQ(lint::FormatTotals(totals),
-              "3 files: 3 of 4 meshes become objects of their own under their own names; 1 loss, 1 warning; "
+              "3 files: 4 of 5 meshes become objects of their own under their own names; 1 loss, 2 warnings; "
               "2 files fail\n");
 }
 
