@@ -26,6 +26,6 @@ assert "lint" in ase2sgl.__all__, ase2sgl.__all__
 assert ase2sgl.__file__.startswith(sys.prefix), ase2sgl.__file__
 print(ase2sgl.convert(sys.argv[1], sys.argv[2]))
 PY
-"$program" "$source/examples/box.ase" "$work/expected.sgl" > /dev/null
+"$program" "$source/examples/box.ase" "$work/expected.sgl" > /dev/null 2>&1
 cmp "$work/box.sgl" "$work/expected.sgl" || fail "the installed package writes other bytes"
 echo "pip install . (offline, plain venv): imports, converts to the program's bytes"
