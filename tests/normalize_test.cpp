@@ -432,7 +432,7 @@ TEST(Normalize, ReportsLineEndsAndTheLinesOfItsNotes)
     };
     for (const Ends& c : cases) {
         const NormalizeResult result = Normalize(c.text);
-        EXPECT_EQ(result.report.lineEnds, c.lineEnds);
+        EXPECT_STREQ(tolerant::LineEndsName(result.report.lineEnds), c.lineEnds);
         const auto note = std::find_if(result.report.notes.begin(), result.report.notes.end(),
                                        [](const auto& n) { return n.text.find("Camera01") != std::string::npos; });
         ASSERT_NE(note, result.report.notes.end()) << c.lineEnds;
