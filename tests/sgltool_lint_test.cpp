@@ -15,7 +15,7 @@ using testing::ScratchDir;
 
 struct LintFiles {
     ScratchDir dir;
-    std::string clean, cameraNamed, warned, missing;
+    std::string clean, cameraNamed, warned, empty, missing;
     LintFiles()
     {
         clean = Write("clean.ase", testing::Scene({BoxMesh("Box01"), BoxMesh("Lid")}));
@@ -26,6 +26,7 @@ struct LintFiles {
         lines.insert(lines.end(), lid.begin(), lid.end());
         cameraNamed = Write("camera.ase", testing::Lines(lines));
         warned = Write("warned.ase", testing::Scene({testing::WithoutNormalsBlock(BoxMesh("Box"))}));
+        empty = Write("empty.ase", "");
         missing = (dir / "missing.ase").string();
     }
     std::string Write(const char* name, const std::string& bytes)
@@ -55,6 +56,10 @@ TEST(SgltoolLint, ExitStatusesGateABuild)
         {{"lint", f.missing}, 3, "", "sgltool: " + f.missing + ": cannot be read\n"},
         {{"lint", f.missing, f.cameraNamed}, 3, "CAMERA01", "sgltool: " + f.missing + ": cannot be read\n"},
         {{"lint"}, 2, "", "sgltool: files is required (see sgltool --help)\n"},
+        // An empty file is read (no meshes), not unreadable; so for normalize and convert.
+        {{"lint", f.empty}, 0, "0 meshes", ""},
+        {{"normalize", f.empty, f.empty + ".out.ase"}, 0, "0 meshes", ""},
+        {{"convert", f.empty, f.empty + ".sgl"}, 0, "wrote " + f.empty + ".sgl", ""},
         {{"lint", f.warned}, 0, "no normals block in its lines", ""},
         {{"lint", "--strict", f.warned}, 1, "no normals block in its lines", ""},
         {{"lint", "--strict", f.clean}, 0, "every mesh becomes", ""},

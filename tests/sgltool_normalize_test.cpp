@@ -150,10 +150,10 @@ TEST(SgltoolConvert, ManyInputsIntoAFolderAndStraightToGltfOrObj)
     EXPECT_EQ(itself.exitStatus, 3);
     EXPECT_NE(itself.err.find("is the input itself"), std::string::npos) << itself.err;
     EXPECT_TRUE(testing::ReadFile(dir / "a.sgl") == bundle);
-    // Another scene named as the output (`sgltool convert *.ase` with two files):
-    // refused, the scene left as it was.
+    // An output path that holds a scene's ASE text, whatever its name: refused, the
+    // scene left as it was. (A second `.ase` path is a second input, not an output.)
     const std::string scene = testing::ReadFile(dir / "a.ase");
-    const std::string other = (dir / "other.ase").string();
+    const std::string other = (dir / "scene_saved_as.sgl").string();
     testing::WriteFile(other, scene);
     const testing::RunResult overScene = RunSgltool({"convert", (dir / "a.ase").string(), other});
     EXPECT_EQ(overScene.exitStatus, 3);

@@ -16,9 +16,14 @@ std::string ReadInput(const std::string& path)
     if (std::filesystem::is_directory(path, error))
         throw ToolError(path + ": cannot be read: it is a folder", kExitFile);
     std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw ToolError(path + ": cannot be read", kExitFile);
+    // An empty file is an empty scene, not a failure: copying no bytes at all
+    // would mark the string stream failed, so it is not asked to.
     std::ostringstream bytes;
-    bytes << file.rdbuf();
-    if (!file || !bytes)
+    if (file.peek() != std::ifstream::traits_type::eof())
+        bytes << file.rdbuf();
+    if (file.bad() || !bytes)
         throw ToolError(path + ": cannot be read", kExitFile);
     return std::move(bytes).str();
 }
