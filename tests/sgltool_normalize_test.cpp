@@ -123,7 +123,8 @@ TEST(SgltoolConvert, ManyInputsIntoAFolderAndStraightToGltfOrObj)
         const testing::RunResult run = RunSgltool(c.args);
         EXPECT_EQ(run.exitStatus, 0) << c.args.back() << ": " << run.err;
         for (const std::string& name : c.written) {
-            const std::filesystem::path path = dir / name;
+            // The host's separator, as sgltool prints the path it was given joined to the name.
+            const std::filesystem::path path = (dir / name).make_preferred();
             EXPECT_NE(run.out.find("wrote " + path.string() + "\n"), std::string::npos) << run.out;
             ASSERT_TRUE(std::filesystem::exists(path)) << name;
             const std::string extension = path.extension().string();

@@ -59,6 +59,13 @@ struct Files {
     }
 };
 
+// Opening a folder for writing: POSIX says EISDIR, Windows refuses access.
+#ifdef _WIN32
+const std::string kFolderNotWritable = "Permission denied";
+#else
+const std::string kFolderNotWritable = "Is a directory";
+#endif
+
 TEST(Sgltool, ExitStatusesAndMessages)
 {
     Files f;
@@ -111,7 +118,7 @@ TEST(Sgltool, ExitStatusesAndMessages)
         {{"export", f.truncated, (f.dir / "box.obj").string()}, 3, "", ""},
         {{"export", f.box, (f.dir / "no" / "box.glb").string()}, 3, "", ""},
         {{"export", f.box, (f.dir / "no" / "box.gltf").string()}, 3, "", ""},
-        {{"export", f.box, f.Folder("out.glb")}, 3, "", "sgltool: " + f.Folder("out.glb") + ": cannot write: Is a directory\n"},
+        {{"export", f.box, f.Folder("out.glb")}, 3, "", "sgltool: " + f.Folder("out.glb") + ": cannot write: " + kFolderNotWritable + "\n"},
         {{"render", f.box, (f.dir / "box.png").string(), "--object", "NOPE"},
          2,
          "",
