@@ -17,6 +17,18 @@ void PrepareProcess(void (*cleanUp)() noexcept);
 // Windows the wide command line as UTF-8, so that paths of any characters work.
 std::vector<std::string> Arguments(int argc, char** argv);
 
+// Runs `run` with the arguments as Arguments gives them (UTF-8 on every host), in the
+// argc/argv form a command-line parser takes; argv[0] stays the program's.
+inline int RunWithArguments(int argc, char** argv, int (*run)(int, char**))
+{
+    std::vector<std::string> arguments = Arguments(argc, argv);
+    std::vector<char*> pointers = {argv[0]};
+    for (std::string& argument : arguments)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    return run(static_cast<int>(arguments.size() + 1), pointers.data());
+}
+
 // The readability test on the input: on POSIX read permission, on Windows that the
 // path names something (a file or a folder), whatever its attributes.
 bool IsReadable(const std::string& path);

@@ -2,6 +2,8 @@
 #include "tools/info_report.h"
 #include "tools/subcommands.h"
 
+#include "conversion/output_path.h"
+
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -15,23 +17,20 @@ struct InfoOptions {
     bool json = false;
 };
 
-// ASE text begins, after an optional byte order mark and blank lines, with a
-// `*` keyword line (`*3DSMAX_ASCIIEXPORT` for the common exporter); UTF-16 text
-// has a zero byte beside each of those characters.
-bool LooksLikeAseText(const std::string& path)
+// Whether the file opens as ASE text, by the converter's own rule (the one that
+// keeps it from writing over a scene).
+bool HoldsAseText(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
-    char head[256] = {};
+    char head[512] = {};
     file.read(head, sizeof head);
-    const std::string_view bytes(head, static_cast<std::size_t>(file.gcount()));
-    const std::size_t first = bytes.find_first_not_of(std::string_view("\xEF\xBB\xBF\xFF\xFE\0 \t\r\n", 10));
-    return first != std::string_view::npos && bytes[first] == '*';
+    return LooksLikeAseText(std::string_view(head, static_cast<std::size_t>(file.gcount())));
 }
 
 // The reader's reason, or for ASE text what to run on it instead.
 std::string LoadFailure(const std::string& path, const ToolError& error)
 {
-    if (error.exitStatus == kExitFile && LooksLikeAseText(path))
+    if (error.exitStatus == kExitFile && HoldsAseText(path))
         return path + ": ASE text, not a bundle: `sgltool lint` tells what ase2sgl makes of it";
     return error.what();
 }
