@@ -1,7 +1,8 @@
-// LineSource over a file or memory, and ScanLine.
+// LineSource over a file or memory, and ScanLine (its field readers are in
+// ase/scan_fields.h, shared with the compiled scans).
 #include "ase/line_source.h"
 
-#include "ase/short_decimal.h"
+#include "ase/scan_fields.h"
 #include "common/conversion_error.h"
 
 #include <algorithm>
@@ -229,89 +230,12 @@ void LineSource::SeekTo(std::int64_t position)
     atEnd_ = false;
 }
 
-namespace {
+namespace scan {
 
-bool IsSpace(char c)
+const char* ScanLongFloat(const char* mantissa, const char* intEnd, const char* q, const char* exponentDigits,
+                          bool negative, float& value)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-const char* SkipSpace(const char* p, const char* end)
-{
-    while (p != end && IsSpace(*p))
-        ++p;
-    return p;
-}
-
-const char* SkipDigits(const char* p, const char* end)
-{
-    while (p != end && IsDigit(*p))
-        ++p;
-    return p;
-}
-
-// Reads [+-]? digit+ into `value`, saturating at the int32 range. Returns the position
-// after the number, or nullptr when no digit follows (value untouched).
-const char* ScanInt(const char* p, const char* end, std::int32_t& value)
-{
-    const bool negative = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+'))
-        ++p;
-    if (p == end || !IsDigit(*p))
-        return nullptr;
-    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    std::int64_t magnitude = 0;
-    for (; p != end && IsDigit(*p); ++p) {
-        if (magnitude <= kLimit)  // past the limit it only has to stay past it
-            magnitude = magnitude * 10 + (*p - '0');
-    }
-    magnitude = std::min(magnitude, kLimit);
-    const std::int64_t signedValue = negative ? -magnitude : std::min(magnitude, kLimit - 1);
-    value = static_cast<std::int32_t>(signedValue);
-    return p;
-}
-
-// Reads a decimal float (grammar above ScanLine) into `value`, correctly rounded.
-// Returns the position after it, or nullptr when there is no number (value untouched).
-const char* ScanFloat(const char* p, const char* end, float& value)
-{
-    const bool negative = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+'))
-        ++p;
-    // The digits are gathered on the way for the short-decimal path; only the first
-    // 16 are kept, and the path refuses numbers of more than 15.
-    ShortDecimal digits;
-    const char* mantissa = p;
-    const char* q = digits.Gather(p, end);
-    const char* intEnd = q;
-    bool anyDigit = intEnd != mantissa;
-    if (q != end && *q == '.') {
-        const char* fractionEnd = digits.Gather(q + 1, end);
-        digits.fractionDigits = static_cast<int>(fractionEnd - (q + 1));
-        anyDigit = anyDigit || fractionEnd != q + 1;
-        q = fractionEnd;
-    }
-    if (!anyDigit)
-        return nullptr;
-    const char* exponentDigits = nullptr;
-    if (q != end && (*q == 'e' || *q == 'E')) {
-        const char* e = q + 1;
-        if (e != end && (*e == '+' || *e == '-'))
-            ++e;
-        if (e != end && IsDigit(*e)) {  // otherwise the "e" is not part of the number
-            exponentDigits = q + 1;
-            q = SkipDigits(e, end);
-        }
-    }
     float magnitude = 0;
-    if (exponentDigits == nullptr && digits.ToFloat(magnitude)) {
-        value = negative ? -magnitude : magnitude;
-        return q;
-    }
     const auto [parsedEnd, ec] = std::from_chars(mantissa, q, magnitude, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
         // Far beyond the float range one way or the other: the decimal exponent of
@@ -333,7 +257,7 @@ const char* ScanFloat(const char* p, const char* end, float& value)
     return q;
 }
 
-}  // namespace
+}  // namespace scan
 
 int ScanLine(std::string_view line, std::string_view format, std::initializer_list<ScanTarget> targets)
 {
@@ -344,18 +268,18 @@ int ScanLine(std::string_view line, std::string_view format, std::initializer_li
     for (std::size_t i = 0; i < format.size(); ++i) {
         const char c = format[i];
         if (c == ' ' || c == '\t') {
-            p = SkipSpace(p, end);
+            p = scan::SkipSpace(p, end);
             continue;
         }
         if (c == '%' && i + 1 < format.size() && format[i + 1] != '%') {
             const char conversion = format[++i];
             if (target == targets.end())
                 return stored;
-            p = SkipSpace(p, end);
+            p = scan::SkipSpace(p, end);
             if (conversion == 'd' && target->integer_ != nullptr)
-                p = ScanInt(p, end, *target->integer_);
+                p = scan::ScanInt(p, end, *target->integer_);
             else if (conversion == 'f' && target->real_ != nullptr)
-                p = ScanFloat(p, end, *target->real_);
+                p = scan::ScanFloat(p, end, *target->real_);
             else
                 return stored;  // format and target disagree: store nothing more
             if (p == nullptr)

@@ -66,11 +66,13 @@ MeshTables CountObjects(LineSource& input, const std::string& inputPath, PassObs
 void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink,
                   PassObserver* observer = nullptr);
 
-// The same read with two threads, each with its own LineSource from `open`, taking
-// objects in turn. Objects are handed to `sink` in object order, on either thread;
-// one whose face or texture-face numbers came from the objects before it (its
-// first scan of either kind stored less than all) is read again with them first.
+// The same read with `threads` threads (this one and threads - 1 more), each with its
+// own LineSource from `open`, taking objects in turn. Objects are handed to `sink` in
+// object order, on any of the threads; one whose face or texture-face numbers came
+// from the objects before it (its first scan of either kind stored less than all) is
+// read again with them first.
 using InputOpener = std::function<LineSource()>;
-void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink);
+void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink,
+                            int threads = 2);
 
 }  // namespace ase2sgl

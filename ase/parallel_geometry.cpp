@@ -1,7 +1,7 @@
-// The geometry pass on two threads. Each object is read within its own lines, from
-// the vertex-start line the counting pass found for it to the next object's, so
+// The geometry pass on several threads. Each object is read within its own lines,
+// from the vertex-start line the counting pass found for it to the next object's, so
 // what it gets depends on nothing before it but the face and texture-face numbers
-// a line that does not scan takes from the object before (the carry). Two readers
+// a line that does not scan takes from the object before (the carry). The readers
 // take objects in turn from a shared counter and hand them to the sink in object
 // order; an object whose first face or texture-face scan stored less than all used
 // the carry, and is read again with the true one before it is handed on.
@@ -10,11 +10,13 @@
 #include "ase/geometry_reader.h"
 #include "ase/line_source.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace ase2sgl {
 
@@ -27,11 +29,19 @@ class ParallelGeometry {
     {
     }
 
-    void Run()
+    void Run(int threads)
     {
-        std::thread helper([this] { Work(); });
+        std::vector<std::thread> helpers;
+        helpers.reserve(static_cast<std::size_t>(threads - 1));
+        try {
+            for (int i = 1; i < threads; ++i)
+                helpers.emplace_back([this] { Work(); });
+        } catch (...) {
+            Stop(std::current_exception());  // no thread to be had: the ones started finish
+        }
         Work();
-        helper.join();
+        for (std::thread& helper : helpers)
+            helper.join();
         if (error_)
             std::rethrow_exception(error_);
     }
@@ -48,16 +58,21 @@ class ParallelGeometry {
                     return;
             }
         } catch (...) {
-            const std::lock_guard lock(mutex_);
-            if (!error_)
-                error_ = std::current_exception();
-            stop_ = true;
-            turnTaken_.notify_all();
+            Stop(std::current_exception());
         }
     }
 
+    void Stop(std::exception_ptr error)
+    {
+        const std::lock_guard lock(mutex_);
+        if (!error_)
+            error_ = std::move(error);
+        stop_ = true;
+        turnTaken_.notify_all();
+    }
+
     // Reads `object`, waits for its turn, and hands it on as the sequential read
-    // would have read it. False when the other thread has failed.
+    // would have read it. False when another thread has failed.
     bool TakeObject(GeometryReader& reader, std::int32_t object)
     {
         reader.ReadObject(object);
@@ -93,9 +108,9 @@ class ParallelGeometry {
 
 }  // namespace
 
-void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink)
+void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink, int threads)
 {
-    ParallelGeometry(open, tables, sink).Run();
+    ParallelGeometry(open, tables, sink).Run(std::max(threads, 1));
 }
 
 }  // namespace ase2sgl

@@ -11,6 +11,7 @@
 #include "platform/cores.h"
 #include "platform/output_file.h"
 
+#include <algorithm>
 #include <span>
 
 namespace ase2sgl {
@@ -28,16 +29,24 @@ std::uint64_t BundleSizeLimit(const MeshTables& tables)
 }
 
 // Below this size one thread converts: a second one would cost more to start than
-// it saves.
+// it saves. Above it, each thread gets at least kBytesPerThread of input.
 constexpr std::int64_t kParallelFrom = std::int64_t{16} << 20;
+constexpr std::int64_t kBytesPerThread = std::int64_t{8} << 20;
+constexpr std::int64_t kMaxThreads = 256;
 
-// Large inputs are read by two threads when two cores are there to run them; a
-// single object, and a read that is observed, always by one.
-bool UseTwoThreads(const MeshTables& tables, GeometryThreads threads, const PassObserver* observer)
+// Large inputs are read by as many threads as the process has cores to run them, up
+// to one per object; a single object, and a read that is observed, by one.
+int GeometryThreadCount(const MeshTables& tables, GeometryThreads threads, const PassObserver* observer)
 {
     if (tables.objectCount < 2 || observer != nullptr || threads == GeometryThreads::kOne)
-        return false;
-    return threads == GeometryThreads::kTwo || (tables.inputBytes >= kParallelFrom && platform::SecondCoreIdle());
+        return 1;
+    if (threads == GeometryThreads::kTwo)
+        return 2;
+    if (tables.inputBytes < kParallelFrom)
+        return 1;
+    const std::int64_t wanted = std::min({std::int64_t{platform::UsableCores()}, std::int64_t{tables.objectCount},
+                                          tables.inputBytes / kBytesPerThread, kMaxThreads});
+    return static_cast<int>(std::max<std::int64_t>(wanted, 1));
 }
 
 // The second read, with each object's record written as soon as the geometry pass
@@ -52,9 +61,9 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
                                                     static_cast<std::size_t>(arrays.cornersRead));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
     };
-    if (UseTwoThreads(tables, threads, observer)) {
+    if (const int count = GeometryThreadCount(tables, threads, observer); count > 1) {
         input.Close();
-        ReadGeometryInParallel(open, tables, sink);
+        ReadGeometryInParallel(open, tables, sink, count);
     } else {
         ReadGeometry(input, tables, sink, observer);
         input.Close();  // closed before the output can replace it

@@ -1,14 +1,16 @@
-// The two-thread geometry read against the sequential one: the same objects, in the
+// The parallel geometry read against the sequential one (two threads and more): the same objects, in the
 // same order, with the same arrays, on real files, on generated-like scenes and on
 // layouts that make objects run into each other (where it must fall back).
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "platform/cores.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 #endif
 
@@ -124,7 +126,7 @@ class SplitFirstTwoObjects {
 enum class Read { kSequential, kParallel, kParallelFirstTwoSplit };
 
 // Every object the sink received, flattened to bytes: number, count, corners.
-std::string Collect(std::string_view ase, Read read)
+std::string Collect(std::string_view ase, Read read, int threads = 2)
 {
     LineSource input = LineSource::FromMemory(ase);
     const MeshTables tables = CountObjects(input, "test");
@@ -143,7 +145,7 @@ std::string Collect(std::string_view ase, Read read)
     if (read == Read::kSequential)
         ReadGeometry(input, tables, sink);
     else if (read == Read::kParallel)
-        ReadGeometryInParallel([&] { return LineSource::FromMemory(ase); }, tables, sink);
+        ReadGeometryInParallel([&] { return LineSource::FromMemory(ase); }, tables, sink, threads);
     else {
         ReadGeometryInParallel(split.Opener(), tables, sink);
         EXPECT_TRUE(split.Arranged()) << "objects 0 and 1 were not read by different threads";
@@ -155,8 +157,13 @@ std::string Collect(std::string_view ase, Read read)
 void ExpectSameAsSequential(std::string_view ase, const std::string& label)
 {
     const std::string sequential = Collect(ase, Read::kSequential);
-    for (int run = 0; run < 5; ++run)  // thread timing differs from run to run
-        ASSERT_EQ(Collect(ase, Read::kParallel), sequential) << label << ", run " << run;
+    // More threads than cores too: threads then wait for their turn while others
+    // still read, the case a many-core machine makes common.
+    for (const int threads : {2, 3, 8}) {
+        for (int run = 0; run < 5; ++run)  // thread timing differs from run to run
+            ASSERT_EQ(Collect(ase, Read::kParallel, threads), sequential)
+                << label << ", " << threads << " threads, run " << run;
+    }
 }
 
 MeshSpec Mesh(std::string name, int faces, bool texture, bool normals)
@@ -295,6 +302,56 @@ TEST(ParallelGeometry, MatchesTheSequentialReadOnEveryCut)
         ASSERT_EQ(Collect(part, Read::kParallel), sequential) << "cut at " << cut;
     }
 }
+
+// How many threads a large conversion may start: what the affinity mask and a CPU
+// quota allow, never what a one-minute load average suggests.
+TEST(UsableCores, FollowTheAffinityMask)
+{
+    EXPECT_GE(platform::UsableCores(), 1);
+#if defined(__linux__)
+    cpu_set_t all;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
+    std::size_t first = 0;
+    while (!CPU_ISSET(first, &all))
+        ++first;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    const int pinned = platform::UsableCores();
+    ASSERT_EQ(::sched_setaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(pinned, 1);
+    EXPECT_LE(platform::UsableCores(), CPU_COUNT(&all));
+#endif
+}
+
+#if !defined(_WIN32)
+TEST(UsableCores, ReadCgroupQuotas)
+{
+    struct Case {
+        const char* text;
+        int cores;
+    };
+    constexpr Case kCases[] = {
+        {"max 100000\n", 0},        // v2, no quota
+        {"200000 100000\n", 2},     // docker --cpus=2
+        {"150000 100000", 2},       // 1.5 cores: a second thread still gets half a core
+        {"50000 100000\n", 1},      // half a core
+        {"100000 100000", 1},
+        {"1600000 100000", 16},
+        {"-1 100000", 0},           // v1, no quota
+        {"-1\n 100000\n", 0},       // v1's two files joined as read
+        {"400000\n 100000\n", 4},
+        {"", 0},                    // no such file
+        {"100000", 0},              // half a pair
+        {"x 100000", 0},
+        {"100000 0", 0},
+        {"100000 abc", 0},
+    };
+    for (const Case& c : kCases)
+        EXPECT_EQ(platform::CoresOfQuota(c.text), c.cores) << '"' << c.text << '"';
+}
+#endif
 
 }  // namespace
 }  // namespace ase2sgl
