@@ -95,6 +95,11 @@ LineSource LineSource::Reopen() const
     return source;
 }
 
+std::uint64_t LineSource::SizeWhenOpened() const
+{
+    return fromMemory_ ? memory_.size() : file_.Size();
+}
+
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
 {
     LineSource source;

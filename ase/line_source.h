@@ -65,6 +65,10 @@ class LineSource {
     void Rewind() { SeekTo(0); }
     void Close();
 
+    // The input's size in bytes as it was opened (the copy's, for an input that
+    // could not seek); the file may change after.
+    std::uint64_t SizeWhenOpened() const;
+
     // Lines handed out so far (every ReadLine that gave true).
     std::uint64_t LinesRead() const { return linesRead_; }
     // Bytes the buffer holds room for: the chunk size, or the longest line if larger.

@@ -3,6 +3,7 @@
 // layouts that make objects run into each other (where it must fall back).
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "common/format_limits.h"
 #include "platform/cores.h"
 #include "support/test_support.h"
 
@@ -300,6 +301,111 @@ TEST(ParallelGeometry, MatchesTheSequentialReadOnEveryCut)
         const std::string_view part(scene.data(), cut);
         const std::string sequential = Collect(part, Read::kSequential);
         ASSERT_EQ(Collect(part, Read::kParallel), sequential) << "cut at " << cut;
+    }
+}
+
+// The first read in parallel parts against the sequential one: the same tables (names,
+// counts, starts, length read) or the same refusal, for every number of parts, on
+// scenes whose objects run into each other, with node headers inside lists, headers
+// with no mesh, an end-of-file byte, and on lines dropped and repeated at random.
+std::string Tables(std::string_view ase, int threads)
+{
+    LineSource input = LineSource::FromMemory(ase);
+    std::string out;
+    try {
+        const MeshTables tables =
+            threads == 1 ? CountObjects(input, "test")
+                         : CountObjectsInParallel(input, [&] { return LineSource::FromMemory(ase); }, "test", threads);
+        out = std::to_string(tables.objectCount) + " objects, " + std::to_string(tables.inputBytes) + " bytes\n";
+        for (std::size_t i = 0; i < tables.nameText.size(); ++i)
+            out += tables.nameText[i] + " " + std::to_string(tables.vertexCount[i]) + " " +
+                   std::to_string(tables.cornerCount[i]) + " " + std::to_string(tables.objectStart[i]) + "\n";
+        std::string_view line;
+        EXPECT_TRUE(input.Tell() == 0 && (input.ReadLine(line) || ase.empty())) << "not rewound";
+    } catch (const std::exception& e) {
+        out = std::string("refused: ") + e.what();
+    }
+    return out;
+}
+
+void ExpectSameCount(std::string_view ase, const std::string& label)
+{
+    const std::string sequential = Tables(ase, 1);
+    for (const int threads : {2, 3, 4, 7, 16})
+        ASSERT_EQ(Tables(ase, threads), sequential) << label << ", " << threads << " parts";
+}
+
+TEST(ParallelCount, MatchesTheSequentialCount)
+{
+    const std::string stray = testing::Lines({"\t\t\t*MESH_VERTEX    0\t1.0\t2.0\t3.0", "\t*NODE_NAME \"Empty\""});
+    const std::string a = testing::Scene({Mesh("A", 5, true, true), Mesh("B", 7, true, false), Mesh("C", 9, false, true)});
+    const std::string b = testing::Scene({Mesh("D", 3, false, false), Mesh("E", 4, true, true)});
+    struct Case {
+        const char* label;
+        std::string scene;
+    };
+    const Case cases[] = {
+        {"objects that run into each other", a + b},
+        {"a stray vertex-start line and a header with no mesh between", a + stray + b},
+        {"a header with no mesh at the end", a + b + stray},
+        {"an end-of-file byte in the middle", a + "\x1A" + b},
+        {"CR LF", [&] {
+             std::string crlf;
+             for (const char c : a + b)
+                 crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+             return crlf;
+         }()},
+        {"one long line", std::string(5000, 'x') + "\n" + a},
+        {"empty", ""},
+    };
+    for (const Case& c : cases)
+        ExpectSameCount(c.scene, c.label);
+
+    // Every cut, and lines dropped or repeated at random.
+    const std::string scene = a + stray + b;
+    for (std::size_t cut = 0; cut <= scene.size(); cut += 11)
+        ExpectSameCount(std::string_view(scene.data(), cut), "cut at " + std::to_string(cut));
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < scene.size();) {
+        const std::size_t end = std::min(scene.find('\n', at), scene.size());
+        lines.push_back(scene.substr(at, end - at + 1));
+        at = end + 1;
+    }
+    std::uint32_t seed = 99;
+    for (int variant = 0; variant < 150; ++variant) {
+        std::string mutated;
+        for (const std::string& line : lines) {
+            seed = seed * 1664525 + 1013904223;
+            const std::uint32_t roll = (seed >> 16) % 100;
+            if (roll >= 6)
+                mutated += line;
+            if (roll < 3)
+                mutated += line + line;  // repeated: a list line twice, a header twice
+        }
+        ExpectSameCount(mutated, "variant " + std::to_string(variant));
+    }
+}
+
+TEST(ParallelCount, RefusesWhatTheSequentialCountRefuses)
+{
+    std::vector<MeshSpec> many;
+    for (std::int32_t i = 0; i <= kMaxObjects; ++i)
+        many.push_back(Mesh("M", 1, true, true));
+    const std::string scene = testing::Scene(many);
+    const std::string sequential = Tables(scene, 1);
+    ASSERT_EQ(sequential.rfind("refused: ", 0), 0u) << sequential.substr(0, 200);
+    for (const int threads : {2, 5})
+        EXPECT_EQ(Tables(scene, threads), sequential);
+}
+
+TEST(ParallelCount, MatchesTheSequentialCountOnTheCorpus)
+{
+    const std::filesystem::path corpus = testing::CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus (../shared/corpus beside the checkout)";
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        if (entry.path().extension() == ".ase")
+            ExpectSameCount(testing::ReadFile(entry.path()), entry.path().filename().string());
     }
 }
 
