@@ -47,6 +47,7 @@ void GeometryReader::ReadObject(std::int32_t object)
     PrepareArrays(object);
     seen_ = PassObserver::ReadObject{};
     seen_.object = object;
+    lastObject_ = object;
     // The line the counting pass found; only a file changed since then can have
     // another there, and such an object stays empty.
     if (Read() && StartsWith(line_, keys::kVertexStart))
@@ -59,14 +60,29 @@ bool GeometryReader::NeedsCarry() const
     return (faceScans_ > 0 && !firstFaceScanComplete_) || (texFaceScans_ > 0 && !firstTexFaceScanComplete_);
 }
 
-GeometryReader::Carry GeometryReader::CarryAfter(const Carry& before) const
+GeometryReader::CarryUpdate GeometryReader::Update() const
+{
+    CarryUpdate update;
+    update.face = faceScans_ > 0;
+    update.texFace = texFaceScans_ > 0;
+    std::copy(std::begin(faceVertex_), std::end(faceVertex_), update.own.face);
+    std::copy(std::begin(texFaceVertex_), std::end(texFaceVertex_), update.own.texFace);
+    return update;
+}
+
+GeometryReader::Carry GeometryReader::CarryUpdate::Apply(const Carry& before) const
 {
     Carry after = before;
-    if (faceScans_ > 0)
-        std::copy(std::begin(faceVertex_), std::end(faceVertex_), after.face);
-    if (texFaceScans_ > 0)
-        std::copy(std::begin(texFaceVertex_), std::end(texFaceVertex_), after.texFace);
+    if (face)
+        std::copy(std::begin(own.face), std::end(own.face), after.face);
+    if (texFace)
+        std::copy(std::begin(own.texFace), std::end(own.texFace), after.texFace);
     return after;
+}
+
+GeometryReader::Carry GeometryReader::CarryAfter(const Carry& before) const
+{
+    return Update().Apply(before);
 }
 
 void GeometryReader::SetCarry(const Carry& carry)

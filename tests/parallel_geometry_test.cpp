@@ -67,10 +67,11 @@ char ThreadState(ThreadNumber thread)
 // Arranges which thread of the two-thread read takes objects 0 and 1: the helper
 // thread object 0, the calling thread object 1, each as the first object it reads.
 // The calling thread's input opens only once the helper hands object 0 to the sink;
-// the helper returns from the sink only once the calling thread sleeps waiting for
-// its turn, that is after it took object 1 and read it: once it has opened its
-// input, nothing else it does can put it to sleep, since the helper holds no lock
-// and allocates nothing while it waits. Every wait is bounded.
+// the helper returns from the sink only once the calling thread sleeps, that is
+// after it took object 1 and read it (and then waits for its turn, or sets the
+// object aside for the helper to hand on): once it has opened its input, nothing
+// else it does before can put it to sleep, since the helper holds no lock and
+// allocates nothing while it waits. Every wait is bounded.
 class SplitFirstTwoObjects {
   public:
     explicit SplitFirstTwoObjects(std::string_view ase) : ase_(ase) {}
@@ -103,8 +104,9 @@ class SplitFirstTwoObjects {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
-    // True when objects 0 and 1 went as arranged.
-    bool Arranged() const { return sinkThread_[0] != caller_ && sinkThread_[1] == caller_; }
+    // True when objects 0 and 1 went as arranged: object 0 handed on by the helper
+    // before the calling thread opened its input, so that object 1 was its first.
+    bool Arranged() { return sinkThread_[0] != caller_ && CallerOpened(); }
 
   private:
     bool CallerOpened()
