@@ -67,7 +67,7 @@ class Counter {
             // The line that ended the object (the one after its texture-vertex run,
             // or wherever its searches stopped) is never tested as a header: a node
             // header there is passed over, and the mesh it starts is not counted.
-            more = Read();
+            more = ReadToHeader();
         }
         tables_.inputBytes = input_.Tell();
         input_.Rewind();
@@ -76,9 +76,10 @@ class Counter {
 
     // The same loop from `from`, the start of a line the loop tests, up to the first
     // line it tests at or after `stopAt`, or, with `sync`, up to a line it tests that
-    // is one of those node headers. Everything the loop does at a line it tests
-    // depends on that line and the ones after it alone, so a count from there is the
-    // count the whole loop makes from there.
+    // is one of those node headers. (The lines it tests: its first, the first after
+    // each object, and node headers; the others do nothing there.) Everything the
+    // loop does at a line it tests depends on that line and the ones after it alone,
+    // so a count from there is the count the whole loop makes from there.
     CountedRange RunRange(std::int64_t from, std::int64_t stopAt, const std::vector<std::int64_t>* sync = nullptr)
     {
         CountedRange range;
@@ -109,7 +110,7 @@ class Counter {
                     break;
                 headers_.push_back(header);
             }
-            more = Read();
+            more = ReadToHeader();
         }
         range.finished = true;
         tables_.inputBytes = input_.Tell();
@@ -131,6 +132,20 @@ class Counter {
                 observer_->HeaderPassedOver(lineStart_, tables_.objectCount);
         }
         return true;
+    }
+
+    // Between objects the loop acts on node headers alone: without an observer the
+    // other lines are passed over many at a time (LineSource::ReadLineStartingWith);
+    // with one, each is read as it is told.
+    bool ReadToHeader()
+    {
+        if constexpr (kObserve) {
+            return Read();
+        } else {
+            const bool found = input_.ReadLineStartingWith(keys::kNodeHeader, line_);
+            lineStart_ = found ? input_.LineStart() : input_.Tell();
+            return found;
+        }
     }
 
     // Measures the object whose node header is in hand. False when the input ends

@@ -6,9 +6,14 @@
 #include "common/conversion_error.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <limits>
 #include <utility>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace ase2sgl {
 
@@ -205,6 +210,7 @@ bool LineSource::ReadLine(std::string_view& line)
             if (length > 0 && buffer_[lineEnd - 1] == '\r')  // CR LF reads as LF
                 --length;
             line = std::string_view(buffer_.get() + cursor_, length);
+            lineStart_ = bufferOffset_ + static_cast<std::int64_t>(cursor_);
             cursor_ = lineEnd + 1;
             ++linesRead_;
             return true;
@@ -217,9 +223,98 @@ bool LineSource::ReadLine(std::string_view& line)
     line = std::string_view(buffer_.get() + cursor_, end_ - cursor_);
     if (line.empty())
         return false;
+    lineStart_ = bufferOffset_ + static_cast<std::int64_t>(cursor_);
     cursor_ = end_;
     ++linesRead_;
     return true;
+}
+
+bool LineSource::ReadLineStartingWith(std::string_view prefix, std::string_view& line)
+{
+    for (;;) {
+        if (!ReadLine(line))
+            return false;
+        if (StartsWith(line, prefix))
+            return true;
+        PassOverLines(prefix[0], prefix[1]);
+    }
+}
+
+namespace {
+
+// Set bits of a mask with few of them (line feeds in 32 bytes of text): one step a
+// bit, where std::popcount without a POPCNT instruction calls a library routine.
+int SparseBitCount(std::uint32_t mask)
+{
+    int count = 0;
+    for (; mask != 0; mask &= mask - 1)
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+// A line can begin with `first` `second` only where a line feed is followed by those
+// two bytes (the line at the cursor too: the byte before it is the line feed that
+// ended the line just read). Thirty-two positions are tested at once, as two halves
+// of 16 with three unaligned loads each, at p, p + 1 and p + 2, compared bytewise
+// and their masks ANDed: bit k is set when p[k] is a line feed and p[k + 1], p[k + 2]
+// are the two bytes. Only held bytes are loaded (p + 34 <= end_). The cursor moves
+// to the line after the last line feed before the first such place (or before the
+// bytes left unscanned), so that ReadLine goes on with a line that may begin with
+// the prefix; the line feeds passed are the lines passed over. Without SSE2 nothing
+// moves, and the caller tests every line itself.
+void LineSource::PassOverLines(char first, char second)
+{
+#if defined(__SSE2__) || defined(_M_X64)
+    if (cursor_ == 0 || buffer_[cursor_ - 1] != '\n')
+        return;  // the line just read ended at the end of the input: no line follows
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    const __m128i firstBytes = _mm_set1_epi8(first);
+    const __m128i secondBytes = _mm_set1_epi8(second);
+    const auto masks = [&](const char* p, std::uint32_t& feeds, std::uint32_t& starts) {
+        const auto load = [](const char* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+        const auto bits = [](__m128i equal) { return static_cast<std::uint32_t>(_mm_movemask_epi8(equal)); };
+        const std::uint32_t lowFeeds = bits(_mm_cmpeq_epi8(load(p), lineFeed));
+        const std::uint32_t highFeeds = bits(_mm_cmpeq_epi8(load(p + 16), lineFeed));
+        feeds = lowFeeds | highFeeds << 16;
+        if (feeds == 0) {
+            starts = 0;
+            return;
+        }
+        starts = feeds & (bits(_mm_cmpeq_epi8(load(p + 1), firstBytes)) |
+                          bits(_mm_cmpeq_epi8(load(p + 17), firstBytes)) << 16) &
+                 (bits(_mm_cmpeq_epi8(load(p + 2), secondBytes)) |
+                  bits(_mm_cmpeq_epi8(load(p + 18), secondBytes)) << 16);
+    };
+    const char* const base = buffer_.get();
+    std::size_t at = cursor_ - 1;     // the line feed before the cursor, then every 32 bytes
+    std::size_t lineStart = cursor_;  // after the last line feed passed
+    std::uint64_t passed = 0;
+    std::uint32_t alreadyCounted = 1;  // that first line feed ended a line already counted
+    while (end_ - at >= 34) {
+        std::uint32_t feeds = 0, starts = 0;
+        masks(base + at, feeds, starts);
+        feeds &= ~alreadyCounted;
+        alreadyCounted = 0;
+        if (starts != 0) {
+            const int k = std::countr_zero(starts);
+            passed += static_cast<std::uint64_t>(SparseBitCount(feeds & ((std::uint32_t{2} << k) - 1)));
+            lineStart = at + static_cast<std::size_t>(k) + 1;
+            break;
+        }
+        if (feeds != 0) {
+            passed += static_cast<std::uint64_t>(SparseBitCount(feeds));
+            lineStart = at + static_cast<std::size_t>(std::bit_width(feeds));
+        }
+        at += 32;
+    }
+    cursor_ = lineStart;
+    linesRead_ += passed;
+#else
+    (void)first;
+    (void)second;
+#endif
 }
 
 void LineSource::SeekTo(std::int64_t position)
