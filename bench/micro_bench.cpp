@@ -7,6 +7,7 @@
 #include "ase/list_scan.h"
 #include "ase/mesh_tables.h"
 #include "ase/numbered_key.h"
+#include "conversion/convert.h"
 #include "ase_generator.h"
 #include "support/key_format.h"
 
@@ -225,6 +226,16 @@ void ReadGeometryOnOneThread(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(Scene().size()));
 }
 BENCHMARK(ReadGeometryOnOneThread)->Unit(benchmark::kMillisecond);
+
+// The whole conversion in memory on one thread: both reads and the bundle written
+// (its writing is what stays serial when the reads are shared out).
+void ConvertOnOneThread(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ConvertBytes(Scene(), GeometryThreads::kOne).size());
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(Scene().size()));
+}
+BENCHMARK(ConvertOnOneThread)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
