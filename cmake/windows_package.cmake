@@ -48,4 +48,8 @@ set(CPACK_PACKAGE_VENDOR "ase2sgl developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Converts ASE scenes into mesh bundles (.sgl)")
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME "ase2sgl-${PROJECT_VERSION}-windows-x86_64")
+# The same archive bytes from every packing of one commit: entry times are
+# SOURCE_DATE_EPOCH (cmake/package_times.cmake), then the entries are put in name
+# order without their owners.
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/cpack_zip.cmake")
 include(CPack)
