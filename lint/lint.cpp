@@ -22,8 +22,25 @@ namespace ase2sgl::lint {
 namespace {
 
 using tolerant::NodeKind;
-using tolerant::Scene;
-using tolerant::SceneNode;
+
+// What lint needs of a node of the tolerant reading: kept for every node, while
+// the node's lists are let go of as the reading goes on.
+struct NodeSeen {
+    NodeKind kind = NodeKind::kGeometry;
+    std::string name;
+    std::int32_t line = 0, meshLine = 0, groupLine = 0;
+    bool hasMesh = false;
+    std::size_t vertices = 0, faces = 0;
+    bool texVertices = false, vertexNormals = false;  // whether the mesh has any
+
+    explicit NodeSeen(const tolerant::SceneNode& node)
+        : kind(node.kind), name(node.name), line(node.line), meshLine(node.meshLine), groupLine(node.groupLine),
+          hasMesh(node.hasMesh), vertices(node.mesh.vertices.size()), faces(node.mesh.faces.size()),
+          texVertices(!node.mesh.texVertices.empty()), vertexNormals(!node.mesh.vertexNormals.empty())
+    {
+    }
+};
+using Scene = std::vector<NodeSeen>;
 
 // Everything the two reads tell, kept for matching once they are done.
 class Recorder : public PassObserver {
@@ -110,9 +127,9 @@ bool AllZero(const bundle::PackedFloats& values)
     return true;
 }
 
-bool IsMesh(const SceneNode& node)
+bool IsMesh(const NodeSeen& node)
 {
-    return node.kind == NodeKind::kGeometry && node.hasMesh && !node.mesh.vertices.empty();
+    return node.kind == NodeKind::kGeometry && node.hasMesh && node.vertices > 0;
 }
 
 class Linter {
@@ -122,12 +139,14 @@ class Linter {
     LintReport Run()
     {
         Convert();
-        read_ = tolerant::ReadAse(ase_);
-        const Scene& scene = read_.scene;
-        report_.dialect = scene.dialect;
-        report_.encoding = scene.encoding;
-        report_.lineEnds = scene.lineEnds;
-        for (const SceneNode& node : scene.nodes) {
+        tolerant::MemorySource source(ase_);
+        const tolerant::Scene facts =
+            tolerant::StreamAse(source, [this](const tolerant::SceneNode& node) { scene_.emplace_back(node); });
+        const Scene& scene = scene_;
+        report_.dialect = facts.dialect;
+        report_.encoding = facts.encoding;
+        report_.lineEnds = facts.lineEnds;
+        for (const NodeSeen& node : scene) {
             if (IsMesh(node))
                 meshes_.push_back(&node);
             else
@@ -216,7 +235,7 @@ class Linter {
     {
         for (const std::int64_t header : recorder_.withoutMesh) {
             const std::int32_t line = lines_.LineOf(header);
-            const SceneNode* node = NodeAt(scene, line);
+            const NodeSeen* node = NodeAt(scene, line);
             if (node == nullptr || lostMeshes_.count(node) == 0)
                 Add(Severity::kNote, "node-without-mesh", line, -1,
                     "a node header with no vertex list after it: not an object");
@@ -243,10 +262,10 @@ class Linter {
     }
 
     // The node whose block holds `line`: the last one to begin at or before it.
-    static const SceneNode* NodeAt(const Scene& scene, std::int32_t line)
+    static const NodeSeen* NodeAt(const Scene& scene, std::int32_t line)
     {
-        const SceneNode* found = nullptr;
-        for (const SceneNode& node : scene.nodes)
+        const NodeSeen* found = nullptr;
+        for (const NodeSeen& node : scene)
             if (node.line <= line)
                 found = &node;
         return found;
@@ -257,7 +276,7 @@ class Linter {
         std::vector<bool> owned(report_.objects.size(), false);
         meshOf_.assign(report_.objects.size(), nullptr);
         for (std::size_t m = 0; m < meshes_.size(); ++m) {
-            const SceneNode& mesh = *meshes_[m];
+            const NodeSeen& mesh = *meshes_[m];
             const std::int32_t from = mesh.meshLine;
             const std::int32_t to =
                 m + 1 < meshes_.size() ? meshes_[m + 1]->meshLine : std::numeric_limits<std::int32_t>::max();
@@ -276,7 +295,7 @@ class Linter {
                 ++report_.ownObjects;
                 continue;
             }
-            const SceneNode* namer = NodeAt(scene, object.headerLine);
+            const NodeSeen* namer = NodeAt(scene, object.headerLine);
             if (namer != nullptr && namer != &mesh) {
                 lostMeshes_.insert(&mesh);
                 Add(Severity::kLoss, "name-taken", mesh.line, own,
@@ -299,7 +318,7 @@ class Linter {
         }
     }
 
-    void MeshNotOwn(const SceneNode& mesh, const std::string& label)
+    void MeshNotOwn(const NodeSeen& mesh, const std::string& label)
     {
         const std::int32_t into = ObjectBefore(mesh.meshLine);
         if (report_.refused)
@@ -320,7 +339,7 @@ class Linter {
 
     // How an object's reading ran on into a later mesh's lines, or empty when it
     // stopped before them: then the mesh is merged into nothing, but dropped.
-    std::string RunOnInto(const PassObserver::CountedObject& seen, const SceneNode& mesh) const
+    std::string RunOnInto(const PassObserver::CountedObject& seen, const NodeSeen& mesh) const
     {
         if (seen.faceStart != PassObserver::kNone && lines_.LineOf(seen.faceStart) >= mesh.meshLine)
             return "its search for a face list ran on to line " + std::to_string(lines_.LineOf(seen.faceStart));
@@ -356,8 +375,8 @@ class Linter {
             const auto& seen = recorder_.counted[static_cast<std::size_t>(index)].seen;
             const std::string who =
                 "object " + std::to_string(index) + " " + Quoted(report_.objects[static_cast<std::size_t>(index)].name);
-            ListBreak(seen.vertexLines, mesh->mesh.vertices.size(), seen.vertexRunEnd, index, who, "vertex");
-            ListBreak(seen.faceLines, mesh->mesh.faces.size(), seen.faceRunEnd, index, who, "face");
+            ListBreak(seen.vertexLines, mesh->vertices, seen.vertexRunEnd, index, who, "vertex");
+            ListBreak(seen.faceLines, mesh->faces, seen.faceRunEnd, index, who, "face");
         }
     }
 
@@ -404,18 +423,18 @@ class Linter {
     // sgltool convert writes the file's normals, or computes them, for every mesh.
     std::string WayOutForNormals(std::int32_t index) const
     {
-        const SceneNode* mesh = meshOf_[static_cast<std::size_t>(index)];
+        const NodeSeen* mesh = meshOf_[static_cast<std::size_t>(index)];
         if (mesh == nullptr)
             return {};
-        return mesh->mesh.vertexNormals.empty() ? "; sgltool convert computes them"
+        return !mesh->vertexNormals ? "; sgltool convert computes them"
                                                 : "; sgltool convert reads the file's normals";
     }
 
     // Texture coordinates it can give only where the file has some.
     std::string WayOutForTexcoords(std::int32_t index) const
     {
-        const SceneNode* mesh = meshOf_[static_cast<std::size_t>(index)];
-        if (mesh == nullptr || mesh->mesh.texVertices.empty())
+        const NodeSeen* mesh = meshOf_[static_cast<std::size_t>(index)];
+        if (mesh == nullptr || !mesh->texVertices)
             return {};
         return "; sgltool convert reads the file's texture coordinates";
     }
@@ -468,11 +487,11 @@ class Linter {
     Recorder recorder_;
     LintReport report_;
     std::string bundle_;  // what the converter writes
-    tolerant::AseRead read_;
-    std::vector<const SceneNode*> meshes_;
-    std::vector<std::pair<std::int32_t, const SceneNode*>> ownMesh_;
-    std::vector<const SceneNode*> meshOf_;  // per object, the mesh it is its own of, or null
-    std::set<const SceneNode*> lostMeshes_;
+    Scene scene_;  // every node of the tolerant reading, in file order
+    std::vector<const NodeSeen*> meshes_;
+    std::vector<std::pair<std::int32_t, const NodeSeen*>> ownMesh_;
+    std::vector<const NodeSeen*> meshOf_;  // per object, the mesh it is its own of, or null
+    std::set<const NodeSeen*> lostMeshes_;
 };
 
 }  // namespace

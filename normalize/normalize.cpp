@@ -101,12 +101,16 @@ class Writer {
     std::int32_t firstUnreadableLine = 0;
 
     void Text(std::string_view text) { out.append(text); }
-    void Integer(std::int64_t value) { out.append(std::to_string(value)); }
+    void Integer(std::int64_t value) { Padded(value, 0); }
+    // Right-aligned in `width` columns, as printf's "%*lld" writes it.
     void Padded(std::int64_t value, int width)
     {
         char buffer[32];
-        const int length = std::snprintf(buffer, sizeof buffer, "%*lld", width, static_cast<long long>(value));
-        out.append(buffer, static_cast<std::size_t>(length));
+        const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+        const auto length = static_cast<std::size_t>(end - buffer);
+        if (length < static_cast<std::size_t>(width))
+            out.append(static_cast<std::size_t>(width) - length, ' ');
+        out.append(buffer, length);
     }
     void Fixed(double value)
     {
@@ -583,7 +587,13 @@ std::int64_t WriteNormals(Writer& w, const SceneNode& node, const OrderedMesh& o
     for (std::size_t k = 0; k < ordered.keptFaces.size(); ++k) {
         const FaceLine& face = SmoothNormals::FaceAt(mesh, ordered, k);
         const std::int64_t normalEntry = ordered.normalOrder[ordered.keptFaces[k]];
-        const Vector flat = FaceNormalOf(mesh, ordered.vertexOrder, face);
+        // The face's own normal, computed only where the file gives none to copy.
+        std::optional<Vector> flat;
+        const auto flatNormal = [&]() -> const Vector& {
+            if (!flat)
+                flat = FaceNormalOf(mesh, ordered.vertexOrder, face);
+            return *flat;
+        };
         w.Flush(false);
         w.Text("\t\t\t*MESH_FACENORMAL ");
         w.Integer(static_cast<std::int64_t>(k));
@@ -591,7 +601,7 @@ std::int64_t WriteNormals(Writer& w, const SceneNode& node, const OrderedMesh& o
             w.Values(mesh.faceNormals[static_cast<std::size_t>(normalEntry)].value, node.meshLine);
             w.Text("\n");
         } else {
-            WriteNormal(w, flat);
+            WriteNormal(w, flatNormal());
         }
         std::array<std::size_t, 3> corners{};
         if (CornerNormals(mesh, source, face, normalEntry, corners)) {
@@ -602,7 +612,7 @@ std::int64_t WriteNormals(Writer& w, const SceneNode& node, const OrderedMesh& o
             smooth.emplace(mesh, ordered);
         ++computed;
         smoothed += SmoothingMask(face.smoothing) != 0 ? 1 : 0;
-        WriteComputedCorners(w, face, flat, *smooth);
+        WriteComputedCorners(w, face, flatNormal(), *smooth);
     }
     w.Text("\t\t}\n");
     if (computed > 0)

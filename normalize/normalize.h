@@ -74,8 +74,9 @@ std::string Summary(const NormalizeReport& report);
 // The summary and every note, one per line, for a person to read.
 std::string DescribeReport(const NormalizeReport& report);
 
-// Inputs above this size are refused: the input, the scene read from it and the
-// normalized text (larger than its input) are all held in memory at once.
+// Normalize (the text kept whole) refuses inputs above this size: the input and
+// the normalized text (larger than its input) are both held in memory at once.
+// NormalizeTo and NormalizeFrom have no such limit.
 inline constexpr std::size_t kMaxInputBytes = std::size_t{256} << 20;
 
 }  // namespace ase2sgl::normalize

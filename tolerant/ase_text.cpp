@@ -181,6 +181,12 @@ LineEnds DetectLineEnds(std::string_view text)
 // Line ends up to the first 0x1A byte, which ends the text.
 void LineEndsSeen::Add(std::string_view text)
 {
+    // Most text has neither CR nor 0x1A: then only whether it has an LF matters.
+    if (!stopped_ && std::memchr(text.data(), '\r', text.size()) == nullptr &&
+        std::memchr(text.data(), '\x1a', text.size()) == nullptr) {
+        lf_ = lf_ || std::memchr(text.data(), '\n', text.size()) != nullptr;
+        return;
+    }
     for (std::size_t i = 0; i < text.size() && !stopped_; ++i) {
         const char c = text[i];
         if (c == '\n') {

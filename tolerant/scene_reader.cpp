@@ -44,13 +44,20 @@ struct Statement {
     std::string_view Arg(std::size_t i) const { return i < argCount ? args[i].text : std::string_view(); }
 };
 
+// Upper case of ASCII letters only, as std::toupper gives it in the "C" locale
+// (without its call per byte).
+char AsciiUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // Keywords compare without their star and without regard to case.
 bool Is(std::string_view keyword, std::string_view name)
 {
     if (keyword.size() != name.size() + 1 || keyword[0] != '*')
         return false;
     for (std::size_t i = 0; i < name.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(keyword[i + 1])) != name[i])
+        if (AsciiUpper(keyword[i + 1]) != name[i])
             return false;
     return true;
 }
@@ -92,7 +99,7 @@ bool LabelIs(std::string_view label, std::string_view name)
     if (label.size() != name.size() + 1)
         return false;
     for (std::size_t i = 0; i < name.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(label[i])) != name[i])
+        if (AsciiUpper(label[i]) != name[i])
             return false;
     return true;
 }
@@ -658,9 +665,9 @@ Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes)
     while (!atEnd) {
         const std::size_t got = ReadFull(source, raw);
         atEnd = got < raw.size();
+        decoder.Decode(std::string_view(raw).substr(0, got), atEnd, cutter.text);
         if (raw.size() > readBytes)
             raw.resize(std::max<std::size_t>(readBytes, 1));
-        decoder.Decode(std::string_view(raw).substr(0, got), atEnd, cutter.text);
         const std::size_t cut = atEnd ? cutter.text.size() : cutter.Cut();
         if (cut == 0)
             continue;

@@ -38,16 +38,16 @@ std::string FormatProgress(std::string_view what, std::uint64_t done, std::uint6
     return line + std::to_string(percent) + "% (" + Mebibytes(shown) + " of " + Mebibytes(total) + " MiB)";
 }
 
-bool StandardErrorIsTerminal()
+std::FILE* TerminalStandardError()
 {
 #ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
+    return _isatty(_fileno(stderr)) != 0 ? stderr : nullptr;
 #else
-    return isatty(fileno(stderr)) != 0;
+    return isatty(fileno(stderr)) != 0 ? stderr : nullptr;
 #endif
 }
 
-ProgressLine::ProgressLine(std::string what, std::uint64_t total, bool terminal)
+ProgressLine::ProgressLine(std::string what, std::uint64_t total, std::FILE* terminal)
     : what_(std::move(what)), total_(total), terminal_(terminal), start_(Clock::now()), lastShown_(start_)
 {
 }
@@ -55,14 +55,14 @@ ProgressLine::ProgressLine(std::string what, std::uint64_t total, bool terminal)
 ProgressLine::~ProgressLine()
 {
     if (shownWidth_ > 0) {
-        std::fprintf(stderr, "\r%*s\r", static_cast<int>(shownWidth_), "");
-        std::fflush(stderr);
+        std::fprintf(terminal_, "\r%*s\r", static_cast<int>(shownWidth_), "");
+        std::fflush(terminal_);
     }
 }
 
 std::string ProgressLine::Update(std::uint64_t done, Clock::time_point now)
 {
-    if (!terminal_ || now - start_ < kQuietFor || (shownWidth_ > 0 && now - lastShown_ < kRedrawEvery))
+    if (terminal_ == nullptr || now - start_ < kQuietFor || (shownWidth_ > 0 && now - lastShown_ < kRedrawEvery))
         return {};
     lastShown_ = now;
     std::string line = FormatProgress(what_, done, total_);
@@ -70,8 +70,8 @@ std::string ProgressLine::Update(std::uint64_t done, Clock::time_point now)
     if (width < shownWidth_)
         line.append(shownWidth_ - width, ' ');  // over the end of a longer line before
     shownWidth_ = std::max(shownWidth_, width);
-    std::fprintf(stderr, "\r%s", line.c_str());
-    std::fflush(stderr);
+    std::fprintf(terminal_, "\r%s", line.c_str());
+    std::fflush(terminal_);
     return line;
 }
 

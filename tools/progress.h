@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -14,28 +15,29 @@ namespace ase2sgl::tools {
 // "normalize scene.ase: 45 MiB".
 std::string FormatProgress(std::string_view what, std::uint64_t done, std::uint64_t total);
 
-bool StandardErrorIsTerminal();
+// Standard error when it is a terminal, else null.
+std::FILE* TerminalStandardError();
 
 class ProgressLine {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // `terminal`: whether to print at all (standard error is a terminal).
-    ProgressLine(std::string what, std::uint64_t total, bool terminal = StandardErrorIsTerminal());
+    // Shown on `terminal`; null, nothing is shown.
+    ProgressLine(std::string what, std::uint64_t total, std::FILE* terminal = TerminalStandardError());
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
     // Clears the line, if one was shown, so that what follows starts on a clean line.
     ~ProgressLine();
 
     void Update(std::uint64_t done) { Update(done, Clock::now()); }
-    // The text to show at `now` (already written to standard error), or empty when
-    // nothing is shown: before a second has passed, between redraws, or not on a terminal.
+    // The text shown at `now` (written to the terminal after a CR), or empty when
+    // nothing is shown: before a second has passed, between redraws, or with no terminal.
     std::string Update(std::uint64_t done, Clock::time_point now);
 
   private:
     std::string what_;
     std::uint64_t total_;
-    bool terminal_;
+    std::FILE* terminal_;
     Clock::time_point start_, lastShown_;
     std::size_t shownWidth_ = 0;
 };
