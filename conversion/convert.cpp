@@ -99,6 +99,15 @@ void Convert(const std::string& inputPath, const std::string& outputPath, Geomet
     ConvertToFile(input, [&] { return input.Reopen(); }, inputPath, outputPath, threads);
 }
 
+void ConvertObserved(const std::string& inputPath, const std::string& inputName, PassObserver& observer,
+                     ByteSink& output)
+{
+    LineSource input(inputPath, LineSource::kDefaultChunk, {});
+    const MeshTables tables = CountObjects(input, inputName, &observer);
+    WriteBundle(
+        input, [&] { return input.Reopen(); }, tables, GeometryThreads::kOne, output, &observer);
+}
+
 void ConvertBytesToFile(std::string_view ase, const std::string& inputName, const std::string& outputPath)
 {
     CheckOutputPath(inputName, outputPath);
@@ -111,7 +120,7 @@ namespace {
 std::string ConvertInMemory(std::string_view ase, GeometryThreads threads, PassObserver* observer)
 {
     LineSource input = LineSource::FromMemory(ase);
-    const MeshTables tables = CountObjects(input, "<memoire>", observer);
+    const MeshTables tables = CountObjects(input, kMemoryInputName, observer);
     MemorySink output;
     WriteBundle(
         input, [&] { return LineSource::FromMemory(ase); }, tables, threads, output, observer);
