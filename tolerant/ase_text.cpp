@@ -2,6 +2,7 @@
 #include "tolerant/ase_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -114,14 +115,26 @@ bool IsUtf8(std::string_view text)
 
 namespace {
 
+// What each byte is to the tokenizer, looked up rather than compared in turn.
+enum ByteClass : unsigned char { kPartOfWord = 0, kSeparator = 1, kEndOfWord = 2 };
+
+constexpr std::array<unsigned char, 256> kByteClass = [] {
+    std::array<unsigned char, 256> table{};
+    for (const char c : {' ', '\t', '\r', '\n', '\0', '\v', '\f'})
+        table[static_cast<unsigned char>(c)] = kSeparator | kEndOfWord;
+    for (const char c : {'{', '}', '"', '\x1a'})
+        table[static_cast<unsigned char>(c)] = kEndOfWord;
+    return table;
+}();
+
 bool IsSeparator(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0' || c == '\v' || c == '\f';
+    return (kByteClass[static_cast<unsigned char>(c)] & kSeparator) != 0;
 }
 
 bool EndsWord(char c)
 {
-    return IsSeparator(c) || c == '{' || c == '}' || c == '"' || c == '\x1a';
+    return (kByteClass[static_cast<unsigned char>(c)] & kEndOfWord) != 0;
 }
 
 }  // namespace
