@@ -671,8 +671,11 @@ Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes)
         const std::size_t cut = atEnd ? cutter.text.size() : cutter.Cut();
         if (cut == 0)
             continue;
-        std::string chunk = cutter.text.substr(0, cut);
-        cutter.text.erase(0, cut);
+        // The piece is the text read so far, moved rather than copied; what follows
+        // its cut (less than a line) goes back to be read on.
+        std::string chunk = std::move(cutter.text);
+        cutter.text.assign(chunk, cut);
+        chunk.resize(cut);
         if (head.size() < kDialectBytes)
             head.append(std::string_view(chunk).substr(0, kDialectBytes - head.size()));
         // Whether the bytes are UTF-8 is told by the whole input, past a 0x1A byte too.
