@@ -130,6 +130,7 @@ std::vector<Input> Inputs()
         {"stray closing braces", "}\n}\n" + two + "}\n"},
         {"statement across lines", Replace(two, "A: 0 B: 1", "A: 0\n B: 1")},
         {"comment after the first node", kTriangle + "*COMMENT \"Blender 2.7\"\n" + kTriangle},
+        {"comment as the last statement", "*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"Ascii Scene Exporter v2.52\""},
         {"q3map2 spacing, no comment", Replace(kTriangle, "*NODE_NAME ", "*NODE_NAME\t")},
         {"deep nesting", std::string(5000, '{') + kTriangle + std::string(5000, '}')},
     };

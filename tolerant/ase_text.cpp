@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace ase2sgl::tolerant {
 namespace {
@@ -269,7 +270,10 @@ void Tokenizer::SkipSeparators()
 {
     while (pos_ < text_.size() && IsSeparator(text_[pos_])) {
         const char c = text_[pos_++];
-        if (c == '\n' || (c == '\r' && (pos_ == text_.size() || text_[pos_] != '\n')))
+        // Line numbers stop at the largest a note can give (a text of more than
+        // 2^31 lines has no line numbers past that).
+        if ((c == '\n' || (c == '\r' && (pos_ == text_.size() || text_[pos_] != '\n'))) &&
+            line_ < std::numeric_limits<std::int32_t>::max())
             ++line_;
     }
 }

@@ -660,6 +660,13 @@ Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes)
     std::string comment;
     bool utf8 = true, stopped = false, atEnd = false;
     std::int32_t line = 1;
+    // The comment, once read, copied out of the text before that is let go of.
+    const auto keepComment = [&] {
+        if (!scene.comment.empty() && comment.empty()) {
+            comment.assign(scene.comment);
+            scene.comment = comment;
+        }
+    };
     // The first read holds the first 16 bytes, which tell the encoding.
     std::string raw(std::max<std::size_t>(readBytes, 16), '\0');
     while (!atEnd) {
@@ -691,15 +698,13 @@ Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes)
         Tokenizer tokens(chunks.back(), line);
         line = feeder.Feed(tokens, current);
         stopped = tokens.StoppedAtCtrlZ();
-        if (!scene.comment.empty() && comment.empty()) {
-            comment.assign(scene.comment);
-            scene.comment = comment;
-        }
+        keepComment();
         for (const std::size_t keep = feeder.OldestChunkHeld(current); firstChunk < keep && !chunks.empty();
              ++firstChunk)
             chunks.pop_front();
     }
-    feeder.Finish(line);
+    feeder.Finish(line);  // the last statement, the comment perhaps, is read here
+    keepComment();
     scene.stoppedAtCtrlZ = stopped;
     scene.dialect = DetectDialect(comment, head);
     scene.encoding = decoder.TextEncoding() == Encoding::kUtf8 && !utf8 ? Encoding::kEightBit : decoder.TextEncoding();
