@@ -132,6 +132,8 @@ std::vector<Input> Inputs()
         {"comment after the first node", kTriangle + "*COMMENT \"Blender 2.7\"\n" + kTriangle},
         {"comment as the last statement", "*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"Ascii Scene Exporter v2.52\""},
         {"q3map2 spacing, no comment", Replace(kTriangle, "*NODE_NAME ", "*NODE_NAME\t")},
+        {"q3map2 spacing after a 0x1A", Replace(two, "*COMMENT \"AsciiExport Version 2,00\"", "\x1A\xE9") +
+                                             Replace(kTriangle, "*NODE_NAME ", "*NODE_NAME\t")},
         {"deep nesting", std::string(5000, '{') + kTriangle + std::string(5000, '}')},
     };
     for (const std::filesystem::path& file : testing::CorpusFiles())

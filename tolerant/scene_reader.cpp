@@ -685,10 +685,11 @@ Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes)
         chunk.resize(cut);
         if (head.size() < kDialectBytes)
             head.append(std::string_view(chunk).substr(0, kDialectBytes - head.size()));
-        // Whether the bytes are UTF-8 is told by the whole input, past a 0x1A byte too.
+        // Whether the bytes are UTF-8 is told by the whole input, and the dialect by
+        // the text's first bytes: both past a 0x1A byte too.
         utf8 = utf8 && IsUtf8(chunk);
         if (stopped) {
-            if (!utf8 || decoder.TextEncoding() != Encoding::kUtf8)
+            if ((!utf8 || decoder.TextEncoding() != Encoding::kUtf8) && head.size() >= kDialectBytes)
                 break;
             continue;
         }
