@@ -85,5 +85,22 @@ TEST(Progress, ShownOnlyOnATerminalAfterASecond)
     }
 }
 
+// Cleared once the reading is over, the line stays away: the result printed next
+// starts on a clean line.
+TEST(Progress, ClearedBeforeTheResult)
+{
+    std::FILE* terminal = std::tmpfile();
+    ASSERT_NE(terminal, nullptr);
+    {
+        ProgressLine line("x", 10, terminal);
+        const auto start = ProgressLine::Clock::now();
+        EXPECT_FALSE(line.Update(10, start + std::chrono::seconds(2)).empty());
+        line.Clear();
+        EXPECT_TRUE(line.Update(10, start + std::chrono::seconds(3)).empty());
+    }
+    EXPECT_EQ(Written(terminal), "\rx: 100% (0 of 0 MiB)\r" + std::string(20, ' ') + "\r");
+    std::fclose(terminal);
+}
+
 }  // namespace
 }  // namespace ase2sgl

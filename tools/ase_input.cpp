@@ -63,6 +63,7 @@ std::size_t InputFile::Read(char* buffer, std::size_t size)
 normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes)
 {
     normalize::NormalizeResult result = normalize::NormalizeFrom(input, sink, {keepOtherNodes});
+    input.Done();
     if (!result.ok)
         throw ToolError(input.Path() + ": " + result.error, kExitFile);
     return result;

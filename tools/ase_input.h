@@ -25,6 +25,8 @@ class InputFile : public tolerant::ByteSource {
     InputFile(const std::string& path, const std::string& what);
     std::size_t Read(char* buffer, std::size_t size) override;
     const std::string& Path() const { return path_; }
+    // The reading is over: the progress line goes, before the result is printed.
+    void Done() { progress_->Clear(); }
 
   private:
     std::string path_;

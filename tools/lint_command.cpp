@@ -41,6 +41,7 @@ int LintFiles(const LintOptions& options)
         try {
             InputFile input(path, "lint " + path);
             report = lint::LintFile(path, input);
+            input.Done();
         } catch (const ToolError& error) {
             ReportError(error.what());
             status = kExitFile;

@@ -52,12 +52,14 @@ ProgressLine::ProgressLine(std::string what, std::uint64_t total, std::FILE* ter
 {
 }
 
-ProgressLine::~ProgressLine()
+void ProgressLine::Clear()
 {
     if (shownWidth_ > 0) {
         std::fprintf(terminal_, "\r%*s\r", static_cast<int>(shownWidth_), "");
         std::fflush(terminal_);
     }
+    shownWidth_ = 0;
+    terminal_ = nullptr;
 }
 
 std::string ProgressLine::Update(std::uint64_t done, Clock::time_point now)

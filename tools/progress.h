@@ -27,7 +27,9 @@ class ProgressLine {
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
     // Clears the line, if one was shown, so that what follows starts on a clean line.
-    ~ProgressLine();
+    ~ProgressLine() { Clear(); }
+    // Clears the line now (before the command prints its result); nothing shows after.
+    void Clear();
 
     void Update(std::uint64_t done) { Update(done, Clock::now()); }
     // The text shown at `now` (written to the terminal after a CR), or empty when
