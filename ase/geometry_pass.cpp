@@ -47,6 +47,7 @@ void GeometryReader::ReadObject(std::int32_t object)
     PrepareArrays(object);
     seen_ = PassObserver::ReadObject{};
     seen_.object = object;
+    lastObject_ = object;
     // The line the counting pass found; only a file changed since then can have
     // another there, and such an object stays empty.
     if (Read() && StartsWith(line_, keys::kVertexStart))
@@ -59,14 +60,29 @@ bool GeometryReader::NeedsCarry() const
     return (faceScans_ > 0 && !firstFaceScanComplete_) || (texFaceScans_ > 0 && !firstTexFaceScanComplete_);
 }
 
-GeometryReader::Carry GeometryReader::CarryAfter(const Carry& before) const
+GeometryReader::CarryUpdate GeometryReader::Update() const
+{
+    CarryUpdate update;
+    update.face = faceScans_ > 0;
+    update.texFace = texFaceScans_ > 0;
+    std::copy(std::begin(faceVertex_), std::end(faceVertex_), update.own.face);
+    std::copy(std::begin(texFaceVertex_), std::end(texFaceVertex_), update.own.texFace);
+    return update;
+}
+
+GeometryReader::Carry GeometryReader::CarryUpdate::Apply(const Carry& before) const
 {
     Carry after = before;
-    if (faceScans_ > 0)
-        std::copy(std::begin(faceVertex_), std::end(faceVertex_), after.face);
-    if (texFaceScans_ > 0)
-        std::copy(std::begin(texFaceVertex_), std::end(texFaceVertex_), after.texFace);
+    if (face)
+        std::copy(std::begin(own.face), std::end(own.face), after.face);
+    if (texFace)
+        std::copy(std::begin(own.texFace), std::end(own.texFace), after.texFace);
     return after;
+}
+
+GeometryReader::Carry GeometryReader::CarryAfter(const Carry& before) const
+{
+    return Update().Apply(before);
 }
 
 void GeometryReader::SetCarry(const Carry& carry)
@@ -162,8 +178,8 @@ void GeometryReader::ReadVertices()
     std::int64_t v = 0;
     do {
         if (CornerRecord* entry = PoolEntry(v))
-            ScanAfterKey(line_, key, keys::kVertexScanTail,
-                         {entry->position[0], entry->position[2], entry->position[1]});
+            ScanAfterKey<keys::kVertexScanTail>(line_, key, entry->position[0], entry->position[2],
+                                                entry->position[1]);
         ++v;
         next.Advance();
         key = next.View();
@@ -187,8 +203,8 @@ bool GeometryReader::ReadTexVertices()
         CornerRecord* entry = PoolEntry(next.Number());
         if (entry == nullptr)
             break;
-        ScanWithHead(line_, keys::kTexVertexHead, keys::kTexVertexScanTail, keys::kTexVertexScan,
-                     {discard_, entry->texcoord[0], entry->texcoord[1]});
+        ScanWithHead<keys::kTexVertexHead, keys::kTexVertexScanTail, keys::kTexVertexScan>(
+            line_, discard_, entry->texcoord[0], entry->texcoord[1]);
         entry->texcoord[1] = -entry->texcoord[1];
         Read();
         next.Advance();
@@ -209,7 +225,7 @@ std::int64_t GeometryReader::ReadFaces()
     Tally<kObserve> notScanned, outside;
     do {
         const int stored =
-            ScanAfterKey(line_, key, keys::kFaceScanTail, {faceVertex_[0], faceVertex_[1], faceVertex_[2]});
+            ScanAfterKey<keys::kFaceScanTail>(line_, key, faceVertex_[0], faceVertex_[1], faceVertex_[2]);
         if (faceScans_++ == 0)
             firstFaceScanComplete_ = stored == 3;
         notScanned.Add(stored < 3);
@@ -245,8 +261,8 @@ bool GeometryReader::ReadTexFaces(std::int64_t faces)
     Tally<kObserve> notScanned, missing, outside;
     for (std::int64_t f = 0; f < faces; ++f) {
         if (more) {
-            const int stored = ScanWithHead(line_, keys::kTexFaceHead, keys::kTexFaceScanTail, keys::kTexFaceScan,
-                                            {discard_, texFaceVertex_[0], texFaceVertex_[1], texFaceVertex_[2]});
+            const int stored = ScanWithHead<keys::kTexFaceHead, keys::kTexFaceScanTail, keys::kTexFaceScan>(
+                line_, discard_, texFaceVertex_[0], texFaceVertex_[1], texFaceVertex_[2]);
             if (texFaceScans_++ == 0)
                 firstTexFaceScanComplete_ = stored == 4;
             notScanned.Add(stored < 4);
@@ -285,9 +301,9 @@ void GeometryReader::ReadNormals(std::int64_t faces)
         if (!Read())
             break;  // the remaining lines are empty and scan nothing
         if (CornerRecord* target = Corner(corner))
-            notScanned.Add(ScanWithHead(line_, keys::kVertexNormalHead, keys::kVertexNormalScanTail,
-                                        keys::kVertexNormalScan,
-                                        {discard_, target->normal[0], target->normal[2], target->normal[1]}) < 4);
+            notScanned.Add(
+                ScanWithHead<keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan>(
+                    line_, discard_, target->normal[0], target->normal[2], target->normal[1]) < 4);
         if (corner % 3 == 2 && !Read()) {
             ++corner;
             break;

@@ -42,6 +42,18 @@ class GeometryReader {
     // The carry after the last object, given the carry before it.
     Carry CarryAfter(const Carry& before) const;
     void SetCarry(const Carry& carry);
+    // What the last object does to the carry, kept apart from the reader: its own
+    // numbers for a kind it scanned, the carry before it for a kind it did not.
+    struct CarryUpdate {
+        bool face = false, texFace = false;
+        Carry own;
+        Carry Apply(const Carry& before) const;
+    };
+    CarryUpdate Update() const;
+    // The last object read, and its arrays taken away from the reader (which makes
+    // new ones for the next object).
+    std::int32_t LastObject() const { return lastObject_; }
+    ObjectArrays TakeArrays() { return std::move(arrays_); }
 
   private:
     // ReadLine, except that the object's end is the end of the input.
@@ -81,6 +93,7 @@ class GeometryReader {
     bool firstFaceScanComplete_ = false, firstTexFaceScanComplete_ = false;
     PassObserver::ReadObject seen_;
     bool observe_ = false;
+    std::int32_t lastObject_ = -1;
 };
 
 }  // namespace ase2sgl

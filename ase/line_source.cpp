@@ -1,13 +1,19 @@
-// LineSource over a file or memory, and ScanLine.
+// LineSource over a file or memory, and ScanLine (its field readers are in
+// ase/scan_fields.h, shared with the compiled scans).
 #include "ase/line_source.h"
 
-#include "ase/short_decimal.h"
+#include "ase/scan_fields.h"
 #include "common/conversion_error.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <limits>
 #include <utility>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace ase2sgl {
 
@@ -92,6 +98,11 @@ LineSource LineSource::Reopen() const
     source.spool_ = spool_;
     source.AllocateBuffer(BufferSize(source.file_.Size(), kDefaultChunk));
     return source;
+}
+
+std::uint64_t LineSource::SizeWhenOpened() const
+{
+    return fromMemory_ ? memory_.size() : file_.Size();
 }
 
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
@@ -199,6 +210,7 @@ bool LineSource::ReadLine(std::string_view& line)
             if (length > 0 && buffer_[lineEnd - 1] == '\r')  // CR LF reads as LF
                 --length;
             line = std::string_view(buffer_.get() + cursor_, length);
+            lineStart_ = bufferOffset_ + static_cast<std::int64_t>(cursor_);
             cursor_ = lineEnd + 1;
             ++linesRead_;
             return true;
@@ -211,9 +223,98 @@ bool LineSource::ReadLine(std::string_view& line)
     line = std::string_view(buffer_.get() + cursor_, end_ - cursor_);
     if (line.empty())
         return false;
+    lineStart_ = bufferOffset_ + static_cast<std::int64_t>(cursor_);
     cursor_ = end_;
     ++linesRead_;
     return true;
+}
+
+bool LineSource::ReadLineStartingWith(std::string_view prefix, std::string_view& line)
+{
+    for (;;) {
+        if (!ReadLine(line))
+            return false;
+        if (StartsWith(line, prefix))
+            return true;
+        PassOverLines(prefix[0], prefix[1]);
+    }
+}
+
+namespace {
+
+// Set bits of a mask with few of them (line feeds in 32 bytes of text): one step a
+// bit, where std::popcount without a POPCNT instruction calls a library routine.
+int SparseBitCount(std::uint32_t mask)
+{
+    int count = 0;
+    for (; mask != 0; mask &= mask - 1)
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+// A line can begin with `first` `second` only where a line feed is followed by those
+// two bytes (the line at the cursor too: the byte before it is the line feed that
+// ended the line just read). Thirty-two positions are tested at once, as two halves
+// of 16 with three unaligned loads each, at p, p + 1 and p + 2, compared bytewise
+// and their masks ANDed: bit k is set when p[k] is a line feed and p[k + 1], p[k + 2]
+// are the two bytes. Only held bytes are loaded (p + 34 <= end_). The cursor moves
+// to the line after the last line feed before the first such place (or before the
+// bytes left unscanned), so that ReadLine goes on with a line that may begin with
+// the prefix; the line feeds passed are the lines passed over. Without SSE2 nothing
+// moves, and the caller tests every line itself.
+void LineSource::PassOverLines(char first, char second)
+{
+#if defined(__SSE2__) || defined(_M_X64)
+    if (cursor_ == 0 || buffer_[cursor_ - 1] != '\n')
+        return;  // the line just read ended at the end of the input: no line follows
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    const __m128i firstBytes = _mm_set1_epi8(first);
+    const __m128i secondBytes = _mm_set1_epi8(second);
+    const auto masks = [&](const char* p, std::uint32_t& feeds, std::uint32_t& starts) {
+        const auto load = [](const char* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+        const auto bits = [](__m128i equal) { return static_cast<std::uint32_t>(_mm_movemask_epi8(equal)); };
+        const std::uint32_t lowFeeds = bits(_mm_cmpeq_epi8(load(p), lineFeed));
+        const std::uint32_t highFeeds = bits(_mm_cmpeq_epi8(load(p + 16), lineFeed));
+        feeds = lowFeeds | highFeeds << 16;
+        if (feeds == 0) {
+            starts = 0;
+            return;
+        }
+        starts = feeds & (bits(_mm_cmpeq_epi8(load(p + 1), firstBytes)) |
+                          bits(_mm_cmpeq_epi8(load(p + 17), firstBytes)) << 16) &
+                 (bits(_mm_cmpeq_epi8(load(p + 2), secondBytes)) |
+                  bits(_mm_cmpeq_epi8(load(p + 18), secondBytes)) << 16);
+    };
+    const char* const base = buffer_.get();
+    std::size_t at = cursor_ - 1;     // the line feed before the cursor, then every 32 bytes
+    std::size_t lineStart = cursor_;  // after the last line feed passed
+    std::uint64_t passed = 0;
+    std::uint32_t alreadyCounted = 1;  // that first line feed ended a line already counted
+    while (end_ - at >= 34) {
+        std::uint32_t feeds = 0, starts = 0;
+        masks(base + at, feeds, starts);
+        feeds &= ~alreadyCounted;
+        alreadyCounted = 0;
+        if (starts != 0) {
+            const int k = std::countr_zero(starts);
+            passed += static_cast<std::uint64_t>(SparseBitCount(feeds & ((std::uint32_t{2} << k) - 1)));
+            lineStart = at + static_cast<std::size_t>(k) + 1;
+            break;
+        }
+        if (feeds != 0) {
+            passed += static_cast<std::uint64_t>(SparseBitCount(feeds));
+            lineStart = at + static_cast<std::size_t>(std::bit_width(feeds));
+        }
+        at += 32;
+    }
+    cursor_ = lineStart;
+    linesRead_ += passed;
+#else
+    (void)first;
+    (void)second;
+#endif
 }
 
 void LineSource::SeekTo(std::int64_t position)
@@ -229,89 +330,12 @@ void LineSource::SeekTo(std::int64_t position)
     atEnd_ = false;
 }
 
-namespace {
+namespace scan {
 
-bool IsSpace(char c)
+const char* ScanLongFloat(const char* mantissa, const char* intEnd, const char* q, const char* exponentDigits,
+                          bool negative, float& value)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-const char* SkipSpace(const char* p, const char* end)
-{
-    while (p != end && IsSpace(*p))
-        ++p;
-    return p;
-}
-
-const char* SkipDigits(const char* p, const char* end)
-{
-    while (p != end && IsDigit(*p))
-        ++p;
-    return p;
-}
-
-// Reads [+-]? digit+ into `value`, saturating at the int32 range. Returns the position
-// after the number, or nullptr when no digit follows (value untouched).
-const char* ScanInt(const char* p, const char* end, std::int32_t& value)
-{
-    const bool negative = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+'))
-        ++p;
-    if (p == end || !IsDigit(*p))
-        return nullptr;
-    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    std::int64_t magnitude = 0;
-    for (; p != end && IsDigit(*p); ++p) {
-        if (magnitude <= kLimit)  // past the limit it only has to stay past it
-            magnitude = magnitude * 10 + (*p - '0');
-    }
-    magnitude = std::min(magnitude, kLimit);
-    const std::int64_t signedValue = negative ? -magnitude : std::min(magnitude, kLimit - 1);
-    value = static_cast<std::int32_t>(signedValue);
-    return p;
-}
-
-// Reads a decimal float (grammar above ScanLine) into `value`, correctly rounded.
-// Returns the position after it, or nullptr when there is no number (value untouched).
-const char* ScanFloat(const char* p, const char* end, float& value)
-{
-    const bool negative = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+'))
-        ++p;
-    // The digits are gathered on the way for the short-decimal path; only the first
-    // 16 are kept, and the path refuses numbers of more than 15.
-    ShortDecimal digits;
-    const char* mantissa = p;
-    const char* q = digits.Gather(p, end);
-    const char* intEnd = q;
-    bool anyDigit = intEnd != mantissa;
-    if (q != end && *q == '.') {
-        const char* fractionEnd = digits.Gather(q + 1, end);
-        digits.fractionDigits = static_cast<int>(fractionEnd - (q + 1));
-        anyDigit = anyDigit || fractionEnd != q + 1;
-        q = fractionEnd;
-    }
-    if (!anyDigit)
-        return nullptr;
-    const char* exponentDigits = nullptr;
-    if (q != end && (*q == 'e' || *q == 'E')) {
-        const char* e = q + 1;
-        if (e != end && (*e == '+' || *e == '-'))
-            ++e;
-        if (e != end && IsDigit(*e)) {  // otherwise the "e" is not part of the number
-            exponentDigits = q + 1;
-            q = SkipDigits(e, end);
-        }
-    }
     float magnitude = 0;
-    if (exponentDigits == nullptr && digits.ToFloat(magnitude)) {
-        value = negative ? -magnitude : magnitude;
-        return q;
-    }
     const auto [parsedEnd, ec] = std::from_chars(mantissa, q, magnitude, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
         // Far beyond the float range one way or the other: the decimal exponent of
@@ -333,7 +357,7 @@ const char* ScanFloat(const char* p, const char* end, float& value)
     return q;
 }
 
-}  // namespace
+}  // namespace scan
 
 int ScanLine(std::string_view line, std::string_view format, std::initializer_list<ScanTarget> targets)
 {
@@ -344,18 +368,18 @@ int ScanLine(std::string_view line, std::string_view format, std::initializer_li
     for (std::size_t i = 0; i < format.size(); ++i) {
         const char c = format[i];
         if (c == ' ' || c == '\t') {
-            p = SkipSpace(p, end);
+            p = scan::SkipSpace(p, end);
             continue;
         }
         if (c == '%' && i + 1 < format.size() && format[i + 1] != '%') {
             const char conversion = format[++i];
             if (target == targets.end())
                 return stored;
-            p = SkipSpace(p, end);
+            p = scan::SkipSpace(p, end);
             if (conversion == 'd' && target->integer_ != nullptr)
-                p = ScanInt(p, end, *target->integer_);
+                p = scan::ScanInt(p, end, *target->integer_);
             else if (conversion == 'f' && target->real_ != nullptr)
-                p = ScanFloat(p, end, *target->real_);
+                p = scan::ScanFloat(p, end, *target->real_);
             else
                 return stored;  // format and target disagree: store nothing more
             if (p == nullptr)

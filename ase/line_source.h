@@ -58,6 +58,13 @@ class LineSource {
     // Gives the next line; false only at the end of the input, with an empty line.
     // Throws FileError ("impossible de lire") when a read fails.
     bool ReadLine(std::string_view& line);
+    // Gives the next line that begins with `prefix` (two bytes or more, neither a
+    // line feed), as ReadLine gives it; the lines before it are read and passed
+    // over. False at the end of the input. What ReadLine and StartsWith in a loop do,
+    // with the lines between tested many at a time where the bytes are held.
+    bool ReadLineStartingWith(std::string_view prefix, std::string_view& line);
+    // Offset of the first byte of the line last handed out.
+    std::int64_t LineStart() const { return lineStart_; }
     // Offset of the first byte the next ReadLine reads.
     std::int64_t Tell() const { return bufferOffset_ + static_cast<std::int64_t>(cursor_); }
     // Resumes reading at a position taken with Tell.
@@ -65,7 +72,12 @@ class LineSource {
     void Rewind() { SeekTo(0); }
     void Close();
 
-    // Lines handed out so far (every ReadLine that gave true).
+    // The input's size in bytes as it was opened (the copy's, for an input that
+    // could not seek); the file may change after.
+    std::uint64_t SizeWhenOpened() const;
+
+    // Lines read so far: every ReadLine that gave true, and the lines
+    // ReadLineStartingWith passed over.
     std::uint64_t LinesRead() const { return linesRead_; }
     // Bytes the buffer holds room for: the chunk size, or the longest line if larger.
     std::size_t BufferCapacity() const { return capacity_; }
@@ -76,6 +88,9 @@ class LineSource {
     // Moves the unread bytes to the front and reads more behind them; `scanFrom`
     // (an index into the buffer) moves with the bytes. False when nothing was added.
     bool Refill(std::size_t& scanFrom);
+    // Moves the cursor, a line start, on past the held lines that cannot begin with
+    // `first` `second`, counting them as read.
+    void PassOverLines(char first, char second);
     std::size_t ReadAt(char* destination, std::size_t count, std::int64_t offset);
 
     // An input that cannot seek: copied into spool_, which file_ then reads.
@@ -98,6 +113,7 @@ class LineSource {
     std::size_t end_ = 0;            // bytes of input held: [0, end_)
     bool atEnd_ = false;             // nothing lies beyond end_ (end of file, or 0x1A)
     std::uint64_t linesRead_ = 0;
+    std::int64_t lineStart_ = 0;
 };
 
 // True when `line` is at least as long as `key` and begins with it, byte for byte.

@@ -1,29 +1,34 @@
 // Scanning a list line from where its key ends (see ase/keys.h for why this reads
-// what scanning the whole format from the line's start reads).
+// what scanning the whole format from the line's start reads), with the format
+// compiled (ase/scan_fields.h).
 #pragma once
 
+#include "ase/keys.h"
 #include "ase/line_source.h"
+#include "ase/scan_fields.h"
 
 #include <string_view>
 
 namespace ase2sgl {
 
-// ScanLine of `line` under `tail`, for a line that begins with `matchedKey`, the
+// ScanLine of `line` under `kTail`, for a line that begins with `matchedKey`, the
 // numbered key the caller has just compared it with.
-inline int ScanAfterKey(std::string_view line, std::string_view matchedKey, std::string_view tail,
-                        std::initializer_list<ScanTarget> targets)
+template <const std::string_view& kTail, typename... Targets>
+inline int ScanAfterKey(std::string_view line, std::string_view matchedKey, Targets&... targets)
 {
-    return ScanLine(line.substr(matchedKey.size()), tail, targets);
+    return ScanFixed<kTail>(line.substr(matchedKey.size()), targets...);
 }
 
-// ScanLine of `line` under `whole` (= `head` + `tail`), taking the short way when the
-// line begins with `head`, as it does in a well-formed list.
-inline int ScanWithHead(std::string_view line, std::string_view head, std::string_view tail, std::string_view whole,
-                        std::initializer_list<ScanTarget> targets)
+// ScanLine of `line` under `kWhole` (= `kHead` + `kTail`), taking the short way when
+// the line begins with `kHead`, as it does in a well-formed list.
+template <const std::string_view& kHead, const std::string_view& kTail, const std::string_view& kWhole,
+          typename... Targets>
+inline int ScanWithHead(std::string_view line, Targets&... targets)
 {
-    if (StartsWith(line, head))
-        return ScanLine(line.substr(head.size()), tail, targets);
-    return ScanLine(line, whole, targets);
+    static_assert(keys::split::Joins(kWhole, kHead, kTail, false) && keys::split::EndsCleanly(kHead, kTail));
+    if (StartsWith(line, kHead))
+        return ScanFixed<kTail>(line.substr(kHead.size()), targets...);
+    return ScanLine(line, kWhole, {targets...});
 }
 
 }  // namespace ase2sgl

@@ -56,6 +56,12 @@ using ObjectSink = std::function<void(std::int32_t object, const ObjectArrays& a
 // An observer, if given, is told what the read does (ase/pass_observer.h).
 MeshTables CountObjects(LineSource& input, const std::string& inputPath, PassObserver* observer = nullptr);
 
+// The first read with `threads` threads, each with its own LineSource from `open`
+// counting a part of the input; the same tables, refusals and errors as CountObjects.
+using InputOpener = std::function<LineSource()>;
+MeshTables CountObjectsInParallel(LineSource& input, const InputOpener& open, const std::string& inputPath,
+                                  int threads);
+
 // Second read: fills each object's arrays and hands them to `sink`, every object
 // from 0 to objectCount - 1 in order. Object j is read from its vertex-start line
 // (objectStart[j]) within its own lines: a read that would reach object j + 1's
@@ -66,11 +72,12 @@ MeshTables CountObjects(LineSource& input, const std::string& inputPath, PassObs
 void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink& sink,
                   PassObserver* observer = nullptr);
 
-// The same read with two threads, each with its own LineSource from `open`, taking
-// objects in turn. Objects are handed to `sink` in object order, on either thread;
-// one whose face or texture-face numbers came from the objects before it (its
-// first scan of either kind stored less than all) is read again with them first.
-using InputOpener = std::function<LineSource()>;
-void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink);
+// The same read with `threads` threads (this one and threads - 1 more), each with its
+// own LineSource from `open`, taking objects in turn. Objects are handed to `sink` in
+// object order, on any of the threads; one whose face or texture-face numbers came
+// from the objects before it (its first scan of either kind stored less than all) is
+// read again with them first.
+void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink,
+                            int threads = 2);
 
 }  // namespace ase2sgl

@@ -1,10 +1,13 @@
 // In-process benchmarks of the reading primitives on a generated exporter-layout
-// scene: line reading, key tests and number scanning. Bytes per second are input
-// bytes.
+// scene: line reading, key tests and number scanning, and the two reads on their
+// own, the first by number of parts (the model for many cores: the serial share is
+// what does not shrink with the parts). Bytes per second are input bytes.
 #include "ase/keys.h"
 #include "ase/line_source.h"
 #include "ase/list_scan.h"
+#include "ase/mesh_tables.h"
 #include "ase/numbered_key.h"
+#include "conversion/convert.h"
 #include "ase_generator.h"
 #include "support/key_format.h"
 
@@ -149,7 +152,7 @@ void ScanVertexLinesAfterKey(benchmark::State& state)
             if (number == 0)
                 key.Reset(0);
             float x = 0, y = 0, z = 0;
-            ScanAfterKey(line, key.View(), keys::kVertexScanTail, {x, y, z});
+            ScanAfterKey<keys::kVertexScanTail>(line, key.View(), x, y, z);
             key.Advance();
             sum += x + y + z;
         }
@@ -184,8 +187,8 @@ void ScanVertexNormalLinesAfterHead(benchmark::State& state)
         for (const std::string_view line : lines) {
             std::int32_t number = 0;
             float x = 0, y = 0, z = 0;
-            ScanWithHead(line, keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan,
-                         {number, x, y, z});
+            ScanWithHead<keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan>(line, number,
+                                                                                                       x, y, z);
             sum += x + y + z;
         }
         benchmark::DoNotOptimize(sum);
@@ -193,6 +196,46 @@ void ScanVertexNormalLinesAfterHead(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * TotalBytes(lines));
 }
 BENCHMARK(ScanVertexNormalLinesAfterHead)->Unit(benchmark::kMillisecond);
+
+// The first read, whole (1) or in parts on as many threads.
+void CountObjectsInParts(benchmark::State& state)
+{
+    const int parts = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        LineSource input = LineSource::FromMemory(Scene());
+        const MeshTables tables =
+            parts == 1 ? CountObjects(input, "bench")
+                       : CountObjectsInParallel(input, [] { return LineSource::FromMemory(Scene()); }, "bench", parts);
+        benchmark::DoNotOptimize(tables.objectCount);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(Scene().size()));
+}
+BENCHMARK(CountObjectsInParts)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The second read on one thread, every object handed to a sink that keeps nothing.
+void ReadGeometryOnOneThread(benchmark::State& state)
+{
+    LineSource counted = LineSource::FromMemory(Scene());
+    const MeshTables tables = CountObjects(counted, "bench");
+    for (auto _ : state) {
+        LineSource input = LineSource::FromMemory(Scene());
+        std::int64_t corners = 0;
+        ReadGeometry(input, tables, [&](std::int32_t, const ObjectArrays& arrays) { corners += arrays.cornersRead; });
+        benchmark::DoNotOptimize(corners);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(Scene().size()));
+}
+BENCHMARK(ReadGeometryOnOneThread)->Unit(benchmark::kMillisecond);
+
+// The whole conversion in memory on one thread: both reads and the bundle written
+// (its writing is what stays serial when the reads are shared out).
+void ConvertOnOneThread(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ConvertBytes(Scene(), GeometryThreads::kOne).size());
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(Scene().size()));
+}
+BENCHMARK(ConvertOnOneThread)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include "platform/cores.h"
 #include "platform/output_file.h"
 
+#include <algorithm>
 #include <span>
 
 namespace ase2sgl {
@@ -28,16 +29,43 @@ std::uint64_t BundleSizeLimit(const MeshTables& tables)
 }
 
 // Below this size one thread converts: a second one would cost more to start than
-// it saves.
+// it saves. Above it, each thread gets at least kBytesPerThread of input.
 constexpr std::int64_t kParallelFrom = std::int64_t{16} << 20;
+constexpr std::int64_t kBytesPerThread = std::int64_t{8} << 20;
+constexpr std::int64_t kMaxThreads = 256;
 
-// Large inputs are read by two threads when two cores are there to run them; a
-// single object, and a read that is observed, always by one.
-bool UseTwoThreads(const MeshTables& tables, GeometryThreads threads, const PassObserver* observer)
+// Threads for a read of `bytes` of input: as many as the process has cores to run
+// them, each with at least kBytesPerThread; one below kParallelFrom.
+int ThreadsFor(std::int64_t bytes)
+{
+    if (bytes < kParallelFrom)
+        return 1;
+    const std::int64_t wanted =
+        std::min({std::int64_t{platform::UsableCores()}, bytes / kBytesPerThread, kMaxThreads});
+    return static_cast<int>(std::max<std::int64_t>(wanted, 1));
+}
+
+// Large inputs are read by as many threads as the process has cores to run them, up
+// to one per object; a single object, and a read that is observed, by one.
+int GeometryThreadCount(const MeshTables& tables, GeometryThreads threads, const PassObserver* observer)
 {
     if (tables.objectCount < 2 || observer != nullptr || threads == GeometryThreads::kOne)
-        return false;
-    return threads == GeometryThreads::kTwo || (tables.inputBytes >= kParallelFrom && platform::SecondCoreIdle());
+        return 1;
+    if (threads == GeometryThreads::kTwo)
+        return 2;
+    return std::min(ThreadsFor(tables.inputBytes), static_cast<int>(tables.objectCount));
+}
+
+// The first read: in parallel parts for a large input, as the geometry read.
+MeshTables Count(LineSource& input, const InputOpener& open, const std::string& inputName, GeometryThreads threads,
+                 PassObserver* observer = nullptr)
+{
+    if (observer != nullptr || threads == GeometryThreads::kOne)
+        return CountObjects(input, inputName, observer);
+    const int count = threads == GeometryThreads::kTwo
+                          ? 2
+                          : ThreadsFor(static_cast<std::int64_t>(input.SizeWhenOpened()));
+    return CountObjectsInParallel(input, open, inputName, count);
 }
 
 // The second read, with each object's record written as soon as the geometry pass
@@ -52,9 +80,9 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
                                                     static_cast<std::size_t>(arrays.cornersRead));
         bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
     };
-    if (UseTwoThreads(tables, threads, observer)) {
+    if (const int count = GeometryThreadCount(tables, threads, observer); count > 1) {
         input.Close();
-        ReadGeometryInParallel(open, tables, sink);
+        ReadGeometryInParallel(open, tables, sink, count);
     } else {
         ReadGeometry(input, tables, sink, observer);
         input.Close();  // closed before the output can replace it
@@ -72,7 +100,7 @@ namespace {
 void ConvertToFile(LineSource& input, const InputOpener& open, const std::string& inputName,
                    const std::string& outputPath, GeometryThreads threads)
 {
-    const MeshTables tables = CountObjects(input, inputName);
+    const MeshTables tables = Count(input, open, inputName, threads);
     AtomicOutputFile output(outputPath);
     output.Reserve(BundleSizeLimit(tables));
     WriteBundle(input, open, tables, threads, output);
@@ -120,10 +148,10 @@ namespace {
 std::string ConvertInMemory(std::string_view ase, GeometryThreads threads, PassObserver* observer)
 {
     LineSource input = LineSource::FromMemory(ase);
-    const MeshTables tables = CountObjects(input, kMemoryInputName, observer);
+    const InputOpener open = [&] { return LineSource::FromMemory(ase); };
+    const MeshTables tables = Count(input, open, kMemoryInputName, threads, observer);
     MemorySink output;
-    WriteBundle(
-        input, [&] { return LineSource::FromMemory(ase); }, tables, threads, output, observer);
+    WriteBundle(input, open, tables, threads, output, observer);
     return std::move(output.bytes);
 }
 

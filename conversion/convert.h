@@ -11,9 +11,9 @@ namespace ase2sgl {
 class PassObserver;
 class ByteSink;
 
-// How many threads read the geometry. The conversion chooses (two for a large
-// input when two cores are idle); tests force either, since the bytes written must
-// not depend on it.
+// How many threads read the geometry. The conversion chooses (for a large input, one
+// per core the process may use, up to one per object and per 8 MiB of input); tests
+// force one or two, since the bytes written must not depend on it.
 enum class GeometryThreads { kChosen, kOne, kTwo };
 
 // Converts one ASE file into one mesh bundle file. The output appears only once it

@@ -2,8 +2,9 @@
 // objects than a bundle holds) or a bundle whose layout a loader can trust: size
 // 4 + sum of (259 + 32n), n a multiple of 3, every name zero-terminated within its
 // 255 bytes, at most 5000 objects; the conversion may read at most five lines per
-// input line, and gives the same bundle through a small read buffer. Anything
-// else, and any sanitizer report, aborts.
+// input line, and gives the same bundle through a small read buffer and with the
+// reading (counting and geometry) split over two threads and over parts chosen by
+// the input. Anything else, and any sanitizer report, aborts.
 //
 // Build (clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer):
 //   cmake --preset fuzz && cmake --build --preset fuzz
@@ -16,6 +17,8 @@
 // A crash file it writes (crash-*, timeout-*, oom-*) replays with
 //   build/fuzz/fuzz/convert_fuzzer FILE
 #include "common/conversion_error.h"
+#include "ase/line_source.h"
+#include "ase/mesh_tables.h"
 #include "common/format_limits.h"
 #include "conversion/convert.h"
 #include "support/conversion_cost.h"
@@ -73,5 +76,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              std::to_string(cost.linesRead) + " for " + std::to_string(ase2sgl::testing::CountLines(ase)) + " lines");
     if (cost.bundleBytes != bytes.size() || cost.bundleDigest != ase2sgl::testing::Digest(bytes))
         Fail("the bundle depends on the buffer size", std::to_string(chunkSize));
+    // Large inputs are read by several threads: the bundle must not change, and the
+    // first read in any number of parts must find what the sequential one finds.
+    if (ase2sgl::ConvertBytes(ase, ase2sgl::GeometryThreads::kTwo) != bytes)
+        Fail("the bundle depends on the thread count", "2 threads");
+    const int parts = 2 + static_cast<int>(size % 7);
+    ase2sgl::LineSource whole = ase2sgl::LineSource::FromMemory(ase, chunkSize);
+    ase2sgl::LineSource split = ase2sgl::LineSource::FromMemory(ase, chunkSize);
+    const ase2sgl::MeshTables sequential = ase2sgl::CountObjects(whole, "fuzz");
+    const ase2sgl::MeshTables parallel = ase2sgl::CountObjectsInParallel(
+        split, [&] { return ase2sgl::LineSource::FromMemory(ase, chunkSize); }, "fuzz", parts);
+    if (parallel.objectCount != sequential.objectCount || parallel.nameText != sequential.nameText ||
+        parallel.vertexCount != sequential.vertexCount || parallel.cornerCount != sequential.cornerCount ||
+        parallel.objectStart != sequential.objectStart || parallel.inputBytes != sequential.inputBytes)
+        Fail("the count depends on the parts", std::to_string(parts) + " parts");
     return 0;
 }

@@ -1,9 +1,15 @@
-// The second-core check on POSIX: the cores this process may use and the tasks
-// that are runnable now (Linux), or the load average (elsewhere, such as macOS).
+// Usable cores on POSIX hosts. On Linux: the affinity mask (taskset, cpusets), then
+// the CFS quota of the process's cgroup and of every cgroup above it (docker
+// --cpus, systemd CPUQuota=), in the v2 layout or the v1 "cpu" controller's. Elsewhere
+// (macOS, the BSDs) the hardware's count, which is what a process may use there.
 #include "platform/cores.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #if defined(__linux__)
@@ -12,35 +18,123 @@
 
 namespace ase2sgl::platform {
 
+namespace {
+
+bool ParseCount(std::string_view text, std::int64_t& value)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size();
+}
+
+}  // namespace
+
+int CoresOfQuota(std::string_view cpuMax)
+{
+    // Two numbers between any white space (the v1 files each end with a newline).
+    constexpr std::string_view kBlank = " \t\n";
+    std::string_view fields[2];
+    for (std::string_view& field : fields) {
+        const std::size_t start = cpuMax.find_first_not_of(kBlank);
+        if (start == std::string_view::npos)
+            return 0;
+        cpuMax.remove_prefix(start);
+        field = cpuMax.substr(0, cpuMax.find_first_of(kBlank));
+        cpuMax.remove_prefix(field.size());
+    }
+    std::int64_t quota = 0, period = 0;
+    if (!ParseCount(fields[0], quota) || !ParseCount(fields[1], period))
+        return 0;  // "max", or not numbers
+    if (quota <= 0 || period <= 0)
+        return 0;  // -1: no quota
+    const std::int64_t cores = (quota + period - 1) / period;
+    return static_cast<int>(std::min<std::int64_t>(cores, 1 << 16));
+}
+
 #if defined(__linux__)
 
-bool SecondCoreIdle()
+namespace {
+
+std::string ReadSmallFile(const std::string& path)
 {
-    cpu_set_t cores;
-    if (::sched_getaffinity(0, sizeof cores, &cores) != 0 || CPU_COUNT(&cores) < 2)
-        return false;
-    // The fourth field of /proc/loadavg is "runnable/threads"; this thread is one.
-    std::FILE* load = std::fopen("/proc/loadavg", "r");
-    if (load == nullptr)
-        return false;
-    double averages[3];
-    int runnable = 0;
-    const bool read = std::fscanf(load, "%lf %lf %lf %d/", &averages[0], &averages[1], &averages[2], &runnable) == 4;
-    std::fclose(load);
-    return read && runnable <= CPU_COUNT(&cores) - 1;
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return file ? text.str() : std::string();
+}
+
+// The smaller of two core counts, 0 standing for "no limit".
+int Least(int a, int b)
+{
+    return a == 0 ? b : b == 0 ? a : std::min(a, b);
+}
+
+// The quota of `group` (a path below `root`) and of every group above it; the
+// smallest is the one that binds. 0 when none has one.
+int QuotaOfGroups(const std::string& root, std::string group, bool v2)
+{
+    int least = 0;
+    for (;;) {
+        const std::string folder = root + group;
+        const int cores = v2 ? CoresOfQuota(ReadSmallFile(folder + "/cpu.max"))
+                             : CoresOfQuota(ReadSmallFile(folder + "/cpu.cfs_quota_us") + " " +
+                                            ReadSmallFile(folder + "/cpu.cfs_period_us"));
+        least = Least(least, cores);
+        const std::size_t slash = group.rfind('/');
+        if (group.empty() || slash == std::string::npos)
+            return least;
+        group.erase(slash);
+    }
+}
+
+// The CFS quota of this process's cgroups, from /proc/self/cgroup: "0::/PATH" for
+// v2, "N:cpu,cpuacct:/PATH" (or "N:cpu:/PATH") for v1; a hybrid host lists both.
+// 0 when there is none.
+int CgroupQuotaCores()
+{
+    std::istringstream lines(ReadSmallFile("/proc/self/cgroup"));
+    std::string line;
+    int least = 0;
+    while (std::getline(lines, line)) {
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos)
+            continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        std::string path = line.substr(second + 1);
+        if (path == "/")
+            path.clear();
+        if (controllers.empty()) {
+            least = Least(least, QuotaOfGroups("/sys/fs/cgroup", path, true));
+            continue;
+        }
+        std::istringstream names(controllers);
+        std::string name;
+        while (std::getline(names, name, ',')) {
+            if (name == "cpu")
+                least = Least(least, QuotaOfGroups("/sys/fs/cgroup/" + controllers, path, false));
+        }
+    }
+    return least;
+}
+
+}  // namespace
+
+int UsableCores()
+{
+    cpu_set_t set;
+    int cores = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set)
+                                                               : static_cast<int>(std::thread::hardware_concurrency());
+    const int quota = CgroupQuotaCores();
+    if (quota > 0)
+        cores = std::min(cores, quota);
+    return std::max(cores, 1);
 }
 
 #else
 
-bool SecondCoreIdle()
+int UsableCores()
 {
-    // No count of runnable tasks: the last minute's load average, which counts this
-    // process's busy thread too, has to leave a core free.
-    const unsigned cores = std::thread::hardware_concurrency();
-    double load = 0;
-    if (cores < 2 || ::getloadavg(&load, 1) != 1)
-        return false;
-    return load <= static_cast<double>(cores) - 1.0;
+    return std::max(static_cast<int>(std::thread::hardware_concurrency()), 1);
 }
 
 #endif

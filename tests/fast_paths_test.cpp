@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace ase2sgl {
 namespace {
@@ -248,37 +249,32 @@ TEST(ScanWithHead, ReadsWhatTheWholeFormatReads)
         "\t\t\t*MESH_TFACE 0\t1\t2",
         "\t\t\t*MESH_TFACE 99999999999\t-99999999999\t2\t3",
     };
-    struct Split {
-        std::string_view head, tail, whole;
-        int floats;
-    };
-    const Split splits[] = {
-        {keys::kTexVertexHead, keys::kTexVertexScanTail, keys::kTexVertexScan, 2},
-        {keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan, 3},
-        {keys::kTexFaceHead, keys::kTexFaceScanTail, keys::kTexFaceScan, 0},
-    };
-    for (const Split& split : splits) {
-        for (const std::string_view line : lines) {
+    for (const std::string_view line : lines) {
+        {
             Scanned whole, fast;
-            std::int32_t ints[2][3] = {{-7, -7, -7}, {-7, -7, -7}};
-            if (split.floats == 0) {
-                whole.stored = ScanLine(line, split.whole, {whole.number, ints[0][0], ints[0][1], ints[0][2]});
-                fast.stored = ScanWithHead(line, split.head, split.tail, split.whole,
-                                           {fast.number, ints[1][0], ints[1][1], ints[1][2]});
-                for (int i = 0; i < 3; ++i)
-                    EXPECT_EQ(ints[0][i], ints[1][i]) << line;
-            } else if (split.floats == 2) {
-                whole.stored = ScanLine(line, split.whole, {whole.number, whole.values[0], whole.values[1]});
-                fast.stored = ScanWithHead(line, split.head, split.tail, split.whole,
-                                           {fast.number, fast.values[0], fast.values[1]});
-            } else {
-                whole.stored =
-                    ScanLine(line, split.whole, {whole.number, whole.values[0], whole.values[1], whole.values[2]});
-                fast.stored = ScanWithHead(line, split.head, split.tail, split.whole,
-                                           {fast.number, fast.values[0], fast.values[1], fast.values[2]});
-            }
-            EXPECT_TRUE(whole == fast) << split.whole << " on " << line << ": " << Describe(whole) << " vs "
+            whole.stored = ScanLine(line, keys::kTexVertexScan, {whole.number, whole.values[0], whole.values[1]});
+            fast.stored = ScanWithHead<keys::kTexVertexHead, keys::kTexVertexScanTail, keys::kTexVertexScan>(
+                line, fast.number, fast.values[0], fast.values[1]);
+            EXPECT_TRUE(whole == fast) << "texture vertex on " << line << ": " << Describe(whole) << " vs "
                                        << Describe(fast);
+        }
+        {
+            Scanned whole, fast;
+            whole.stored = ScanLine(line, keys::kVertexNormalScan,
+                                    {whole.number, whole.values[0], whole.values[1], whole.values[2]});
+            fast.stored = ScanWithHead<keys::kVertexNormalHead, keys::kVertexNormalScanTail, keys::kVertexNormalScan>(
+                line, fast.number, fast.values[0], fast.values[1], fast.values[2]);
+            EXPECT_TRUE(whole == fast) << "vertex normal on " << line << ": " << Describe(whole) << " vs "
+                                       << Describe(fast);
+        }
+        {
+            std::int32_t whole[4] = {-7, -7, -7, -7}, fast[4] = {-7, -7, -7, -7};
+            const int wholeStored = ScanLine(line, keys::kTexFaceScan, {whole[0], whole[1], whole[2], whole[3]});
+            const int fastStored = ScanWithHead<keys::kTexFaceHead, keys::kTexFaceScanTail, keys::kTexFaceScan>(
+                line, fast[0], fast[1], fast[2], fast[3]);
+            EXPECT_EQ(wholeStored, fastStored) << "texture face on " << line;
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(whole[i], fast[i]) << "texture face on " << line;
         }
     }
 }
@@ -303,7 +299,7 @@ TEST(ScanAfterKey, ReadsWhatTheFormattedTemplateReads)
         FormatKey(format, keys::kVertexScan, c.n);
         whole.stored = ScanLine(line, format, {whole.values[0], whole.values[1], whole.values[2]});
         fast.stored =
-            ScanAfterKey(line, key.View(), keys::kVertexScanTail, {fast.values[0], fast.values[1], fast.values[2]});
+            ScanAfterKey<keys::kVertexScanTail>(line, key.View(), fast.values[0], fast.values[1], fast.values[2]);
         EXPECT_TRUE(whole == fast) << line << ": " << Describe(whole) << " vs " << Describe(fast);
     }
     const Case faceCases[] = {
@@ -321,11 +317,63 @@ TEST(ScanAfterKey, ReadsWhatTheFormattedTemplateReads)
         std::int32_t whole[3] = {-7, -7, -7}, fast[3] = {-7, -7, -7};
         FormatKey(format, keys::kFaceScan, c.n);
         const int wholeStored = ScanLine(line, format, {whole[0], whole[1], whole[2]});
-        const int fastStored = ScanAfterKey(line, key.View(), keys::kFaceScanTail, {fast[0], fast[1], fast[2]});
+        const int fastStored = ScanAfterKey<keys::kFaceScanTail>(line, key.View(), fast[0], fast[1], fast[2]);
         EXPECT_EQ(wholeStored, fastStored) << line;
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(whole[i], fast[i]) << line;
     }
+}
+
+// The compiled scans against ScanLine on random lines: each list format's tail over
+// lines made of the bytes that decide a scan (digits, signs, points, exponents,
+// blanks, the face format's letters and colons, other bytes), long and short.
+template <typename T>
+std::uint32_t BitsOf(T value)
+{
+    if constexpr (std::is_same_v<T, float>)
+        return Bits(value);
+    else
+        return static_cast<std::uint32_t>(value);
+}
+
+template <const std::string_view& kTail, typename... Targets>
+void ExpectCompiledEqualsScanLine(std::uint32_t& seed, Targets... initial)
+{
+    static constexpr std::string_view kAlphabet = "0123456789012345678901234567890123456789..--+eE \t\t\t  ABC::x\r\n\v\f\x80";
+    std::string line;
+    for (int round = 0; round < 40'000; ++round) {
+        line.clear();
+        seed = seed * 1664525 + 1013904223;
+        const std::size_t length = (seed >> 8) % 48;
+        for (std::size_t i = 0; i < length; ++i) {
+            seed = seed * 1664525 + 1013904223;
+            line += kAlphabet[(seed >> 8) % kAlphabet.size()];
+        }
+        if (round % 4 == 0)  // often a well-formed start: the scan goes further
+            line.insert(0, round % 8 == 0 ? "\t12" : "    A: 3 B:");
+        std::tuple<Targets...> whole(initial...), fast(initial...);
+        const int wholeStored = std::apply(
+            [&](auto&... t) { return ScanLine(line, kTail, {t...}); }, whole);
+        const int fastStored = std::apply([&](auto&... t) { return ScanFixed<kTail>(line, t...); }, fast);
+        ASSERT_EQ(wholeStored, fastStored) << kTail << " on \"" << line << '"';
+        const bool same = std::apply(
+            [&](const auto&... w) {
+                return std::apply([&](const auto&... f) { return ((BitsOf(w) == BitsOf(f)) && ...); }, fast);
+            },
+            whole);
+        ASSERT_TRUE(same) << kTail << " on \"" << line << '"';
+    }
+}
+
+TEST(ScanFixed, StoresWhatScanLineStoresOnRandomLines)
+{
+    std::uint32_t seed = 12345;
+    ExpectCompiledEqualsScanLine<keys::kVertexScanTail>(seed, -7.0f, -7.0f, -7.0f);
+    ExpectCompiledEqualsScanLine<keys::kFaceScanTail>(seed, std::int32_t{-7}, std::int32_t{-7}, std::int32_t{-7});
+    ExpectCompiledEqualsScanLine<keys::kTexVertexScanTail>(seed, std::int32_t{-7}, -7.0f, -7.0f);
+    ExpectCompiledEqualsScanLine<keys::kTexFaceScanTail>(seed, std::int32_t{-7}, std::int32_t{-7}, std::int32_t{-7},
+                                                         std::int32_t{-7});
+    ExpectCompiledEqualsScanLine<keys::kVertexNormalScanTail>(seed, std::int32_t{-7}, -7.0f, -7.0f, -7.0f);
 }
 
 }  // namespace

@@ -358,5 +358,52 @@ TEST(ScanLine, IntegersSaturateAtTheInt32Range)
     }
 }
 
+// ReadLineStartingWith against ReadLine and StartsWith in a loop: the same lines found,
+// at the same offsets, with the same count of lines read and the same position after,
+// on random texts of lines that begin with the prefix's bytes or some of them, with
+// CR LF, lone CRs, empty lines, an end-of-file byte and long lines, through buffers
+// from 1 byte (every line crosses a buffer's end) to the default.
+TEST(LineSource, ReadLineStartingWithFindsWhatALoopFinds)
+{
+    const std::string_view starts[] = {"\t*NODE_NAME \"A\"", "\t*NODE_TM {", "\t\t*NODE_NAME \"B\"", "\t*",
+                                       "\t",  "*NODE_NAME", "", "\r", "\t*NODE_NAME \"C\"\r",
+                                       "\t\t\t*MESH_VERTEX    0\t1.0\t2.0\t3.0 and some more bytes to pass",
+                                       "\t*NODE_NAME", "\x1A", std::string_view("\t\0*", 3)};
+    const std::string_view prefix = keys::kNodeHeader;
+    std::uint32_t seed = 7;
+    const auto next = [&] { return seed = seed * 1664525 + 1013904223, seed >> 8; };
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        const std::uint32_t lines = next() % 60;
+        for (std::uint32_t i = 0; i < lines; ++i) {
+            text += starts[next() % std::size(starts)];
+            text += std::string(next() % 40, 'x');
+            if (next() % 8 != 0 || i + 1 < lines)
+                text += next() % 4 == 0 ? "\r\n" : "\n";
+        }
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{64}, LineSource::kDefaultChunk}) {
+            LineSource slow = LineSource::FromMemory(text, chunk), fast = LineSource::FromMemory(text, chunk);
+            std::string_view slowLine, fastLine;
+            for (;;) {
+                bool slowFound = false;
+                while (slow.ReadLine(slowLine)) {
+                    if (StartsWith(slowLine, prefix)) {
+                        slowFound = true;
+                        break;
+                    }
+                }
+                const bool fastFound = fast.ReadLineStartingWith(prefix, fastLine);
+                ASSERT_EQ(fastFound, slowFound) << "round " << round << ", buffer " << chunk;
+                ASSERT_EQ(fast.Tell(), slow.Tell()) << "round " << round << ", buffer " << chunk;
+                ASSERT_EQ(fast.LinesRead(), slow.LinesRead()) << "round " << round << ", buffer " << chunk;
+                if (!fastFound)
+                    break;
+                ASSERT_EQ(fastLine, slowLine) << "round " << round << ", buffer " << chunk;
+                ASSERT_EQ(fast.LineStart(), slow.LineStart()) << "round " << round << ", buffer " << chunk;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ase2sgl

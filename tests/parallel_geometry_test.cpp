@@ -1,14 +1,17 @@
-// The two-thread geometry read against the sequential one: the same objects, in the
+// The parallel geometry read against the sequential one (two threads and more): the same objects, in the
 // same order, with the same arrays, on real files, on generated-like scenes and on
 // layouts that make objects run into each other (where it must fall back).
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "common/format_limits.h"
+#include "platform/cores.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 #endif
 
@@ -64,10 +67,11 @@ char ThreadState(ThreadNumber thread)
 // Arranges which thread of the two-thread read takes objects 0 and 1: the helper
 // thread object 0, the calling thread object 1, each as the first object it reads.
 // The calling thread's input opens only once the helper hands object 0 to the sink;
-// the helper returns from the sink only once the calling thread sleeps waiting for
-// its turn, that is after it took object 1 and read it: once it has opened its
-// input, nothing else it does can put it to sleep, since the helper holds no lock
-// and allocates nothing while it waits. Every wait is bounded.
+// the helper returns from the sink only once the calling thread sleeps, that is
+// after it took object 1 and read it (and then waits for its turn, or sets the
+// object aside for the helper to hand on): once it has opened its input, nothing
+// else it does before can put it to sleep, since the helper holds no lock and
+// allocates nothing while it waits. Every wait is bounded.
 class SplitFirstTwoObjects {
   public:
     explicit SplitFirstTwoObjects(std::string_view ase) : ase_(ase) {}
@@ -100,8 +104,9 @@ class SplitFirstTwoObjects {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
-    // True when objects 0 and 1 went as arranged.
-    bool Arranged() const { return sinkThread_[0] != caller_ && sinkThread_[1] == caller_; }
+    // True when objects 0 and 1 went as arranged: object 0 handed on by the helper
+    // before the calling thread opened its input, so that object 1 was its first.
+    bool Arranged() { return sinkThread_[0] != caller_ && CallerOpened(); }
 
   private:
     bool CallerOpened()
@@ -124,7 +129,7 @@ class SplitFirstTwoObjects {
 enum class Read { kSequential, kParallel, kParallelFirstTwoSplit };
 
 // Every object the sink received, flattened to bytes: number, count, corners.
-std::string Collect(std::string_view ase, Read read)
+std::string Collect(std::string_view ase, Read read, int threads = 2)
 {
     LineSource input = LineSource::FromMemory(ase);
     const MeshTables tables = CountObjects(input, "test");
@@ -143,7 +148,7 @@ std::string Collect(std::string_view ase, Read read)
     if (read == Read::kSequential)
         ReadGeometry(input, tables, sink);
     else if (read == Read::kParallel)
-        ReadGeometryInParallel([&] { return LineSource::FromMemory(ase); }, tables, sink);
+        ReadGeometryInParallel([&] { return LineSource::FromMemory(ase); }, tables, sink, threads);
     else {
         ReadGeometryInParallel(split.Opener(), tables, sink);
         EXPECT_TRUE(split.Arranged()) << "objects 0 and 1 were not read by different threads";
@@ -155,8 +160,13 @@ std::string Collect(std::string_view ase, Read read)
 void ExpectSameAsSequential(std::string_view ase, const std::string& label)
 {
     const std::string sequential = Collect(ase, Read::kSequential);
-    for (int run = 0; run < 5; ++run)  // thread timing differs from run to run
-        ASSERT_EQ(Collect(ase, Read::kParallel), sequential) << label << ", run " << run;
+    // More threads than cores too: threads then wait for their turn while others
+    // still read, the case a many-core machine makes common.
+    for (const int threads : {2, 3, 8}) {
+        for (int run = 0; run < 5; ++run)  // thread timing differs from run to run
+            ASSERT_EQ(Collect(ase, Read::kParallel, threads), sequential)
+                << label << ", " << threads << " threads, run " << run;
+    }
 }
 
 MeshSpec Mesh(std::string name, int faces, bool texture, bool normals)
@@ -295,6 +305,161 @@ TEST(ParallelGeometry, MatchesTheSequentialReadOnEveryCut)
         ASSERT_EQ(Collect(part, Read::kParallel), sequential) << "cut at " << cut;
     }
 }
+
+// The first read in parallel parts against the sequential one: the same tables (names,
+// counts, starts, length read) or the same refusal, for every number of parts, on
+// scenes whose objects run into each other, with node headers inside lists, headers
+// with no mesh, an end-of-file byte, and on lines dropped and repeated at random.
+std::string Tables(std::string_view ase, int threads)
+{
+    LineSource input = LineSource::FromMemory(ase);
+    std::string out;
+    try {
+        const MeshTables tables =
+            threads == 1 ? CountObjects(input, "test")
+                         : CountObjectsInParallel(input, [&] { return LineSource::FromMemory(ase); }, "test", threads);
+        out = std::to_string(tables.objectCount) + " objects, " + std::to_string(tables.inputBytes) + " bytes\n";
+        for (std::size_t i = 0; i < tables.nameText.size(); ++i)
+            out += tables.nameText[i] + " " + std::to_string(tables.vertexCount[i]) + " " +
+                   std::to_string(tables.cornerCount[i]) + " " + std::to_string(tables.objectStart[i]) + "\n";
+        std::string_view line;
+        EXPECT_TRUE(input.Tell() == 0 && (input.ReadLine(line) || ase.empty())) << "not rewound";
+    } catch (const std::exception& e) {
+        out = std::string("refused: ") + e.what();
+    }
+    return out;
+}
+
+void ExpectSameCount(std::string_view ase, const std::string& label)
+{
+    const std::string sequential = Tables(ase, 1);
+    for (const int threads : {2, 3, 4, 7, 16})
+        ASSERT_EQ(Tables(ase, threads), sequential) << label << ", " << threads << " parts";
+}
+
+TEST(ParallelCount, MatchesTheSequentialCount)
+{
+    const std::string stray = testing::Lines({"\t\t\t*MESH_VERTEX    0\t1.0\t2.0\t3.0", "\t*NODE_NAME \"Empty\""});
+    const std::string a = testing::Scene({Mesh("A", 5, true, true), Mesh("B", 7, true, false), Mesh("C", 9, false, true)});
+    const std::string b = testing::Scene({Mesh("D", 3, false, false), Mesh("E", 4, true, true)});
+    struct Case {
+        const char* label;
+        std::string scene;
+    };
+    const Case cases[] = {
+        {"objects that run into each other", a + b},
+        {"a stray vertex-start line and a header with no mesh between", a + stray + b},
+        {"a header with no mesh at the end", a + b + stray},
+        {"an end-of-file byte in the middle", a + "\x1A" + b},
+        {"CR LF", [&] {
+             std::string crlf;
+             for (const char c : a + b)
+                 crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+             return crlf;
+         }()},
+        {"one long line", std::string(5000, 'x') + "\n" + a},
+        {"empty", ""},
+    };
+    for (const Case& c : cases)
+        ExpectSameCount(c.scene, c.label);
+
+    // Every cut, and lines dropped or repeated at random.
+    const std::string scene = a + stray + b;
+    for (std::size_t cut = 0; cut <= scene.size(); cut += 11)
+        ExpectSameCount(std::string_view(scene.data(), cut), "cut at " + std::to_string(cut));
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < scene.size();) {
+        const std::size_t end = std::min(scene.find('\n', at), scene.size());
+        lines.push_back(scene.substr(at, end - at + 1));
+        at = end + 1;
+    }
+    std::uint32_t seed = 99;
+    for (int variant = 0; variant < 150; ++variant) {
+        std::string mutated;
+        for (const std::string& line : lines) {
+            seed = seed * 1664525 + 1013904223;
+            const std::uint32_t roll = (seed >> 16) % 100;
+            if (roll >= 6)
+                mutated += line;
+            if (roll < 3)
+                mutated += line + line;  // repeated: a list line twice, a header twice
+        }
+        ExpectSameCount(mutated, "variant " + std::to_string(variant));
+    }
+}
+
+TEST(ParallelCount, RefusesWhatTheSequentialCountRefuses)
+{
+    std::vector<MeshSpec> many;
+    for (std::int32_t i = 0; i <= kMaxObjects; ++i)
+        many.push_back(Mesh("M", 1, true, true));
+    const std::string scene = testing::Scene(many);
+    const std::string sequential = Tables(scene, 1);
+    ASSERT_EQ(sequential.rfind("refused: ", 0), 0u) << sequential.substr(0, 200);
+    for (const int threads : {2, 5})
+        EXPECT_EQ(Tables(scene, threads), sequential);
+}
+
+TEST(ParallelCount, MatchesTheSequentialCountOnTheCorpus)
+{
+    const std::filesystem::path corpus = testing::CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus (../shared/corpus beside the checkout)";
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        if (entry.path().extension() == ".ase")
+            ExpectSameCount(testing::ReadFile(entry.path()), entry.path().filename().string());
+    }
+}
+
+// How many threads a large conversion may start: what the affinity mask and a CPU
+// quota allow, never what a one-minute load average suggests.
+TEST(UsableCores, FollowTheAffinityMask)
+{
+    EXPECT_GE(platform::UsableCores(), 1);
+#if defined(__linux__)
+    cpu_set_t all;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
+    std::size_t first = 0;
+    while (!CPU_ISSET(first, &all))
+        ++first;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    const int pinned = platform::UsableCores();
+    ASSERT_EQ(::sched_setaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(pinned, 1);
+    EXPECT_LE(platform::UsableCores(), CPU_COUNT(&all));
+#endif
+}
+
+#if !defined(_WIN32)
+TEST(UsableCores, ReadCgroupQuotas)
+{
+    struct Case {
+        const char* text;
+        int cores;
+    };
+    constexpr Case kCases[] = {
+        {"max 100000\n", 0},        // v2, no quota
+        {"200000 100000\n", 2},     // docker --cpus=2
+        {"150000 100000", 2},       // 1.5 cores: a second thread still gets half a core
+        {"50000 100000\n", 1},      // half a core
+        {"100000 100000", 1},
+        {"1600000 100000", 16},
+        {"-1 100000", 0},           // v1, no quota
+        {"-1\n 100000\n", 0},       // v1's two files joined as read
+        {"400000\n 100000\n", 4},
+        {"", 0},                    // no such file
+        {"100000", 0},              // half a pair
+        {"x 100000", 0},
+        {"100000 0", 0},
+        {"100000 abc", 0},
+    };
+    for (const Case& c : kCases)
+        EXPECT_EQ(platform::CoresOfQuota(c.text), c.cores) << '"' << c.text << '"';
+}
+#endif
 
 }  // namespace
 }  // namespace ase2sgl

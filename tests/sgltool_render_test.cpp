@@ -89,6 +89,54 @@ TEST(SgltoolRender, EveryCorpusPictureShowsItsTriangles)
     }
 }
 
+// --object finds a name as the converter stored it (upper-cased as Windows-1252), typed
+// in any case: as UTF-8 (what info and lint show), or in the name's own 8-bit bytes.
+TEST(SgltoolRender, ObjectNamesMatchInAnyCase)
+{
+    ScratchDir dir;
+    testing::WriteFile(dir / "names.sgl", ConvertBytes(testing::Scene({
+                                              testing::BoxMesh("Box01"),
+                                              testing::BoxMesh("Ch\xE2teau"),       // 1252: "Chateau" with a circumflex
+                                              testing::BoxMesh("Caf\xC3\xA9"),       // UTF-8 "Cafe" with an acute
+                                              testing::BoxMesh("\x9Cuvre \xFF"),     // 1252 oe, y with diaeresis
+                                          })));
+    tools::LoadedBundle loaded;
+    tools::LoadBundle((dir / "names.sgl").string(), loaded);
+    struct Case {
+        const char* asked;
+        int object;  // -1: no match
+    };
+    const Case cases[] = {
+        {"box01", 0},
+        {"BOX01", 0},
+        {"box0", -1},
+        {"ch\xC3\xA2teau", 1},      // UTF-8, lower case
+        {"CH\xC3\x82TEAU", 1},      // UTF-8, upper case
+        {"ch\xE2teau", 1},          // the file's own bytes
+        {"chateau", -1},            // the accent matters
+        {"caf\xC3\xA9", 2},
+        {"CAF\xC3\x89", 2},
+        {"\xC5\x93uvre \xC3\xBF", 3},  // UTF-8 oe, y with diaeresis, lower case
+        {"\xC5\x92UVRE \xC5\xB8", 3},  // and their capitals
+        {"\xC3\xA2", -1},
+    };
+    for (const Case& c : cases) {
+        tools::RenderOptions options;
+        options.size = 16;
+        options.object = c.asked;
+        if (c.object < 0) {
+            EXPECT_THROW(tools::Render(loaded, options), tools::ToolError) << c.asked;
+            continue;
+        }
+        const std::vector<std::size_t> expected{static_cast<std::size_t>(c.object)};
+        try {
+            EXPECT_EQ(tools::Render(loaded, options).drawnObjects, expected) << c.asked;
+        } catch (const tools::ToolError& error) {
+            ADD_FAILURE() << c.asked << ": " << error.what();
+        }
+    }
+}
+
 TEST(SgltoolRender, ViewsObjectsAndChecker)
 {
     ScratchDir dir;

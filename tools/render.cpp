@@ -2,11 +2,14 @@
 // triangle's pixel box, a depth buffer, Gouraud shading.
 #include "tools/render.h"
 
+#include "ase/upper_case_1252.h"
 #include "tools/export.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace ase2sgl::tools {
@@ -212,13 +215,78 @@ void DrawObject(Raster& raster, const Camera& camera, const bundle::Object& obje
     }
 }
 
-// Names compare as the converter stores them: upper-cased, so letters of any case match.
+// The code points of UTF-8 text, or nothing when a byte is not part of a valid sequence.
+std::optional<std::u32string> CodePoints(std::string_view text)
+{
+    std::u32string points;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                                 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return std::nullopt;
+        char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return std::nullopt;
+            point = (point << 6) | (next & 0x3F);
+        }
+        points += point;
+        i += length;
+    }
+    return points;
+}
+
+// The code points of 8-bit text read as Windows-1252 (the exporter's encoding): its
+// 0x80-0x9F block holds letters and punctuation; the five bytes it leaves undefined
+// stand for the C1 controls of the same number, as in Latin-1.
+std::u32string CodePoints1252(std::string_view text)
+{
+    static constexpr char16_t kBlock80[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::u32string points;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        points += byte >= 0x80 && byte <= 0x9F ? char32_t{kBlock80[byte - 0x80]} : char32_t{byte};
+    }
+    return points;
+}
+
+// The converter's upper-casing carried from Windows-1252 bytes to the code points they
+// stand for: ASCII and Latin-1 letters, and the four 1252 letters outside Latin-1.
+char32_t UpperCase(char32_t c)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return c - 0x20;
+    switch (c) {
+    case 0x0161: return 0x0160;  // s with caron
+    case 0x0153: return 0x0152;  // oe
+    case 0x017E: return 0x017D;  // z with caron
+    case 0x00FF: return 0x0178;  // y with diaeresis
+    default: return c;
+    }
+}
+
+// Names compare as the converter stores them, upper-cased, so letters of any case
+// match: byte for byte (an argument in the name's own 8-bit encoding), or as text
+// against a UTF-8 argument, accented letters included: the name's own UTF-8, or
+// its bytes read as Windows-1252.
 bool SameName(std::string_view stored, std::string_view asked)
 {
-    return std::equal(stored.begin(), stored.end(), asked.begin(), asked.end(), [](char a, char b) {
-        const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
-        return upper(a) == upper(b);
-    });
+    if (std::equal(stored.begin(), stored.end(), asked.begin(), asked.end(), [](char a, char b) {
+            return UpperCase1252(static_cast<unsigned char>(a)) == UpperCase1252(static_cast<unsigned char>(b));
+        }))
+        return true;
+    std::optional<std::u32string> shown = CodePoints(stored);
+    if (!shown)
+        shown = CodePoints1252(stored);
+    const std::optional<std::u32string> typed = CodePoints(asked);
+    return typed &&
+           std::equal(shown->begin(), shown->end(), typed->begin(), typed->end(),
+                      [](char32_t a, char32_t b) { return UpperCase(a) == UpperCase(b); });
 }
 
 std::string ObjectNames(const LoadedBundle& loaded)
