@@ -11,7 +11,10 @@ The file comes from bench's generate_ase (realistic layout) in a temporary
 folder, removed afterwards. One warm-up run puts it in the page cache; then each
 round runs every command once. Figures are medians over the rounds; ratios are
 medians of the ratios to ase2sgl taken round by round. With --baseline, the
-sgltool of another build runs beside this one (before/after figures).
+sgltool of another build runs beside this one (before/after figures). The load
+average before and after the rounds is printed beside the figures, and the text
+size of the file's largest mesh, against which peak memory is judged (goal: at
+most 64 MiB above it, whatever the file's size).
 """
 import argparse
 import os
@@ -30,6 +33,19 @@ def run(command):
     if os.waitstatus_to_exitcode(status) not in (0, 1):  # lint exits 1 for a file with losses
         raise SystemExit(f"{command[0]} failed: {' '.join(command)}")
     return elapsed, usage.ru_maxrss / 1024.0
+
+
+def largest_mesh_mib(path):
+    """The largest *GEOMOBJECT block of the file, in MiB of text."""
+    with open(path, "rb") as file:
+        data = file.read()
+    starts = []
+    at = data.find(b"*GEOMOBJECT")
+    while at >= 0:
+        starts.append(at)
+        at = data.find(b"*GEOMOBJECT", at + 1)
+    starts.append(len(data))
+    return max((b - a for a, b in zip(starts, starts[1:])), default=0) / 2**20
 
 
 def commands(tool, ase, work, label):
@@ -60,6 +76,7 @@ def main():
             runs.update(commands(args.baseline, ase, work, "baseline"))
         for command in runs.values():
             run(command)  # warm-up
+        load_before = os.getloadavg()[0]
         times = {name: [] for name in runs}
         memory = {name: [] for name in runs}
         for _ in range(args.rounds):
@@ -67,7 +84,8 @@ def main():
                 seconds, mib = run(command)
                 times[name].append(seconds)
                 memory[name].append(mib)
-        print(f"{os.path.getsize(ase) / 2**20:.0f} MiB of ASE, {args.rounds} rounds, medians")
+        print(f"{os.path.getsize(ase) / 2**20:.0f} MiB of ASE (largest mesh {largest_mesh_mib(ase):.1f} MiB of text), "
+              f"{args.rounds} rounds, medians; load average {load_before:.2f} before, {os.getloadavg()[0]:.2f} after")
         print(f"{'command':<20} {'seconds':>8} {'x ase2sgl':>10} {'MiB':>8}")
         for name in runs:
             ratio = statistics.median(t / a for t, a in zip(times[name], times["ase2sgl"]))

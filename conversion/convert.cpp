@@ -127,6 +127,15 @@ void Convert(const std::string& inputPath, const std::string& outputPath, Geomet
     ConvertToFile(input, [&] { return input.Reopen(); }, inputPath, outputPath, threads);
 }
 
+void ConvertObserved(const std::string& inputPath, const std::string& inputName, PassObserver& observer,
+                     ByteSink& output)
+{
+    LineSource input(inputPath, LineSource::kDefaultChunk, {});
+    const MeshTables tables = CountObjects(input, inputName, &observer);
+    WriteBundle(
+        input, [&] { return input.Reopen(); }, tables, GeometryThreads::kOne, output, &observer);
+}
+
 void ConvertBytesToFile(std::string_view ase, const std::string& inputName, const std::string& outputPath)
 {
     CheckOutputPath(inputName, outputPath);
@@ -140,7 +149,7 @@ std::string ConvertInMemory(std::string_view ase, GeometryThreads threads, PassO
 {
     LineSource input = LineSource::FromMemory(ase);
     const InputOpener open = [&] { return LineSource::FromMemory(ase); };
-    const MeshTables tables = Count(input, open, "<memoire>", threads, observer);
+    const MeshTables tables = Count(input, open, kMemoryInputName, threads, observer);
     MemorySink output;
     WriteBundle(input, open, tables, threads, output, observer);
     return std::move(output.bytes);

@@ -9,6 +9,7 @@
 namespace ase2sgl {
 
 class PassObserver;
+class ByteSink;
 
 // How many threads read the geometry. The conversion chooses (for a large input, one
 // per core the process may use, up to one per object and per 8 MiB of input); tests
@@ -25,12 +26,21 @@ enum class GeometryThreads { kChosen, kOne, kTwo };
 void Convert(const std::string& inputPath, const std::string& outputPath,
              GeometryThreads threads = GeometryThreads::kChosen);
 
+// The input's name in the messages of a conversion from bytes in memory.
+inline constexpr const char* kMemoryInputName = "<memoire>";
+
 // The same conversion from bytes in memory to bytes in memory. An observer, if
 // given, is told what each read does (ase/pass_observer.h); the reads then run on
 // one thread.
 std::string ConvertBytes(std::string_view ase, PassObserver* observer = nullptr);
 // The same, with the number of reading threads forced.
 std::string ConvertBytes(std::string_view ase, GeometryThreads threads);
+
+// The conversion of a file with its two reads observed (on one thread), the bundle
+// handed to `output` as it is written: memory as the file route takes it, for any
+// input size. `inputName` is the input's name in a refusal's message.
+void ConvertObserved(const std::string& inputPath, const std::string& inputName, PassObserver& observer,
+                     ByteSink& output);
 
 // From bytes in memory (text made by another step, such as normalize) to a bundle
 // file, written as Convert writes it: complete or not at all, and refused as Convert

@@ -5,25 +5,49 @@
 
 #include "ase/pass_observer.h"
 #include "ase/upper_case_1252.h"
-#include "bundle/bundle_reader.h"
+#include "bundle/mesh_bundle.h"
 #include "common/conversion_error.h"
 #include "common/format_limits.h"
 #include "conversion/convert.h"
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 #include <set>
-#include <span>
 
 namespace ase2sgl::lint {
 
 namespace {
 
 using tolerant::NodeKind;
-using tolerant::Scene;
-using tolerant::SceneNode;
+
+// What lint needs of a node of the tolerant reading: kept for every node, while
+// the node's lists are let go of as the reading goes on.
+struct NodeSeen {
+    NodeKind kind = NodeKind::kGeometry;
+    std::string name;
+    std::int32_t line = 0, meshLine = 0, groupLine = 0;
+    bool hasMesh = false;
+    std::size_t vertices = 0, faces = 0;
+    bool texVertices = false, vertexNormals = false;  // whether the mesh has any
+
+    explicit NodeSeen(const tolerant::SceneNode& node)
+        : kind(node.kind),
+          name(node.name),
+          line(node.line),
+          meshLine(node.meshLine),
+          groupLine(node.groupLine),
+          hasMesh(node.hasMesh),
+          vertices(node.mesh.vertices.size()),
+          faces(node.mesh.faces.size()),
+          texVertices(!node.mesh.texVertices.empty()),
+          vertexNormals(!node.mesh.vertexNormals.empty())
+    {
+    }
+};
+using Scene = std::vector<NodeSeen>;
 
 // Everything the two reads tell, kept for matching once they are done.
 class Recorder : public PassObserver {
@@ -43,31 +67,201 @@ class Recorder : public PassObserver {
     void ObjectRead(const ReadObject& seen) override { read.push_back(seen); }
 };
 
-// Line numbers (from 1) of byte offsets of the raw input.
-class LineIndex {
+// Line numbers (from 1) of the byte offsets of the raw input that the converter's
+// reads report, told in one pass over the bytes as they go by (so that nothing the
+// size of the input is kept): the offsets are asked for first, then the bytes pass.
+// The same pass finds the first 0x1A byte, and whether a node header follows it.
+class LineIndex : public tolerant::ByteSource {
   public:
-    explicit LineIndex(std::string_view bytes)
+    void Want(std::int64_t offset)
     {
-        for (const char* p = bytes.data();
-             (p = static_cast<const char*>(
-                  std::memchr(p, '\n', static_cast<std::size_t>(bytes.data() + bytes.size() - p)))) != nullptr;
-             ++p)
-            lineFeeds_.push_back(p - bytes.data());
-        lines_ = static_cast<std::int32_t>(lineFeeds_.size()) + (bytes.empty() || bytes.back() == '\n' ? 0 : 1);
+        if (offset >= 0)
+            wanted_.push_back(offset);
     }
+
+    // Reads `source` to its end through this index (as the tolerant reader's source).
+    void Start(tolerant::ByteSource& source)
+    {
+        std::sort(wanted_.begin(), wanted_.end());
+        wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
+        lineOfWanted_.assign(wanted_.size(), 0);
+        source_ = &source;
+    }
+
+    std::size_t Read(char* buffer, std::size_t size) override
+    {
+        const std::size_t n = source_->Read(buffer, size);
+        Pass(std::string_view(buffer, n));
+        return n;
+    }
+
+    // The rest of the input, past where the reader stopped.
+    void ReadToEnd()
+    {
+        std::string buffer(std::size_t{1} << 16, '\0');
+        while (Read(buffer.data(), buffer.size()) > 0) {
+        }
+    }
+
     std::int32_t LineOf(std::int64_t offset) const
     {
         if (offset < 0)
             return 0;
-        return static_cast<std::int32_t>(std::lower_bound(lineFeeds_.begin(), lineFeeds_.end(), offset) -
-                                         lineFeeds_.begin()) +
-               1;
+        const auto at = std::lower_bound(wanted_.begin(), wanted_.end(), offset);
+        if (at == wanted_.end() || *at != offset)
+            return 0;  // not asked for: never the case
+        return lineOfWanted_[static_cast<std::size_t>(at - wanted_.begin())];
     }
-    std::int32_t Lines() const { return lines_; }
+    std::int32_t Lines() const
+    {
+        return static_cast<std::int32_t>(lineFeeds_) + (bytes_ == 0 || lastByte_ == '\n' ? 0 : 1);
+    }
+    // The line of the first 0x1A byte, or 0 when there is none.
+    std::int32_t CtrlZLine() const { return ctrlZ_ < 0 ? 0 : ctrlZLine_; }
+    bool NodeHeaderAfterCtrlZ() const { return headerAfterCtrlZ_; }
 
   private:
-    std::vector<std::int64_t> lineFeeds_;
-    std::int32_t lines_ = 0;
+    void Pass(std::string_view piece)
+    {
+        if (piece.empty())
+            return;
+        const std::int64_t base = bytes_;
+        const std::int64_t end = base + static_cast<std::int64_t>(piece.size());
+        const std::int64_t feedsBefore = lineFeeds_;
+        std::int64_t at = base;  // line feeds before `at` are counted
+        for (; next_ < wanted_.size() && wanted_[next_] <= end; ++next_) {
+            lineFeeds_ += Count(piece, at - base, wanted_[next_] - base);
+            at = wanted_[next_];
+            lineOfWanted_[next_] = static_cast<std::int32_t>(lineFeeds_) + 1;
+        }
+        lineFeeds_ += Count(piece, at - base, end - base);
+        if (ctrlZ_ < 0) {
+            if (const void* stop = std::memchr(piece.data(), 0x1A, piece.size())) {
+                ctrlZ_ = base + (static_cast<const char*>(stop) - piece.data());
+                ctrlZLine_ = static_cast<std::int32_t>(feedsBefore + Count(piece, 0, ctrlZ_ - base)) + 1;
+                tail_.clear();
+                piece.remove_prefix(static_cast<std::size_t>(ctrlZ_ - base));
+            }
+        }
+        if (ctrlZ_ >= 0 && !headerAfterCtrlZ_) {
+            // The header may straddle two pieces: the end of the one before is kept.
+            static constexpr std::string_view kHeader = "*GEOMOBJECT";
+            tail_.append(piece);
+            headerAfterCtrlZ_ = tail_.find(kHeader) != std::string::npos;
+            if (tail_.size() >= kHeader.size())
+                tail_.erase(0, tail_.size() - (kHeader.size() - 1));
+        }
+        bytes_ = end;
+        lastByte_ = piece.empty() ? lastByte_ : piece.back();
+    }
+
+    // Line feeds in piece[from, to).
+    static std::int64_t Count(std::string_view piece, std::int64_t from, std::int64_t to)
+    {
+        std::int64_t count = 0;
+        const char* p = piece.data() + from;
+        const char* stop = piece.data() + to;
+        while (p < stop && (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p))))) {
+            ++count;
+            ++p;
+        }
+        return count;
+    }
+
+    tolerant::ByteSource* source_ = nullptr;
+    std::vector<std::int64_t> wanted_;
+    std::vector<std::int32_t> lineOfWanted_;
+    std::size_t next_ = 0;
+    std::int64_t bytes_ = 0, lineFeeds_ = 0, ctrlZ_ = -1;
+    char lastByte_ = '\n';
+    std::int32_t ctrlZLine_ = 0;
+    bool headerAfterCtrlZ_ = false;
+    std::string tail_;
+};
+
+// Whether each object of the bundle has only zero normals, only zero texture
+// coordinates (what an engine would draw), told from the bundle's bytes as the
+// converter writes them: the object count, then per object its 255-byte name, its
+// vertex count and its positions (3 floats a vertex), normals (3) and texture
+// coordinates (2), little-endian.
+class ZeroValuesSink : public ByteSink {
+  public:
+    struct ZeroValues {
+        bool normals = false, texcoords = false;
+    };
+    std::vector<ZeroValues> objects;
+
+    void Write(const char* data, std::size_t size) override
+    {
+        for (std::string_view rest(data, size); !rest.empty();) {
+            if (left_ == 0)
+                NextPart();
+            const std::size_t take = std::min<std::size_t>(rest.size(), left_);
+            Take(rest.substr(0, take));
+            rest.remove_prefix(take);
+            left_ -= take;
+        }
+    }
+
+  private:
+    enum class Part { kCount, kHeader, kPositions, kNormals, kTexcoords };
+
+    void NextPart()
+    {
+        switch (part_) {
+        case Part::kCount:
+        case Part::kTexcoords:
+            part_ = Part::kHeader;
+            left_ = kRecordHeaderBytes;
+            header_.clear();
+            return;
+        case Part::kHeader: {
+            std::uint32_t count = 0;
+            for (std::size_t i = 0; i < 4; ++i)
+                count |= static_cast<std::uint32_t>(static_cast<unsigned char>(header_[kNameFieldBytes + i]))
+                         << (8 * i);
+            vertices_ = count;
+            objects.push_back({count > 0, count > 0});
+            part_ = Part::kPositions;
+            left_ = 12 * vertices_;
+            break;
+        }
+        case Part::kPositions:
+            part_ = Part::kNormals;
+            left_ = 12 * vertices_;
+            break;
+        case Part::kNormals:
+            part_ = Part::kTexcoords;
+            left_ = 8 * vertices_;
+            break;
+        }
+        if (left_ == 0)
+            NextPart();
+    }
+
+    void Take(std::string_view bytes)
+    {
+        if (part_ == Part::kHeader) {
+            header_.append(bytes);
+            return;
+        }
+        if (part_ != Part::kNormals && part_ != Part::kTexcoords)
+            return;
+        bool& zero = part_ == Part::kNormals ? objects.back().normals : objects.back().texcoords;
+        // A float is zero (either sign) when all its bits but the sign are: the
+        // pieces may cut a float, so bytes are looked at one by one.
+        for (const char c : bytes) {
+            const auto byte = static_cast<unsigned char>(c);
+            const std::size_t inFloat = floatByte_++ % 4;
+            zero = zero && (inFloat == 3 ? (byte & 0x7F) == 0 : byte == 0);
+        }
+    }
+
+    Part part_ = Part::kCount;
+    std::size_t left_ = kCountBytes;
+    std::uint64_t vertices_ = 0;
+    std::uint64_t floatByte_ = 0;
+    std::string header_;
 };
 
 // The name as the bundle stores a node's name: cut to the name field, upper-cased
@@ -102,32 +296,33 @@ std::string Plural(std::int64_t n, const char* one, const char* many)
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-bool AllZero(const bundle::PackedFloats& values)
+bool IsMesh(const NodeSeen& node)
 {
-    for (std::size_t i = 0; i < values.size(); ++i)
-        if (values[i] != 0.0f)
-            return false;
-    return true;
+    return node.kind == NodeKind::kGeometry && node.hasMesh && node.vertices > 0;
 }
 
-bool IsMesh(const SceneNode& node)
-{
-    return node.kind == NodeKind::kGeometry && node.hasMesh && !node.mesh.vertices.empty();
-}
+// The converter's two reads, observed, their bundle handed to the sink; throws
+// InputRefused when ase2sgl refuses the input.
+using ObservedConversion = std::function<void(PassObserver&, ByteSink&)>;
 
 class Linter {
   public:
-    explicit Linter(std::string_view ase) : ase_(ase), lines_(ase) {}
+    explicit Linter(ObservedConversion convert) : convert_(std::move(convert)) {}
 
-    LintReport Run()
+    // `source`: the input's bytes for the tolerant reader, read after the converter's reads.
+    LintReport Run(tolerant::ByteSource& source)
     {
         Convert();
-        read_ = tolerant::ReadAse(ase_);
-        const Scene& scene = read_.scene;
-        report_.dialect = scene.dialect;
-        report_.encoding = scene.encoding;
-        report_.lineEnds = scene.lineEnds;
-        for (const SceneNode& node : scene.nodes) {
+        WantLines();
+        lines_.Start(source);
+        const tolerant::Scene facts =
+            tolerant::StreamAse(lines_, [this](const tolerant::SceneNode& node) { scene_.emplace_back(node); });
+        lines_.ReadToEnd();
+        const Scene& scene = scene_;
+        report_.dialect = facts.dialect;
+        report_.encoding = facts.encoding;
+        report_.lineEnds = facts.lineEnds;
+        for (const NodeSeen& node : scene) {
             if (IsMesh(node))
                 meshes_.push_back(&node);
             else
@@ -148,11 +343,28 @@ class Linter {
     void Convert()
     {
         try {
-            bundle_ = ConvertBytes(ase_, &recorder_);
+            convert_(recorder_, zero_);
         } catch (const InputRefused& refused) {
             report_.refused = true;
             report_.refusal = refused.what();
+            zero_.objects.clear();
         }
+    }
+
+    // Every offset of the input whose line a finding may name.
+    void WantLines()
+    {
+        for (const Recorder::Counted& counted : recorder_.counted)
+            for (const std::int64_t offset :
+                 {counted.seen.header, counted.seen.vertexStart, counted.seen.vertexRunEnd, counted.seen.faceStart,
+                  counted.seen.faceRunEnd, counted.seen.texVertexStart, counted.seen.end})
+                lines_.Want(offset);
+        for (const PassObserver::ReadObject& read : recorder_.read)
+            for (const std::int64_t offset :
+                 {read.texVertexStart, read.faceStart, read.texFaceStart, read.faceNormalStart})
+                lines_.Want(offset);
+        for (const std::int64_t header : recorder_.withoutMesh)
+            lines_.Want(header);
     }
 
     void Add(Severity severity, std::string kind, std::int32_t line, std::int32_t object, std::string message)
@@ -189,11 +401,9 @@ class Linter {
             Add(Severity::kLoss, "utf16", 1, -1,
                 std::string("the text is ") + tolerant::EncodingName(report_.encoding) +
                     ": ase2sgl reads bytes and finds none of its keys; sgltool convert reads it");
-        if (const void* stop = std::memchr(ase_.data(), 0x1A, ase_.size())) {
-            const auto offset = static_cast<const char*>(stop) - ase_.data();
-            const bool meshesAfter =
-                ase_.find("*GEOMOBJECT", static_cast<std::size_t>(offset)) != std::string_view::npos;
-            Add(meshesAfter ? Severity::kLoss : Severity::kWarning, "ctrl-z", lines_.LineOf(offset), -1,
+        if (lines_.CtrlZLine() > 0) {
+            const bool meshesAfter = lines_.NodeHeaderAfterCtrlZ();
+            Add(meshesAfter ? Severity::kLoss : Severity::kWarning, "ctrl-z", lines_.CtrlZLine(), -1,
                 std::string("a 0x1A byte: ase2sgl's input ends here, the rest is not read") +
                     (meshesAfter ? ", meshes included" : ""));
         }
@@ -216,7 +426,7 @@ class Linter {
     {
         for (const std::int64_t header : recorder_.withoutMesh) {
             const std::int32_t line = lines_.LineOf(header);
-            const SceneNode* node = NodeAt(scene, line);
+            const NodeSeen* node = NodeAt(scene, line);
             if (node == nullptr || lostMeshes_.count(node) == 0)
                 Add(Severity::kNote, "node-without-mesh", line, -1,
                     "a node header with no vertex list after it: not an object");
@@ -243,10 +453,10 @@ class Linter {
     }
 
     // The node whose block holds `line`: the last one to begin at or before it.
-    static const SceneNode* NodeAt(const Scene& scene, std::int32_t line)
+    static const NodeSeen* NodeAt(const Scene& scene, std::int32_t line)
     {
-        const SceneNode* found = nullptr;
-        for (const SceneNode& node : scene.nodes)
+        const NodeSeen* found = nullptr;
+        for (const NodeSeen& node : scene)
             if (node.line <= line)
                 found = &node;
         return found;
@@ -257,7 +467,7 @@ class Linter {
         std::vector<bool> owned(report_.objects.size(), false);
         meshOf_.assign(report_.objects.size(), nullptr);
         for (std::size_t m = 0; m < meshes_.size(); ++m) {
-            const SceneNode& mesh = *meshes_[m];
+            const NodeSeen& mesh = *meshes_[m];
             const std::int32_t from = mesh.meshLine;
             const std::int32_t to =
                 m + 1 < meshes_.size() ? meshes_[m + 1]->meshLine : std::numeric_limits<std::int32_t>::max();
@@ -276,7 +486,7 @@ class Linter {
                 ++report_.ownObjects;
                 continue;
             }
-            const SceneNode* namer = NodeAt(scene, object.headerLine);
+            const NodeSeen* namer = NodeAt(scene, object.headerLine);
             if (namer != nullptr && namer != &mesh) {
                 lostMeshes_.insert(&mesh);
                 Add(Severity::kLoss, "name-taken", mesh.line, own,
@@ -299,13 +509,14 @@ class Linter {
         }
     }
 
-    void MeshNotOwn(const SceneNode& mesh, const std::string& label)
+    void MeshNotOwn(const NodeSeen& mesh, const std::string& label)
     {
         const std::int32_t into = ObjectBefore(mesh.meshLine);
         if (report_.refused)
             return;
         lostMeshes_.insert(&mesh);
-        const std::string why = into < 0 ? std::string() : RunOnInto(recorder_.counted[static_cast<std::size_t>(into)].seen, mesh);
+        const std::string why =
+            into < 0 ? std::string() : RunOnInto(recorder_.counted[static_cast<std::size_t>(into)].seen, mesh);
         if (why.empty()) {
             const std::string where =
                 mesh.groupLine > 0 ? " in the *GROUP at line " + std::to_string(mesh.groupLine) : std::string();
@@ -320,7 +531,7 @@ class Linter {
 
     // How an object's reading ran on into a later mesh's lines, or empty when it
     // stopped before them: then the mesh is merged into nothing, but dropped.
-    std::string RunOnInto(const PassObserver::CountedObject& seen, const SceneNode& mesh) const
+    std::string RunOnInto(const PassObserver::CountedObject& seen, const NodeSeen& mesh) const
     {
         if (seen.faceStart != PassObserver::kNone && lines_.LineOf(seen.faceStart) >= mesh.meshLine)
             return "its search for a face list ran on to line " + std::to_string(lines_.LineOf(seen.faceStart));
@@ -339,7 +550,7 @@ class Linter {
 
     void ObjectFindings()
     {
-        const std::vector<ZeroValues> zero = ZeroValuesInBundle();
+        const std::vector<ZeroValues>& zero = zero_.objects;
         for (std::size_t j = 0; j < recorder_.read.size() && j < report_.objects.size(); ++j) {
             const PassObserver::ReadObject& r = recorder_.read[j];
             const auto index = static_cast<std::int32_t>(j);
@@ -356,28 +567,12 @@ class Linter {
             const auto& seen = recorder_.counted[static_cast<std::size_t>(index)].seen;
             const std::string who =
                 "object " + std::to_string(index) + " " + Quoted(report_.objects[static_cast<std::size_t>(index)].name);
-            ListBreak(seen.vertexLines, mesh->mesh.vertices.size(), seen.vertexRunEnd, index, who, "vertex");
-            ListBreak(seen.faceLines, mesh->mesh.faces.size(), seen.faceRunEnd, index, who, "face");
+            ListBreak(seen.vertexLines, mesh->vertices, seen.vertexRunEnd, index, who, "vertex");
+            ListBreak(seen.faceLines, mesh->faces, seen.faceRunEnd, index, who, "face");
         }
     }
 
-    struct ZeroValues {
-        bool normals = false, texcoords = false;
-    };
-
-    // Per object of the bundle the converter wrote: are all its normals, all its
-    // texture coordinates zero? That is what an engine would draw.
-    std::vector<ZeroValues> ZeroValuesInBundle() const
-    {
-        std::vector<ZeroValues> zero;
-        bundle::Bundle bundle;
-        if (report_.refused || !bundle.Open(std::as_bytes(std::span(bundle_.data(), bundle_.size()))))
-            return zero;
-        for (const bundle::Object& object : bundle)
-            zero.push_back({object.vertexCount > 0 && AllZero(object.normals),
-                            object.vertexCount > 0 && AllZero(object.texcoords)});
-        return zero;
-    }
+    using ZeroValues = ZeroValuesSink::ZeroValues;
 
     // Normals and texture coordinates the engine will not see, and the way out.
     void ValueFindings(const PassObserver::ReadObject& r, ZeroValues zero, std::int32_t index, const std::string& who)
@@ -404,18 +599,17 @@ class Linter {
     // sgltool convert writes the file's normals, or computes them, for every mesh.
     std::string WayOutForNormals(std::int32_t index) const
     {
-        const SceneNode* mesh = meshOf_[static_cast<std::size_t>(index)];
+        const NodeSeen* mesh = meshOf_[static_cast<std::size_t>(index)];
         if (mesh == nullptr)
             return {};
-        return mesh->mesh.vertexNormals.empty() ? "; sgltool convert computes them"
-                                                : "; sgltool convert reads the file's normals";
+        return !mesh->vertexNormals ? "; sgltool convert computes them" : "; sgltool convert reads the file's normals";
     }
 
     // Texture coordinates it can give only where the file has some.
     std::string WayOutForTexcoords(std::int32_t index) const
     {
-        const SceneNode* mesh = meshOf_[static_cast<std::size_t>(index)];
-        if (mesh == nullptr || mesh->mesh.texVertices.empty())
+        const NodeSeen* mesh = meshOf_[static_cast<std::size_t>(index)];
+        if (mesh == nullptr || !mesh->texVertices)
             return {};
         return "; sgltool convert reads the file's texture coordinates";
     }
@@ -463,23 +657,36 @@ class Linter {
                 " lines, where the numbering or spacing of the exporter's layout breaks");
     }
 
-    std::string_view ase_;
+    ObservedConversion convert_;
     LineIndex lines_;
     Recorder recorder_;
     LintReport report_;
-    std::string bundle_;  // what the converter writes
-    tolerant::AseRead read_;
-    std::vector<const SceneNode*> meshes_;
-    std::vector<std::pair<std::int32_t, const SceneNode*>> ownMesh_;
-    std::vector<const SceneNode*> meshOf_;  // per object, the mesh it is its own of, or null
-    std::set<const SceneNode*> lostMeshes_;
+    ZeroValuesSink zero_;  // what the bundle the converter writes shows
+    Scene scene_;          // every node of the tolerant reading, in file order
+    std::vector<const NodeSeen*> meshes_;
+    std::vector<std::pair<std::int32_t, const NodeSeen*>> ownMesh_;
+    std::vector<const NodeSeen*> meshOf_;  // per object, the mesh it is its own of, or null
+    std::set<const NodeSeen*> lostMeshes_;
 };
 
 }  // namespace
 
 LintReport Lint(std::string_view ase)
 {
-    return Linter(ase).Run();
+    tolerant::MemorySource source(ase);
+    return Linter([ase](PassObserver& observer, ByteSink& bundle) {
+               const std::string bytes = ConvertBytes(ase, &observer);
+               bundle.Write(bytes.data(), bytes.size());
+           })
+        .Run(source);
+}
+
+LintReport LintFile(const std::string& path, tolerant::ByteSource& source)
+{
+    return Linter([&path](PassObserver& observer, ByteSink& bundle) {
+               ConvertObserved(path, kMemoryInputName, observer, bundle);
+           })
+        .Run(source);
 }
 
 bool LintReport::Clean() const
@@ -494,8 +701,8 @@ bool LintReport::Passes(bool strict) const
 
 std::int32_t LintReport::Count(Severity severity) const
 {
-    return static_cast<std::int32_t>(std::count_if(findings.begin(), findings.end(),
-                                                   [&](const Finding& finding) { return finding.severity == severity; }));
+    return static_cast<std::int32_t>(std::count_if(
+        findings.begin(), findings.end(), [&](const Finding& finding) { return finding.severity == severity; }));
 }
 
 void LintTotals::Add(const LintReport& report, bool strict)
@@ -576,7 +783,8 @@ std::string FormatText(const LintReport& report, std::string_view fileName, bool
 std::string FormatTotals(const LintTotals& totals)
 {
     return Plural(totals.files, "file", "files") + ": " + std::to_string(totals.ownObjects) + " of " +
-           Plural(totals.meshes, "mesh", "meshes") + (totals.ownObjects == 1 ? " becomes an object" : " become objects") +
+           Plural(totals.meshes, "mesh", "meshes") +
+           (totals.ownObjects == 1 ? " becomes an object" : " become objects") +
            " of their own under their own names; " + Plural(totals.losses, "loss", "losses") + ", " +
            Plural(totals.warnings, "warning", "warnings") + "; " + Plural(totals.failed, "file fails", "files fail") +
            "\n";

@@ -75,6 +75,11 @@ struct LintTotals {
 // each mesh and node. Never throws for any input bytes (a std::bad_alloc aside).
 LintReport Lint(std::string_view ase);
 
+// The same for a file: the converter reads `path`, the tolerant reader `source`
+// (the same file's bytes); nothing the size of the file is held. Throws
+// ConversionError (FileError) when the converter cannot read the file.
+LintReport LintFile(const std::string& path, tolerant::ByteSource& source);
+
 // The report for a person: a heading line, the objects, the findings, the verdict.
 // Quiet, only the losses and the verdict of a file that has some.
 std::string FormatText(const LintReport& report, std::string_view fileName, bool quiet = false);

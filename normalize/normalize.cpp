@@ -92,21 +92,25 @@ double ValueOf(std::string_view text)
     return ParseValue(text, value) ? value : 0.0;
 }
 
-// Builds the text in `out`, handed to the sink a piece at a time between nodes.
+// Builds the text in `out`, handed to the sink a piece at a time.
 class Writer {
   public:
-    Writer(NormalizeReport& report, const TextSink& sink) : report_(report), sink_(sink) {}
+    explicit Writer(const TextSink& sink) : sink_(sink) {}
     std::string out;
     std::int64_t unreadableValues = 0;
     std::int32_t firstUnreadableLine = 0;
 
     void Text(std::string_view text) { out.append(text); }
-    void Integer(std::int64_t value) { out.append(std::to_string(value)); }
+    void Integer(std::int64_t value) { Padded(value, 0); }
+    // Right-aligned in `width` columns, as printf's "%*lld" writes it.
     void Padded(std::int64_t value, int width)
     {
         char buffer[32];
-        const int length = std::snprintf(buffer, sizeof buffer, "%*lld", width, static_cast<long long>(value));
-        out.append(buffer, static_cast<std::size_t>(length));
+        const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+        const auto length = static_cast<std::size_t>(end - buffer);
+        if (length < static_cast<std::size_t>(width))
+            out.append(static_cast<std::size_t>(width) - length, ' ');
+        out.append(buffer, length);
     }
     void Fixed(double value)
     {
@@ -138,7 +142,10 @@ class Writer {
             Value(values[i], line);
         }
     }
-    void Note(std::int32_t line, std::string text) { report_.notes.push_back({line, std::move(text)}); }
+    // Notes of the writing, apart from the reading's: the report lists the
+    // reading's first where both fall on one line.
+    std::vector<tolerant::Note> notes;
+    void Note(std::int32_t line, std::string text) { notes.push_back({line, std::move(text)}); }
     // Hands what is written so far to the sink once there is enough of it, or with
     // `all`, whatever there is.
     void Flush(bool all)
@@ -151,7 +158,6 @@ class Writer {
 
   private:
     static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
-    NormalizeReport& report_;
     const TextSink& sink_;
 };
 
@@ -290,6 +296,7 @@ void WriteFaces(Writer& w, const MeshLists& mesh, const OrderedMesh& ordered)
     std::int64_t f = 0;
     for (std::size_t slot : ordered.keptFaces) {
         const FaceLine& face = mesh.faces[static_cast<std::size_t>(ordered.faceOrder[slot])];
+        w.Flush(false);
         w.Text("\t\t\t*MESH_FACE ");
         w.Padded(f++, 4);
         w.Text(":");
@@ -365,6 +372,7 @@ void WriteTexVertexList(Writer& w, const SceneNode& node, const OrderedMesh& ord
     w.Text("\n\t\t*MESH_TVERTLIST {\n");
     for (std::size_t t = 0; t < texCount; ++t) {
         const VertexLine& tv = node.mesh.texVertices[static_cast<std::size_t>(ordered.texVertexOrder[t])];
+        w.Flush(false);
         w.Text("\t\t\t*MESH_TVERT ");
         w.Integer(static_cast<std::int64_t>(t));
         ValueText values = tv.value;
@@ -389,6 +397,7 @@ void WriteTexFaceList(Writer& w, const TextureFaces& faces)
     w.Integer(static_cast<std::int64_t>(faces.corners.size()));
     w.Text("\n\t\t*MESH_TFACELIST {\n");
     for (std::size_t f = 0; f < faces.corners.size(); ++f) {
+        w.Flush(false);
         w.Text("\t\t\t*MESH_TFACE ");
         w.Integer(static_cast<std::int64_t>(f));
         for (std::int64_t corner : faces.corners[f]) {
@@ -578,14 +587,21 @@ std::int64_t WriteNormals(Writer& w, const SceneNode& node, const OrderedMesh& o
     for (std::size_t k = 0; k < ordered.keptFaces.size(); ++k) {
         const FaceLine& face = SmoothNormals::FaceAt(mesh, ordered, k);
         const std::int64_t normalEntry = ordered.normalOrder[ordered.keptFaces[k]];
-        const Vector flat = FaceNormalOf(mesh, ordered.vertexOrder, face);
+        // The face's own normal, computed only where the file gives none to copy.
+        std::optional<Vector> flat;
+        const auto flatNormal = [&]() -> const Vector& {
+            if (!flat)
+                flat = FaceNormalOf(mesh, ordered.vertexOrder, face);
+            return *flat;
+        };
+        w.Flush(false);
         w.Text("\t\t\t*MESH_FACENORMAL ");
         w.Integer(static_cast<std::int64_t>(k));
         if (normalEntry >= 0) {
             w.Values(mesh.faceNormals[static_cast<std::size_t>(normalEntry)].value, node.meshLine);
             w.Text("\n");
         } else {
-            WriteNormal(w, flat);
+            WriteNormal(w, flatNormal());
         }
         std::array<std::size_t, 3> corners{};
         if (CornerNormals(mesh, source, face, normalEntry, corners)) {
@@ -596,7 +612,7 @@ std::int64_t WriteNormals(Writer& w, const SceneNode& node, const OrderedMesh& o
             smooth.emplace(mesh, ordered);
         ++computed;
         smoothed += SmoothingMask(face.smoothing) != 0 ? 1 : 0;
-        WriteComputedCorners(w, face, flat, *smooth);
+        WriteComputedCorners(w, face, flatNormal(), *smooth);
     }
     w.Text("\t\t}\n");
     if (computed > 0)
@@ -619,6 +635,7 @@ void WriteMesh(Writer& w, const SceneNode& node, const OrderedMesh& ordered, Nor
     w.Integer(static_cast<std::int64_t>(ordered.keptFaces.size()));
     w.Text("\n\t\t*MESH_VERTEX_LIST {\n");
     for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+        w.Flush(false);
         w.Text("\t\t\t*MESH_VERTEX ");
         w.Padded(static_cast<std::int64_t>(v), 4);
         w.Values(mesh.vertices[static_cast<std::size_t>(ordered.vertexOrder[v])].value, node.meshLine);
@@ -661,37 +678,66 @@ bool IsWritableMesh(const SceneNode& node)
     return node.kind == NodeKind::kGeometry && !node.mesh.vertices.empty() && !node.mesh.faces.empty();
 }
 
-void WriteScene(const Scene& scene, const NormalizeOptions& options, Writer& w, NormalizeReport& report)
-{
-    w.Text("*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"AsciiExport Version  2,00 - normalized\"\n");
-    for (const SceneNode& node : scene.nodes) {
-        w.Flush(false);
+// The normalized text, written a node at a time as the reading hands the nodes
+// out. A bundle holds at most kMaxObjects objects: past that the writing stops,
+// and the nodes are only counted, for the refusal to say how many there are.
+class SceneWriter {
+  public:
+    SceneWriter(const NormalizeOptions& options, const TextSink& sink, NormalizeReport& report)
+        : options_(options), w_(sink), report_(report)
+    {
+        w_.Text("*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"AsciiExport Version  2,00 - normalized\"\n");
+    }
+
+    // The objects of the bundle the normalized text gives: its meshes, and the other
+    // nodes when they are kept.
+    std::int64_t Objects() const { return objects_; }
+    bool Refused() const { return objects_ > kMaxObjects; }
+
+    void Node(const SceneNode& node)
+    {
+        objects_ += IsWritableMesh(node) || options_.keepOtherNodes ? 1 : 0;
+        if (Refused())
+            return;
+        w_.Flush(false);
         if (IsWritableMesh(node)) {
-            const OrderedMesh ordered = OrderMesh(node, w);
+            const OrderedMesh ordered = OrderMesh(node, w_);
             if (!ordered.keptFaces.empty()) {
-                WriteMesh(w, node, ordered, report);
-                ++report.meshesWritten;
-                continue;
+                WriteMesh(w_, node, ordered, report_);
+                ++report_.meshesWritten;
+                return;
             }
         }
         const std::string what = std::string(NodeKindName(node.kind)) + " \"" + std::string(node.name) + "\"";
         if (node.kind == NodeKind::kGeometry &&
             (node.hasMesh || !node.mesh.vertices.empty() || !node.mesh.faces.empty()))
-            w.Note(node.line, "mesh \"" + std::string(node.name) + "\" has no face with all its vertices: no object");
-        if (options.keepOtherNodes) {
-            WriteNodeHeader(w, node, NodeKeyword(node.kind));
-            w.Text("}\n");
-            ++report.otherNodesKept;
-            w.Note(node.line, what + " kept (the converter gives its name to the next mesh)");
+            w_.Note(node.line, "mesh \"" + std::string(node.name) + "\" has no face with all its vertices: no object");
+        if (options_.keepOtherNodes) {
+            WriteNodeHeader(w_, node, NodeKeyword(node.kind));
+            w_.Text("}\n");
+            ++report_.otherNodesKept;
+            w_.Note(node.line, what + " kept (the converter gives its name to the next mesh)");
         } else {
-            ++report.otherNodesDropped;
-            w.Note(node.line, what + " dropped");
+            ++report_.otherNodesDropped;
+            w_.Note(node.line, what + " dropped");
         }
     }
-    if (w.unreadableValues > 0)
-        w.Note(w.firstUnreadableLine, std::to_string(w.unreadableValues) + " unreadable value(s) written as 0");
-    w.Flush(true);
-}
+
+    // The last of the text to the sink; the writing's notes after the reading's.
+    void Finish(std::vector<tolerant::Note>& notes)
+    {
+        if (w_.unreadableValues > 0)
+            w_.Note(w_.firstUnreadableLine, std::to_string(w_.unreadableValues) + " unreadable value(s) written as 0");
+        w_.Flush(true);
+        notes.insert(notes.end(), std::make_move_iterator(w_.notes.begin()), std::make_move_iterator(w_.notes.end()));
+    }
+
+  private:
+    const NormalizeOptions& options_;
+    Writer w_;
+    NormalizeReport& report_;
+    std::int64_t objects_ = 0;
+};
 
 // What the reading tells about the file as a whole, and its notes, into the report.
 void TakeSceneFacts(Scene& scene, NormalizeReport& report)
@@ -704,36 +750,34 @@ void TakeSceneFacts(Scene& scene, NormalizeReport& report)
         report.notes.push_back({0, "a 0x1A byte ends the text: what follows it is not read"});
 }
 
-// The objects of the bundle the normalized text gives: its meshes, and the other
-// nodes when they are kept.
-std::int64_t ObjectsWritten(const Scene& scene, const NormalizeOptions& options)
-{
-    std::int64_t objects = 0;
-    for (const SceneNode& node : scene.nodes)
-        objects += IsWritableMesh(node) || options.keepOtherNodes ? 1 : 0;
-    return objects;
-}
-
 }  // namespace
 
-NormalizeResult NormalizeTo(std::string_view input, const TextSink& sink, const NormalizeOptions& options)
+NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const TextSink& sink, const NormalizeOptions& options)
 {
     NormalizeResult result;
-    tolerant::AseRead read = tolerant::ReadAse(input);
     NormalizeReport& report = result.report;
-    TakeSceneFacts(read.scene, report);
-    const std::int64_t objects = ObjectsWritten(read.scene, options);
-    if (objects > kMaxObjects) {
-        result.error = "the file holds " + std::to_string(objects) + " objects; a bundle holds at most " +
+    SceneWriter writer(options, sink, report);
+    Scene scene = tolerant::StreamAse(
+        source, [&writer](SceneNode& node) { writer.Node(node); }, options.readBytes);
+    if (writer.Refused()) {
+        result.report = {};
+        TakeSceneFacts(scene, result.report);
+        result.error = "the file holds " + std::to_string(writer.Objects()) + " objects; a bundle holds at most " +
                        std::to_string(kMaxObjects);
         return result;
     }
-    Writer writer(report, sink);
-    WriteScene(read.scene, options, writer, report);
+    TakeSceneFacts(scene, report);
+    writer.Finish(report.notes);
     std::stable_sort(report.notes.begin(), report.notes.end(),
                      [](const tolerant::Note& a, const tolerant::Note& b) { return a.line < b.line; });
     result.ok = true;
     return result;
+}
+
+NormalizeResult NormalizeTo(std::string_view input, const TextSink& sink, const NormalizeOptions& options)
+{
+    tolerant::MemorySource source(input);
+    return NormalizeFrom(source, sink, options);
 }
 
 NormalizeResult Normalize(std::string_view input, const NormalizeOptions& options)

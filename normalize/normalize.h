@@ -25,6 +25,9 @@ struct NormalizeOptions {
     // default: the converter would give their names to the next mesh. Kept, each is
     // written as a node header with no mesh, where it stood.
     bool keepOtherNodes = false;
+    // The input is read this many bytes at a time (the memory it takes follows the
+    // largest node, not the file).
+    std::size_t readBytes = tolerant::kReadBytes;
 };
 
 struct NormalizeReport {
@@ -54,9 +57,16 @@ NormalizeResult Normalize(std::string_view input, const NormalizeOptions& option
 using TextSink = std::function<void(std::string_view)>;
 
 // The same, the text handed to `sink` as it is written (result.text stays empty),
-// with no limit on the input's size but the memory its reading takes. On a refusal
-// the sink has been given nothing.
+// with no limit on the input's size. On a refusal (more objects than a bundle
+// holds, told only once the input has been read) the sink may have been given
+// part of the text, which the caller throws away.
 NormalizeResult NormalizeTo(std::string_view input, const TextSink& sink, const NormalizeOptions& options = {});
+
+// The same, the input read from `source` a piece at a time, a node at a time: the
+// memory it takes follows the largest mesh, not the input. What `source` throws
+// when it cannot read leaves this function as it is.
+NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const TextSink& sink,
+                              const NormalizeOptions& options = {});
 
 // One line: "3 meshes, dialect: Blender, normals computed for 1".
 std::string Summary(const NormalizeReport& report);
@@ -64,8 +74,9 @@ std::string Summary(const NormalizeReport& report);
 // The summary and every note, one per line, for a person to read.
 std::string DescribeReport(const NormalizeReport& report);
 
-// Inputs above this size are refused: the input, the scene read from it and the
-// normalized text (larger than its input) are all held in memory at once.
+// Normalize (the text kept whole) refuses inputs above this size: the input and
+// the normalized text (larger than its input) are both held in memory at once.
+// NormalizeTo and NormalizeFrom have no such limit.
 inline constexpr std::size_t kMaxInputBytes = std::size_t{256} << 20;
 
 }  // namespace ase2sgl::normalize

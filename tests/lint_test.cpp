@@ -345,3 +345,57 @@ TEST(Lint, CorpusReportsMatchTheGoldenFiles)
 
 }  // namespace
 }  // namespace ase2sgl
+
+namespace ase2sgl {
+namespace {
+
+// Read from a file (the converter reading the file, the tolerant reader a stream
+// of its bytes, nothing of the file's size held), the report is the one of the
+// same bytes in memory: on the corpus, on damaged text, on a refused file, and on
+// a scene whose bundle is written in several pieces with objects of zero normals
+// and of no texture coordinates among them.
+TEST(Lint, AFileGivesTheReportOfItsBytes)
+{
+    std::vector<std::pair<std::string, std::string>> inputs;
+    for (const std::filesystem::path& file : testing::CorpusFiles())
+        inputs.emplace_back(file.filename().string(), testing::ReadFile(file));
+    const std::string box = testing::Scene({BoxMesh("A"), BoxMesh("B")});
+    inputs.emplace_back("0x1A between meshes", box.substr(0, box.size() / 2) + "\x1A" + box.substr(box.size() / 2));
+    inputs.emplace_back("0x1A at the end", box + "\x1A\n");
+    inputs.emplace_back("CR line ends", [&] {
+        std::string text = box;
+        std::replace(text.begin(), text.end(), '\n', '\r');
+        return text;
+    }());
+    inputs.emplace_back("no line end at the end", box.substr(0, box.size() - 1));
+    std::vector<MeshSpec> many;
+    for (int i = 0; i < 1500; ++i) {
+        MeshSpec mesh = BoxMesh("Box" + std::to_string(i));
+        if (i % 7 == 3)
+            mesh.vertexNormals.assign(36, {0.0f, 0.0f, 0.0f});
+        if (i % 11 == 5)
+            mesh = testing::WithoutTextureLists(mesh);
+        many.push_back(mesh);
+    }
+    inputs.emplace_back("1500 meshes", testing::Scene(many));
+    inputs.emplace_back("5001 meshes", testing::Scene(std::vector<MeshSpec>(5001, BoxMesh())));
+
+    testing::ScratchDir dir;
+    for (const auto& [label, bytes] : inputs) {
+        const std::filesystem::path path = dir / "in.ase";
+        testing::WriteFile(path, bytes);
+        tolerant::MemorySource source(bytes);
+        const lint::LintReport fromFile = lint::LintFile(path.string(), source);
+        const lint::LintReport inMemory = lint::Lint(bytes);
+        EXPECT_EQ(lint::FormatText(fromFile, "in.ase"), lint::FormatText(inMemory, "in.ase")) << label;
+        EXPECT_EQ(lint::ToJson(fromFile, "in.ase").dump(), lint::ToJson(inMemory, "in.ase").dump()) << label;
+        if (label == "1500 meshes") {  // what the bundle's bytes tell is in the comparison
+            const std::string text = lint::FormatText(fromFile, "in.ase");
+            EXPECT_NE(text.find("[normals-zero]"), std::string::npos);
+            EXPECT_NE(text.find("[texcoords-missing]"), std::string::npos);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ase2sgl

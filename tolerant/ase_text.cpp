@@ -2,9 +2,11 @@
 #include "tolerant/ase_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace ase2sgl::tolerant {
 namespace {
@@ -44,7 +46,10 @@ void AppendUtf8(std::string& out, std::uint32_t codePoint)
     }
 }
 
-std::string Utf16ToUtf8(std::string_view bytes, bool littleEndian)
+// Appends the UTF-8 of the UTF-16 code units in `bytes`. Unless `last`, a high
+// surrogate at the end (its pair may follow) and an odd byte are left unread: the
+// number of bytes read is returned.
+std::size_t Utf16ToUtf8(std::string_view bytes, bool littleEndian, bool last, std::string& out)
 {
     auto unitAt = [&](std::size_t i) {
         const auto first = static_cast<unsigned char>(bytes[2 * i]);
@@ -53,10 +58,11 @@ std::string Utf16ToUtf8(std::string_view bytes, bool littleEndian)
                             : static_cast<std::uint32_t>((first << 8) | second);
     };
     const std::size_t units = bytes.size() / 2;  // an odd last byte is no code unit
-    std::string out;
-    out.reserve(units + units / 2);  // at most three bytes of UTF-8 per two of UTF-16
+    out.reserve(out.size() + units + units / 2);  // at most three bytes of UTF-8 per two of UTF-16
     for (std::size_t i = 0; i < units; ++i) {
         const std::uint32_t unit = unitAt(i);
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 == units && !last)
+            return 2 * i;
         if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
             const std::uint32_t next = unitAt(i + 1);
             if (next >= 0xDC00 && next < 0xE000) {
@@ -67,8 +73,17 @@ std::string Utf16ToUtf8(std::string_view bytes, bool littleEndian)
         }
         AppendUtf8(out, unit >= 0xD800 && unit < 0xE000 ? 0xFFFDu : unit);
     }
+    return last ? bytes.size() : 2 * units;
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, bool littleEndian)
+{
+    std::string out;
+    Utf16ToUtf8(bytes, littleEndian, true, out);
     return out;
 }
+
+}  // namespace
 
 // Well-formed UTF-8: every lead byte followed by the continuation bytes it
 // announces, no overlong two-byte form, nothing above U+10FFFF. Plain ASCII, the
@@ -99,14 +114,28 @@ bool IsUtf8(std::string_view text)
     return true;
 }
 
+namespace {
+
+// What each byte is to the tokenizer, looked up rather than compared in turn.
+enum ByteClass : unsigned char { kPartOfWord = 0, kSeparator = 1, kEndOfWord = 2 };
+
+constexpr std::array<unsigned char, 256> kByteClass = [] {
+    std::array<unsigned char, 256> table{};
+    for (const char c : {' ', '\t', '\r', '\n', '\0', '\v', '\f'})
+        table[static_cast<unsigned char>(c)] = kSeparator | kEndOfWord;
+    for (const char c : {'{', '}', '"', '\x1a'})
+        table[static_cast<unsigned char>(c)] = kEndOfWord;
+    return table;
+}();
+
 bool IsSeparator(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0' || c == '\v' || c == '\f';
+    return (kByteClass[static_cast<unsigned char>(c)] & kSeparator) != 0;
 }
 
 bool EndsWord(char c)
 {
-    return IsSeparator(c) || c == '{' || c == '}' || c == '"' || c == '\x1a';
+    return (kByteClass[static_cast<unsigned char>(c)] & kEndOfWord) != 0;
 }
 
 }  // namespace
@@ -158,25 +187,76 @@ const char* LineEndsName(LineEnds ends)
 
 LineEnds DetectLineEnds(std::string_view text)
 {
-    bool lf = false, crlf = false, cr = false;
-    for (std::size_t i = 0; i < text.size() && text[i] != '\x1a'; ++i) {
-        if (text[i] == '\n') {
-            lf = true;
-        } else if (text[i] == '\r') {
+    LineEndsSeen seen;
+    seen.Add(text);
+    return seen.Result();
+}
+
+// Line ends up to the first 0x1A byte, which ends the text.
+void LineEndsSeen::Add(std::string_view text)
+{
+    // Most text has neither CR nor 0x1A: then only whether it has an LF matters.
+    if (!stopped_ && std::memchr(text.data(), '\r', text.size()) == nullptr &&
+        std::memchr(text.data(), '\x1a', text.size()) == nullptr) {
+        lf_ = lf_ || std::memchr(text.data(), '\n', text.size()) != nullptr;
+        return;
+    }
+    for (std::size_t i = 0; i < text.size() && !stopped_; ++i) {
+        const char c = text[i];
+        if (c == '\n') {
+            lf_ = true;
+        } else if (c == '\r') {
             if (i + 1 < text.size() && text[i + 1] == '\n') {
-                crlf = true;
+                crlf_ = true;
                 ++i;
             } else {
-                cr = true;
+                cr_ = true;
             }
+        } else if (c == '\x1a') {
+            stopped_ = true;
         }
     }
-    const int kinds = int{lf} + int{crlf} + int{cr};
+}
+
+LineEnds LineEndsSeen::Result() const
+{
+    const int kinds = int{lf_} + int{crlf_} + int{cr_};
     if (kinds == 0)
         return LineEnds::kNone;
     if (kinds > 1)
         return LineEnds::kMixed;
-    return lf ? LineEnds::kLf : crlf ? LineEnds::kCrLf : LineEnds::kCr;
+    return lf_ ? LineEnds::kLf : crlf_ ? LineEnds::kCrLf : LineEnds::kCr;
+}
+
+void PieceDecoder::Decode(std::string_view piece, bool last, std::string& out)
+{
+    if (!started_) {
+        started_ = true;
+        if (piece.substr(0, 3) == "\xEF\xBB\xBF") {
+            encoding_ = Encoding::kUtf8WithBom;
+            piece.remove_prefix(3);
+        } else if (piece.substr(0, 2) == "\xFF\xFE" || LooksLikeUtf16(piece, true)) {
+            encoding_ = Encoding::kUtf16Le;
+            piece.remove_prefix(piece.substr(0, 2) == "\xFF\xFE" ? 2 : 0);
+        } else if (piece.substr(0, 2) == "\xFE\xFF" || LooksLikeUtf16(piece, false)) {
+            encoding_ = Encoding::kUtf16Be;
+            piece.remove_prefix(piece.substr(0, 2) == "\xFE\xFF" ? 2 : 0);
+        }
+    }
+    if (encoding_ != Encoding::kUtf16Le && encoding_ != Encoding::kUtf16Be) {
+        out.append(piece);
+        return;
+    }
+    // A code unit or pair cut by the piece before is read with the start of this one.
+    std::string joined;
+    std::string_view units = piece;
+    if (!carry_.empty()) {
+        joined = carry_;
+        joined.append(piece);
+        units = joined;
+    }
+    const std::size_t read = Utf16ToUtf8(units, encoding_ == Encoding::kUtf16Le, last, out);
+    carry_.assign(units.substr(read));
 }
 
 // A blank or tab followed by a star and a letter: the next statement's keyword.
@@ -190,7 +270,10 @@ void Tokenizer::SkipSeparators()
 {
     while (pos_ < text_.size() && IsSeparator(text_[pos_])) {
         const char c = text_[pos_++];
-        if (c == '\n' || (c == '\r' && (pos_ == text_.size() || text_[pos_] != '\n')))
+        // Line numbers stop at the largest a note can give (a text of more than
+        // 2^31 lines has no line numbers past that).
+        if ((c == '\n' || (c == '\r' && (pos_ == text_.size() || text_[pos_] != '\n'))) &&
+            line_ < std::numeric_limits<std::int32_t>::max())
             ++line_;
     }
 }

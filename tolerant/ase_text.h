@@ -33,6 +33,40 @@ DecodedText DecodeText(std::string_view input);
 
 LineEnds DetectLineEnds(std::string_view text);
 
+// The same decoding, a piece of the input at a time, for input read in pieces.
+// The encoding is told from the first piece, which must hold the input's first 16
+// bytes (or all of it, when it is shorter). UTF-8 and 8-bit text pass as they are
+// (told apart later, by IsUtf8 over the text); a UTF-16 code unit or surrogate pair
+// cut by a piece's end waits for the next piece.
+class PieceDecoder {
+  public:
+    // Appends the text of the next piece of the input to `out`; `last` for the
+    // input's last piece (then a lone byte or high surrogate is read as DecodeText
+    // reads it).
+    void Decode(std::string_view piece, bool last, std::string& out);
+    // kUtf8 for text that is either UTF-8 or 8-bit.
+    Encoding TextEncoding() const { return encoding_; }
+
+  private:
+    bool started_ = false;
+    Encoding encoding_ = Encoding::kUtf8;
+    std::string carry_;  // UTF-16 bytes of an unfinished code unit or pair
+};
+
+// Well-formed UTF-8 (8-bit text is not).
+bool IsUtf8(std::string_view text);
+
+// DetectLineEnds over text given a piece at a time, each piece cut after a line
+// end (a CR alone only where the next byte is known not to be an LF).
+class LineEndsSeen {
+  public:
+    void Add(std::string_view piece);
+    LineEnds Result() const;
+
+  private:
+    bool lf_ = false, crlf_ = false, cr_ = false, stopped_ = false;
+};
+
 enum class TokenKind { kEnd, kKeyword, kOpen, kClose, kString, kWord };
 
 struct Token {
@@ -48,7 +82,7 @@ struct Token {
 // the converter.
 class Tokenizer {
   public:
-    explicit Tokenizer(std::string_view text) : text_(text) {}
+    explicit Tokenizer(std::string_view text, std::int32_t firstLine = 1) : text_(text), line_(firstLine) {}
     Token Next();
     bool StoppedAtCtrlZ() const { return stoppedAtCtrlZ_; }
 
@@ -57,7 +91,7 @@ class Tokenizer {
     bool StartsKeyword(std::size_t at) const;
     std::string_view text_;
     std::size_t pos_ = 0;
-    std::int32_t line_ = 1;
+    std::int32_t line_;
     bool stoppedAtCtrlZ_ = false;
 };
 

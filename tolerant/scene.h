@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -107,5 +108,35 @@ struct AseRead {
     Scene scene;
 };
 AseRead ReadAse(std::string_view bytes);
+
+// The input's bytes, front to back, whatever holds them (a file, a pipe, memory).
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // Up to `size` bytes into `buffer`; 0 only at the end of the input. May throw
+    // when the input cannot be read: the exception leaves StreamAse as it is.
+    virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+};
+
+class MemorySource : public ByteSource {
+  public:
+    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+    std::size_t Read(char* buffer, std::size_t size) override;
+
+  private:
+    std::string_view bytes_;
+};
+
+// Where each node goes once its block has closed (or the text has ended), in file
+// order. The node's views are valid during the call only; its lists may be taken.
+using NodeSink = std::function<void(SceneNode&)>;
+
+inline constexpr std::size_t kReadBytes = std::size_t{1} << 20;
+
+// The same reading as ReadAse, a node at a time: the input is read `readBytes` at a
+// time and cut at line ends, and only the text from the oldest node not yet handed
+// out onwards is held, so memory follows the largest node, not the file. Returns
+// the scene's facts and notes; its node list and comment are left empty.
+Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes = kReadBytes);
 
 }  // namespace ase2sgl::tolerant

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <deque>
+#include <limits>
 #include <memory>
 
 namespace ase2sgl::tolerant {
@@ -25,12 +27,14 @@ struct Statement {
     std::array<Token, kMaxArguments> args{};
     std::size_t argCount = 0;
     bool active = false;
+    std::size_t chunk = 0;  // of the text read in pieces, the piece its keyword is in
 
-    void Start(const Token& token)
+    void Start(const Token& token, std::size_t inChunk)
     {
         keyword = token;
         argCount = 0;
         active = true;
+        chunk = inChunk;
     }
     void Add(const Token& token)
     {
@@ -40,13 +44,20 @@ struct Statement {
     std::string_view Arg(std::size_t i) const { return i < argCount ? args[i].text : std::string_view(); }
 };
 
+// Upper case of ASCII letters only, as std::toupper gives it in the "C" locale
+// (without its call per byte).
+char AsciiUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // Keywords compare without their star and without regard to case.
 bool Is(std::string_view keyword, std::string_view name)
 {
     if (keyword.size() != name.size() + 1 || keyword[0] != '*')
         return false;
     for (std::size_t i = 0; i < name.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(keyword[i + 1])) != name[i])
+        if (AsciiUpper(keyword[i + 1]) != name[i])
             return false;
     return true;
 }
@@ -88,7 +99,7 @@ bool LabelIs(std::string_view label, std::string_view name)
     if (label.size() != name.size() + 1)
         return false;
     for (std::size_t i = 0; i < name.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(label[i])) != name[i])
+        if (AsciiUpper(label[i]) != name[i])
             return false;
     return true;
 }
@@ -101,14 +112,25 @@ struct Frame {
     std::int32_t line;  // where the block opens
 };
 
+// Nodes are handed to `handOut` as soon as no open block belongs to them any more
+// (in file order), so that a caller reading the text in pieces can let go of the
+// text before the oldest node still open.
 class SceneReader {
   public:
-    explicit SceneReader(Scene& scene) : scene_(scene) {}
+    SceneReader(Scene& scene, const NodeSink& handOut) : scene_(scene), handOut_(handOut) {}
 
     void Dispatch(const Statement& statement);
     void Open(const Statement& statement, std::int32_t line);
     void Close(std::int32_t line);
     void Finish(std::int32_t line);
+
+    // The piece of text being read, and the oldest one a node not yet handed out
+    // may point into.
+    void SetChunk(std::size_t chunk) { chunk_ = chunk; }
+    std::size_t OldestChunkHeld() const
+    {
+        return pending_.empty() ? std::numeric_limits<std::size_t>::max() : pending_.front().chunk;
+    }
 
   private:
     void AddNote(std::int32_t line, std::string text);
@@ -118,12 +140,25 @@ class SceneReader {
     std::int32_t GroupLine() const;
     static bool IsTopLevel(std::string_view keyword);
     void CloseLeftOpen(std::int32_t line);
-    bool OpenNode(std::string_view keyword, std::int32_t line);
+    bool OpenNode(std::string_view keyword, std::int32_t line, std::size_t chunk);
+    void Pop();
+    void HandOutClosed();
     void ReadMeshStatement(MeshLists& mesh, const Statement& statement);
     void ReadFace(MeshLists& mesh, const Statement& statement);
     void Malformed(const Statement& statement);
 
+    struct Pending {
+        SceneNode node;
+        std::size_t frames = 0;  // open blocks that belong to it
+        std::size_t chunk = 0;   // the piece of text its first view points into
+    };
+
     Scene& scene_;
+    const NodeSink& handOut_;
+    std::deque<Pending> pending_;  // nodes not yet handed out, in file order
+    std::int64_t firstPending_ = 0;  // the number of pending_.front() among all nodes
+    std::int64_t nodeCount_ = 0;
+    std::size_t chunk_ = 0;
     std::vector<Frame> stack_;
     std::size_t skipDepth_ = 0;    // open blocks whose contents are passed over
     std::size_t excessDepth_ = 0;  // open blocks beyond kMaxDepth
@@ -145,7 +180,7 @@ SceneNode* SceneReader::CurrentNode()
 {
     if (stack_.empty() || stack_.back().node < 0)
         return nullptr;
-    return &scene_.nodes[static_cast<std::size_t>(stack_.back().node)];
+    return &pending_[static_cast<std::size_t>(stack_.back().node - firstPending_)].node;
 }
 
 void SceneReader::Push(Block block, std::int64_t node, std::int32_t line)
@@ -153,6 +188,27 @@ void SceneReader::Push(Block block, std::int64_t node, std::int32_t line)
     stack_.push_back({block, node, line});
     if (block == Block::kSkipped)
         ++skipDepth_;
+    if (node >= 0)
+        ++pending_[static_cast<std::size_t>(node - firstPending_)].frames;
+}
+
+void SceneReader::Pop()
+{
+    const Frame& frame = stack_.back();
+    if (frame.block == Block::kSkipped)
+        --skipDepth_;
+    if (frame.node >= 0)
+        --pending_[static_cast<std::size_t>(frame.node - firstPending_)].frames;
+    stack_.pop_back();
+}
+
+void SceneReader::HandOutClosed()
+{
+    while (!pending_.empty() && pending_.front().frames == 0) {
+        handOut_(pending_.front().node);
+        pending_.pop_front();
+        ++firstPending_;
+    }
 }
 
 std::int32_t SceneReader::GroupLine() const
@@ -163,7 +219,7 @@ std::int32_t SceneReader::GroupLine() const
     return 0;
 }
 
-bool SceneReader::OpenNode(std::string_view keyword, std::int32_t line)
+bool SceneReader::OpenNode(std::string_view keyword, std::int32_t line, std::size_t chunk)
 {
     static constexpr std::pair<std::string_view, NodeKind> kNodes[] = {{"GEOMOBJECT", NodeKind::kGeometry},
                                                                        {"CAMERAOBJECT", NodeKind::kCamera},
@@ -177,8 +233,8 @@ bool SceneReader::OpenNode(std::string_view keyword, std::int32_t line)
             node.keyword = keyword;
             node.line = line;
             node.groupLine = GroupLine();
-            scene_.nodes.push_back(std::move(node));
-            Push(Block::kNode, static_cast<std::int64_t>(scene_.nodes.size() - 1));
+            pending_.push_back({std::move(node), 0, chunk});
+            Push(Block::kNode, nodeCount_++);
             return true;
         }
     }
@@ -196,14 +252,16 @@ void SceneReader::Open(const Statement& statement, std::int32_t line)
         return;
     }
     const std::string_view keyword = statement.active ? statement.keyword.text : std::string_view();
-    if (IsTopLevel(keyword))
+    if (IsTopLevel(keyword)) {
         CloseLeftOpen(line);
+        HandOutClosed();
+    }
     const std::int64_t node = stack_.empty() ? -1 : stack_.back().node;
     if (skipDepth_ > 0) {
         Push(Block::kOther, node);
         return;
     }
-    if (OpenNode(keyword, line))
+    if (OpenNode(keyword, line, statement.active ? statement.chunk : chunk_))
         return;
     SceneNode* current = CurrentNode();
     if (Is(keyword, "GROUP")) {
@@ -251,9 +309,7 @@ void SceneReader::CloseLeftOpen(std::int32_t line)
     std::size_t closed = excessDepth_;
     excessDepth_ = 0;
     while (!stack_.empty() && stack_.back().block != Block::kGroup) {
-        if (stack_.back().block == Block::kSkipped)
-            --skipDepth_;
-        stack_.pop_back();
+        Pop();
         ++closed;
     }
     if (closed > 0)
@@ -267,9 +323,8 @@ void SceneReader::Close(std::int32_t line)
     } else if (stack_.empty()) {
         AddNote(line, "a closing brace with no block open passed over");
     } else {
-        if (stack_.back().block == Block::kSkipped)
-            --skipDepth_;
-        stack_.pop_back();
+        Pop();
+        HandOutClosed();
     }
 }
 
@@ -282,6 +337,10 @@ void SceneReader::Finish(std::int32_t line)
                                          " list line(s) without the numbers they need passed over (first here)");
     if (droppedNotes_ > 0)
         scene_.notes.push_back({line, std::to_string(droppedNotes_) + " further notes left out"});
+    // The text has ended: every node still open is as complete as it gets.
+    for (Pending& pending : pending_)
+        handOut_(pending.node);
+    pending_.clear();
 }
 
 void SceneReader::Malformed(const Statement& statement)
@@ -409,39 +468,69 @@ void SceneReader::ReadFace(MeshLists& mesh, const Statement& statement)
     mesh.faces.push_back(face);
 }
 
+// Statements gathered from the tokens and handed to the reader: a statement is
+// complete at the next keyword or brace, which may lie in a later piece of text.
+class Feeder {
+  public:
+    Feeder(Scene& scene, const NodeSink& handOut) : reader_(scene, handOut) {}
+
+    // Reads the tokens of one piece of text (all of it, or up to a 0x1A byte);
+    // returns the line its reading ended on.
+    std::int32_t Feed(Tokenizer& tokens, std::size_t chunk)
+    {
+        reader_.SetChunk(chunk);
+        for (;;) {
+            const Token token = tokens.Next();
+            switch (token.kind) {
+            case TokenKind::kEnd: return token.line;
+            case TokenKind::kKeyword:
+                reader_.Dispatch(statement_);
+                statement_.Start(token, chunk);
+                break;
+            case TokenKind::kString:
+            case TokenKind::kWord: statement_.Add(token); break;
+            case TokenKind::kOpen:
+                reader_.Open(statement_, token.line);
+                statement_.active = false;
+                break;
+            case TokenKind::kClose:
+                reader_.Dispatch(statement_);
+                statement_.active = false;
+                reader_.Close(token.line);
+                break;
+            }
+        }
+    }
+
+    void Finish(std::int32_t line)
+    {
+        reader_.Dispatch(statement_);
+        statement_.active = false;
+        reader_.Finish(line);
+    }
+
+    // The oldest piece of text anything read so far still points into.
+    std::size_t OldestChunkHeld(std::size_t current) const
+    {
+        return std::min({reader_.OldestChunkHeld(), statement_.active ? statement_.chunk : current, current});
+    }
+
+  private:
+    SceneReader reader_;
+    Statement statement_;
+};
+
 }  // namespace
 
 Scene ReadScene(std::string_view text)
 {
     Scene scene;
-    SceneReader reader(scene);
+    const NodeSink keep = [&scene](SceneNode& node) { scene.nodes.push_back(std::move(node)); };
+    Feeder feeder(scene, keep);
     Tokenizer tokens(text);
-    Statement statement;
-    for (;;) {
-        const Token token = tokens.Next();
-        switch (token.kind) {
-        case TokenKind::kEnd:
-            reader.Dispatch(statement);
-            reader.Finish(token.line);
-            scene.stoppedAtCtrlZ = tokens.StoppedAtCtrlZ();
-            return scene;
-        case TokenKind::kKeyword:
-            reader.Dispatch(statement);
-            statement.Start(token);
-            break;
-        case TokenKind::kString:
-        case TokenKind::kWord: statement.Add(token); break;
-        case TokenKind::kOpen:
-            reader.Open(statement, token.line);
-            statement.active = false;
-            break;
-        case TokenKind::kClose:
-            reader.Dispatch(statement);
-            statement.active = false;
-            reader.Close(token.line);
-            break;
-        }
-    }
+    feeder.Finish(feeder.Feed(tokens, 0));
+    scene.stoppedAtCtrlZ = tokens.StoppedAtCtrlZ();
+    return scene;
 }
 
 }  // namespace ase2sgl::tolerant
@@ -498,6 +587,131 @@ AseRead ReadAse(std::string_view bytes)
     read.scene.encoding = decoded.encoding;
     read.scene.lineEnds = DetectLineEnds(text);
     return read;
+}
+
+}  // namespace ase2sgl::tolerant
+
+namespace ase2sgl::tolerant {
+
+std::size_t MemorySource::Read(char* buffer, std::size_t size)
+{
+    const std::size_t n = std::min(size, bytes_.size());
+    std::copy_n(bytes_.data(), n, buffer);
+    bytes_.remove_prefix(n);
+    return n;
+}
+
+namespace {
+
+// The decoded text not yet read, cut into pieces that end after a line end: no
+// token, no CR LF and no UTF-8 sequence is split between two pieces.
+class LineCutter {
+  public:
+    std::string text;
+
+    // The length of the longest start of `text` that ends after a line end, or 0.
+    // A CR at the very end waits: an LF may follow it in the next piece.
+    std::size_t Cut()
+    {
+        std::size_t p = text.size();
+        while (p > searched_) {
+            --p;
+            if (text[p] == '\n' || (text[p] == '\r' && p + 1 < text.size())) {
+                searched_ = 0;
+                return p + 1;
+            }
+        }
+        searched_ = text.empty() ? 0 : text.size() - 1;  // the last byte is looked at again
+        return 0;
+    }
+
+  private:
+    std::size_t searched_ = 0;  // bytes before this hold no line end
+};
+
+constexpr std::size_t kDialectBytes = std::size_t{1} << 16;
+
+// Fills `buffer` from `source` as far as it goes; returns the bytes read.
+std::size_t ReadFull(ByteSource& source, std::string& buffer)
+{
+    std::size_t got = 0;
+    while (got < buffer.size()) {
+        const std::size_t n = source.Read(buffer.data() + got, buffer.size() - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
+}  // namespace
+
+Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes)
+{
+    Scene scene;
+    Feeder feeder(scene, sink);
+    PieceDecoder decoder;
+    LineCutter cutter;
+    LineEndsSeen lineEnds;
+    std::deque<std::string> chunks;  // text the reading may still point into
+    std::size_t firstChunk = 0;      // the number of chunks.front()
+    std::size_t chunkCount = 0;
+    std::string head;                // the text's first bytes, where the dialect shows
+    std::string comment;
+    bool utf8 = true, stopped = false, atEnd = false;
+    std::int32_t line = 1;
+    // The comment, once read, copied out of the text before that is let go of.
+    const auto keepComment = [&] {
+        if (!scene.comment.empty() && comment.empty()) {
+            comment.assign(scene.comment);
+            scene.comment = comment;
+        }
+    };
+    // The first read holds the first 16 bytes, which tell the encoding.
+    std::string raw(std::max<std::size_t>(readBytes, 16), '\0');
+    while (!atEnd) {
+        const std::size_t got = ReadFull(source, raw);
+        atEnd = got < raw.size();
+        decoder.Decode(std::string_view(raw).substr(0, got), atEnd, cutter.text);
+        if (raw.size() > readBytes)
+            raw.resize(std::max<std::size_t>(readBytes, 1));
+        const std::size_t cut = atEnd ? cutter.text.size() : cutter.Cut();
+        if (cut == 0)
+            continue;
+        // The piece is the text read so far, moved rather than copied; what follows
+        // its cut (less than a line) goes back to be read on.
+        std::string chunk = std::move(cutter.text);
+        cutter.text.assign(chunk, cut);
+        chunk.resize(cut);
+        if (head.size() < kDialectBytes)
+            head.append(std::string_view(chunk).substr(0, kDialectBytes - head.size()));
+        // Whether the bytes are UTF-8 is told by the whole input, and the dialect by
+        // the text's first bytes: both past a 0x1A byte too.
+        utf8 = utf8 && IsUtf8(chunk);
+        if (stopped) {
+            if ((!utf8 || decoder.TextEncoding() != Encoding::kUtf8) && head.size() >= kDialectBytes)
+                break;
+            continue;
+        }
+        lineEnds.Add(chunk);
+        chunks.push_back(std::move(chunk));
+        const std::size_t current = chunkCount++;
+        Tokenizer tokens(chunks.back(), line);
+        line = feeder.Feed(tokens, current);
+        stopped = tokens.StoppedAtCtrlZ();
+        keepComment();
+        for (const std::size_t keep = feeder.OldestChunkHeld(current); firstChunk < keep && !chunks.empty();
+             ++firstChunk)
+            chunks.pop_front();
+    }
+    feeder.Finish(line);  // the last statement, the comment perhaps, is read here
+    keepComment();
+    scene.stoppedAtCtrlZ = stopped;
+    scene.dialect = DetectDialect(comment, head);
+    scene.encoding = decoder.TextEncoding() == Encoding::kUtf8 && !utf8 ? Encoding::kEightBit : decoder.TextEncoding();
+    scene.lineEnds = lineEnds.Result();
+    scene.comment = {};
+    return scene;
 }
 
 }  // namespace ase2sgl::tolerant

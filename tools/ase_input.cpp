@@ -1,20 +1,29 @@
-// Reading ASE input for sgltool: whole files into memory, then the normalizer.
+// Reading ASE input for sgltool: whole files into memory (lint), or a piece at a
+// time through the normalizer (normalize, convert).
 #include "tools/ase_input.h"
 
 #include "tools/exit_status.h"
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace ase2sgl::tools {
 
-std::string ReadInput(const std::string& path)
+namespace {
+
+// A folder opens as a stream on some systems and reads as no bytes: say so instead.
+void RefuseFolder(const std::string& path)
 {
-    // A folder opens as a stream on some systems and reads as no bytes: say so instead.
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         throw ToolError(path + ": cannot be read: it is a folder", kExitFile);
+}
+
+}  // namespace
+
+std::string ReadInput(const std::string& path)
+{
+    RefuseFolder(path);
     std::ifstream file(path, std::ios::binary);
     if (!file)
         throw ToolError(path + ": cannot be read", kExitFile);
@@ -28,11 +37,35 @@ std::string ReadInput(const std::string& path)
     return std::move(bytes).str();
 }
 
-normalize::NormalizeResult NormalizeInput(const std::string& path, bool keepOtherNodes)
+InputFile::InputFile(const std::string& path, const std::string& what) : path_(path)
 {
-    normalize::NormalizeResult result = normalize::Normalize(ReadInput(path), {keepOtherNodes});
+    RefuseFolder(path);
+    file_.open(path, std::ios::binary);
+    if (!file_)
+        throw ToolError(path + ": cannot be read", kExitFile);
+    // The size is only for the progress line: a pipe has none, and shows bytes read.
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    progress_ = std::make_unique<ProgressLine>(what, error ? 0 : static_cast<std::uint64_t>(size));
+}
+
+std::size_t InputFile::Read(char* buffer, std::size_t size)
+{
+    file_.read(buffer, static_cast<std::streamsize>(size));
+    if (file_.bad())
+        throw ToolError(path_ + ": cannot be read", kExitFile);
+    const auto got = static_cast<std::size_t>(file_.gcount());
+    done_ += got;
+    progress_->Update(done_);
+    return got;
+}
+
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes)
+{
+    normalize::NormalizeResult result = normalize::NormalizeFrom(input, sink, {keepOtherNodes});
+    input.Done();
     if (!result.ok)
-        throw ToolError(path + ": " + result.error, kExitFile);
+        throw ToolError(input.Path() + ": " + result.error, kExitFile);
     return result;
 }
 

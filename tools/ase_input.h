@@ -1,9 +1,15 @@
 // ASE input of the subcommands that read ASE text (normalize, lint, convert):
-// the file's bytes whole, and the file normalized into the layout ase2sgl reads.
+// the file's bytes whole, or the file read a piece at a time and normalized into
+// the layout ase2sgl reads as it is read.
 #pragma once
 
 #include "normalize/normalize.h"
+#include "tolerant/scene.h"
+#include "tools/progress.h"
 
+#include <cstdint>
+#include <fstream>
+#include <memory>
 #include <string>
 
 namespace ase2sgl::tools {
@@ -11,8 +17,27 @@ namespace ase2sgl::tools {
 // The file's bytes; throws ToolError (kExitFile) when it cannot be read or is a folder.
 std::string ReadInput(const std::string& path);
 
-// The file normalized; throws ToolError (kExitFile) naming the file when it
-// cannot be read or is no ASE text the normalizer knows.
-normalize::NormalizeResult NormalizeInput(const std::string& path, bool keepOtherNodes);
+// A file read front to back, a piece at a time, with a progress line (see
+// progress.h) named `what`. Opening and reading throw ToolError (kExitFile) naming
+// the file when it cannot be read or is a folder.
+class InputFile : public tolerant::ByteSource {
+  public:
+    InputFile(const std::string& path, const std::string& what);
+    std::size_t Read(char* buffer, std::size_t size) override;
+    const std::string& Path() const { return path_; }
+    // The reading is over: the progress line goes, before the result is printed.
+    void Done() { progress_->Clear(); }
+
+  private:
+    std::string path_;
+    std::ifstream file_;
+    std::uint64_t done_ = 0;
+    std::unique_ptr<ProgressLine> progress_;
+};
+
+// The file normalized, its text handed to `sink` as it is written; throws ToolError
+// (kExitFile) naming the file when it cannot be read or is refused (then what the
+// sink was given is to be thrown away).
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes);
 
 }  // namespace ase2sgl::tools

@@ -56,15 +56,14 @@ class TemporaryPath {
 // The input normalized into `normalized`; throws ToolError naming the input.
 normalize::NormalizeResult NormalizeToFile(const std::string& input, const std::string& normalized)
 {
-    const std::string bytes = ReadInput(input);
+    InputFile source(input, "convert " + input);
     std::ofstream file(normalized, std::ios::binary | std::ios::trunc);
     if (!file)
         throw ToolError(normalized + ": cannot be written (temporary file)", kExitFile);
-    normalize::NormalizeResult result = normalize::NormalizeTo(
-        bytes, [&](std::string_view piece) { file.write(piece.data(), static_cast<std::streamsize>(piece.size())); });
+    normalize::NormalizeResult result = NormalizeFile(
+        source, [&](std::string_view piece) { file.write(piece.data(), static_cast<std::streamsize>(piece.size())); },
+        false);
     file.close();
-    if (!result.ok)
-        throw ToolError(input + ": " + result.error, kExitFile);
     if (!file)
         throw ToolError(normalized + ": cannot be written (temporary file)", kExitFile);
     return result;

@@ -6,6 +6,7 @@
 #include "tools/ase_input.h"
 #include "tools/subcommands.h"
 
+#include "common/conversion_error.h"
 #include "lint/lint.h"
 
 #include <algorithm>
@@ -36,15 +37,20 @@ int LintFiles(const LintOptions& options)
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
     lint::LintTotals totals;
     for (const std::string& path : options.files) {
-        std::string bytes;
+        lint::LintReport report;
         try {
-            bytes = ReadInput(path);
+            InputFile input(path, "lint " + path);
+            report = lint::LintFile(path, input);
+            input.Done();
         } catch (const ToolError& error) {
             ReportError(error.what());
             status = kExitFile;
             continue;
+        } catch (const ConversionError&) {
+            ReportError(path + ": cannot be read");
+            status = kExitFile;
+            continue;
         }
-        const lint::LintReport report = lint::Lint(bytes);
         if (options.json)
             files.push_back(lint::ToJson(report, path));
         else

@@ -20,12 +20,10 @@ struct NormalizeOptions {
 
 int NormalizeFile(const NormalizeOptions& options)
 {
-    const std::string bytes = ReadInput(options.input);
+    InputFile input(options.input, "normalize " + options.input);
     AtomicOutputFile file(options.output);
-    const normalize::NormalizeResult result = normalize::NormalizeTo(
-        bytes, [&](std::string_view piece) { file.Write(piece.data(), piece.size()); }, {options.keepOtherNodes});
-    if (!result.ok)
-        throw ToolError(options.input + ": " + result.error, kExitFile);
+    const normalize::NormalizeResult result = NormalizeFile(
+        input, [&](std::string_view piece) { file.Write(piece.data(), piece.size()); }, options.keepOtherNodes);
     file.Commit();
     std::cout << (options.report ? normalize::DescribeReport(result.report)
                                  : normalize::Summary(result.report) + "\n");

@@ -1,0 +1,242 @@
+// The tolerant reader fed a piece at a time must read exactly what it reads from
+// the whole text: the same nodes with the same lists, notes, line numbers and
+// facts, wherever the pieces end (one byte at a time included), and it must hand
+// each node out once it has been read rather than at the end.
+#include "normalize/normalize.h"
+#include "support/test_support.h"
+#include "tolerant/scene.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace ase2sgl {
+namespace {
+
+using tolerant::SceneNode;
+
+// Everything the reader keeps of a node, as text, so that two readings compare
+// field by field with a readable difference.
+std::string Describe(const SceneNode& node)
+{
+    std::ostringstream out;
+    out << static_cast<int>(node.kind) << " " << node.keyword << " \"" << node.name << "\" named " << node.named
+        << " line " << node.line << " group " << node.groupLine << " mesh " << node.hasMesh << "@" << node.meshLine
+        << " tm " << node.hasTransform;
+    for (const auto& row : node.transform)
+        out << " [" << row[0] << "," << row[1] << "," << row[2] << "]";
+    const tolerant::MeshLists& m = node.mesh;
+    for (const auto* list : {&m.vertices, &m.texVertices})
+        for (const auto& v : *list)
+            out << "\nv " << v.number << " " << v.value[0] << "," << v.value[1] << "," << v.value[2];
+    for (const auto& f : m.faces)
+        out << "\nf " << f.number << " " << f.corner[0] << "," << f.corner[1] << "," << f.corner[2] << " " << f.edge[0]
+            << f.edge[1] << f.edge[2] << " s " << f.smoothing << " m " << f.materialId << " @" << f.line;
+    for (const auto& t : m.texFaces)
+        out << "\nt " << t.number << " " << t.corner[0] << "," << t.corner[1] << "," << t.corner[2];
+    for (const auto& n : m.faceNormals)
+        out << "\nn " << n.number << " " << n.value[0] << "," << n.value[1] << "," << n.value[2] << " "
+            << n.firstVertexNormal << "+" << n.vertexNormalCount;
+    for (const auto& n : m.vertexNormals)
+        out << "\nvn " << n.number << " " << n.value[0] << "," << n.value[1] << "," << n.value[2];
+    return out.str();
+}
+
+std::string DescribeFacts(const tolerant::Scene& scene)
+{
+    std::string text = std::string(tolerant::DialectName(scene.dialect)) + ", " +
+                       tolerant::EncodingName(scene.encoding) + ", " + tolerant::LineEndsName(scene.lineEnds) +
+                       (scene.stoppedAtCtrlZ ? ", stopped at 0x1A" : "");
+    for (const tolerant::Note& note : scene.notes)
+        text += "\n" + std::to_string(note.line) + ": " + note.text;
+    return text;
+}
+
+std::string Utf16(std::string_view ascii, bool littleEndian, bool mark)
+{
+    std::string out = mark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (char c : ascii) {
+        out += littleEndian ? c : '\0';
+        out += littleEndian ? '\0' : c;
+    }
+    return out;
+}
+
+// A node whose name holds U+1F600 (a surrogate pair in UTF-16), then a triangle.
+const std::string kTriangle = testing::Lines({
+    "*GEOMOBJECT {",
+    "\t*NODE_NAME \"Tri\"",
+    "\t*NODE_TM {",
+    "\t\t*TM_ROW0 1.0 0.0 0.0",
+    "\t\t*TM_ROW3 4.0 5.0 6.0",
+    "\t}",
+    "\t*MESH {",
+    "\t\t*MESH_VERTEX_LIST {",
+    "\t\t\t*MESH_VERTEX 0 0.0 0.0 0.0",
+    "\t\t\t*MESH_VERTEX 1 1.0 0.0 0.0",
+    "\t\t\t*MESH_VERTEX 2 0.0 1.0 0.0",
+    "\t\t}",
+    "\t\t*MESH_FACE_LIST {",
+    "\t\t\t*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 0 *MESH_SMOOTHING 1 *MESH_MTLID 0",
+    "\t\t}",
+    "\t\t*MESH_TVERTLIST {",
+    "\t\t\t*MESH_TVERT 0 0.0 0.0 0.0",
+    "\t\t}",
+    "\t\t*MESH_NORMALS {",
+    "\t\t\t*MESH_FACENORMAL 0 0.0 0.0 1.0",
+    "\t\t\t\t*MESH_VERTEXNORMAL 0 0.0 0.0 1.0",
+    "\t\t}",
+    "\t}",
+    "}",
+});
+
+std::string Replace(std::string text, std::string_view from, std::string_view to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+struct Input {
+    std::string label, bytes;
+};
+
+std::vector<Input> Inputs()
+{
+    const std::string header = "*3DSMAX_ASCIIEXPORT 200\n*COMMENT \"AsciiExport Version 2,00\"\n";
+    const std::string two = header + kTriangle + Replace(kTriangle, "Tri", "Second");
+    std::vector<Input> inputs = {
+        {"empty", ""},
+        {"two meshes", two},
+        {"CR LF", Replace(two, "\n", "\r\n")},
+        {"CR alone", Replace(two, "\n", "\r")},
+        {"mixed line ends", Replace(header, "\n", "\r\n") + kTriangle + Replace(kTriangle, "\n", "\r")},
+        {"no line end at all", Replace(two, "\n", " ")},
+        {"UTF-8 with BOM", "\xEF\xBB\xBF" + two},
+        {"UTF-16 LE", Utf16(two, true, true)},
+        {"UTF-16 BE", Utf16(two, false, true)},
+        {"UTF-16 LE without a mark", Utf16(two, true, false)},
+        {"UTF-16 BE, odd last byte", Utf16(two, false, false) + "x"},
+        {"UTF-16 LE, surrogate pair in a name",
+         Utf16(header, true, true) +
+             Replace(Utf16(kTriangle, true, false), std::string("T\0r\0i\0", 6), std::string("\x3D\xD8\x00\xDE", 4))},
+        {"UTF-16 LE, lone high surrogate at the end", Utf16(two, true, true) + std::string("\x3D\xD8", 2)},
+        {"8-bit name", Replace(two, "Second", "Sec\xE9nd")},
+        {"8-bit byte after a 0x1A", two + "\x1A" + "\xE9\n"},
+        {"0x1A inside a node", Replace(two, "*MESH_VERTEX 1", "\x1A")},
+        {"left open", header + kTriangle.substr(0, kTriangle.size() / 2) + kTriangle},
+        {"unclosed at the end", header + kTriangle.substr(0, kTriangle.size() / 2)},
+        {"groups", header + "*GROUP \"g\" {\n" + kTriangle + "*HELPEROBJECT {\n*NODE_NAME \"h\"\n}\n}\n" + kTriangle},
+        {"stray closing braces", "}\n}\n" + two + "}\n"},
+        {"statement across lines", Replace(two, "A: 0 B: 1", "A: 0\n B: 1")},
+        {"comment after the first node", kTriangle + "*COMMENT \"Blender 2.7\"\n" + kTriangle},
+        {"comment as the last statement", "*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"Ascii Scene Exporter v2.52\""},
+        {"q3map2 spacing, no comment", Replace(kTriangle, "*NODE_NAME ", "*NODE_NAME\t")},
+        {"q3map2 spacing after a 0x1A", Replace(two, "*COMMENT \"AsciiExport Version 2,00\"", "\x1A\xE9") +
+                                             Replace(kTriangle, "*NODE_NAME ", "*NODE_NAME\t")},
+        {"deep nesting", std::string(5000, '{') + kTriangle + std::string(5000, '}')},
+    };
+    for (const std::filesystem::path& file : testing::CorpusFiles())
+        inputs.push_back({file.filename().string(), testing::ReadFile(file)});
+    return inputs;
+}
+
+TEST(SceneStream, ReadsWhatTheWholeTextReadsWhereverThePiecesEnd)
+{
+    for (const Input& input : Inputs()) {
+        const tolerant::AseRead whole = tolerant::ReadAse(input.bytes);
+        std::vector<std::string> expected;
+        for (const SceneNode& node : whole.scene.nodes)
+            expected.push_back(Describe(node));
+        for (const std::size_t readBytes : {1u, 2u, 3u, 7u, 64u, 1000u, 1u << 20}) {
+            const std::string label = input.label + ", read " + std::to_string(readBytes) + " bytes at a time";
+            std::vector<std::string> streamed;
+            tolerant::MemorySource source(input.bytes);
+            const tolerant::Scene scene = tolerant::StreamAse(
+                source, [&](SceneNode& node) { streamed.push_back(Describe(node)); }, readBytes);
+            EXPECT_EQ(streamed, expected) << label;
+            EXPECT_EQ(DescribeFacts(scene), DescribeFacts(whole.scene)) << label;
+            EXPECT_TRUE(scene.nodes.empty()) << label;
+        }
+    }
+}
+
+// Gives the bytes of `count` meshes one after the other, made as they are read.
+class GeneratedScene : public tolerant::ByteSource {
+  public:
+    explicit GeneratedScene(int count) : count_(count) {}
+    std::size_t Read(char* buffer, std::size_t size) override
+    {
+        std::size_t n = 0;
+        while (n < size) {
+            if (at_ == pending_.size()) {
+                if (made_ == count_)
+                    break;
+                pending_ = Replace(kTriangle, "Tri", "M" + std::to_string(made_++));
+                at_ = 0;
+                ends.push_back((ends.empty() ? 0 : ends.back()) + pending_.size());
+            }
+            const std::size_t take = std::min(size - n, pending_.size() - at_);
+            pending_.copy(buffer + n, take, at_);
+            at_ += take;
+            n += take;
+        }
+        read += n;
+        return n;
+    }
+    std::size_t read = 0;           // bytes given so far
+    std::vector<std::size_t> ends;  // where each mesh made so far ends
+
+  private:
+    int count_, made_ = 0;
+    std::string pending_;
+    std::size_t at_ = 0;
+};
+
+TEST(SceneStream, HandsEachNodeOutOnceItIsRead)
+{
+    constexpr int kMeshes = 3000;  // about 1.5 MB
+    constexpr std::size_t kRead = 4096;
+    GeneratedScene source(kMeshes);
+    int handedOut = 0;
+    std::size_t furthestAhead = 0;
+    tolerant::StreamAse(
+        source,
+        [&](SceneNode& node) {
+            EXPECT_EQ(node.name, "M" + std::to_string(handedOut));
+            EXPECT_EQ(node.mesh.vertices.size(), 3u);
+            // Bytes read past this node's end: no more than the piece its end is in.
+            const std::size_t end = source.ends.at(static_cast<std::size_t>(handedOut++));
+            furthestAhead = std::max(furthestAhead, source.read > end ? source.read - end : 0);
+        },
+        kRead);
+    EXPECT_EQ(handedOut, kMeshes);
+    EXPECT_LE(furthestAhead, kRead) << "nodes are kept back, not handed out as they close";
+}
+
+// Normalized a piece at a time, the text and the report are those of the whole
+// text read at once.
+TEST(SceneStream, NormalizedTextDoesNotDependOnThePieces)
+{
+    for (const Input& input : Inputs()) {
+        for (const bool keep : {false, true}) {
+            normalize::NormalizeOptions options;
+            options.keepOtherNodes = keep;
+            const normalize::NormalizeResult whole = normalize::Normalize(input.bytes, options);
+            for (const std::size_t readBytes : {1u, 5u, 4096u}) {
+                const std::string label =
+                    input.label + (keep ? ", others kept" : "") + ", read " + std::to_string(readBytes);
+                options.readBytes = readBytes;
+                std::string text;
+                const normalize::NormalizeResult streamed = normalize::NormalizeTo(
+                    input.bytes, [&](std::string_view piece) { text += piece; }, options);
+                ASSERT_EQ(streamed.ok, whole.ok) << label;
+                EXPECT_EQ(text, whole.text) << label;
+                EXPECT_EQ(normalize::DescribeReport(streamed.report), normalize::DescribeReport(whole.report)) << label;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ase2sgl
