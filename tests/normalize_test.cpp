@@ -16,6 +16,8 @@
 namespace ase2sgl {
 namespace {
 
+using testing::Replace;
+using testing::Utf16;
 using normalize::Dialect;
 using normalize::Normalize;
 using normalize::NormalizeResult;
@@ -87,23 +89,6 @@ const std::string kBlenderTriangle = testing::Lines({
     "\t}",
     "}",
 });
-
-std::string Replace(std::string text, std::string_view from, std::string_view to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-std::string Utf16(std::string_view text, bool littleEndian, bool byteOrderMark)
-{
-    std::string out = byteOrderMark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
-    for (char c : text) {
-        out += littleEndian ? c : '\0';
-        out += littleEndian ? '\0' : c;
-    }
-    return out;
-}
 
 // Keeps the lines for which `keep` holds.
 template <typename Keep>

@@ -13,6 +13,8 @@
 namespace ase2sgl {
 namespace {
 
+using testing::Replace;
+using testing::Utf16;
 using tolerant::SceneNode;
 
 // Everything the reader keeps of a node, as text, so that two readings compare
@@ -52,16 +54,6 @@ std::string DescribeFacts(const tolerant::Scene& scene)
     return text;
 }
 
-std::string Utf16(std::string_view ascii, bool littleEndian, bool mark)
-{
-    std::string out = mark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
-    for (char c : ascii) {
-        out += littleEndian ? c : '\0';
-        out += littleEndian ? '\0' : c;
-    }
-    return out;
-}
-
 // A node whose name holds U+1F600 (a surrogate pair in UTF-16), then a triangle.
 const std::string kTriangle = testing::Lines({
     "*GEOMOBJECT {",
@@ -89,13 +81,6 @@ const std::string kTriangle = testing::Lines({
     "\t}",
     "}",
 });
-
-std::string Replace(std::string text, std::string_view from, std::string_view to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
 
 struct Input {
     std::string label, bytes;

@@ -40,6 +40,23 @@ std::string Lines(const std::vector<std::string>& lines, std::string_view lineEn
     return JoinLines(lines, lineEnd);
 }
 
+std::string Replace(std::string text, std::string_view from, std::string_view to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+std::string Utf16(std::string_view ascii, bool littleEndian, bool byteOrderMark)
+{
+    std::string out = byteOrderMark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (const char c : ascii) {
+        out += littleEndian ? c : '\0';
+        out += littleEndian ? '\0' : c;
+    }
+    return out;
+}
+
 std::vector<std::string> SplitLines(std::string_view text)
 {
     std::vector<std::string> lines;

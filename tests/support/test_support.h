@@ -35,6 +35,10 @@ std::string Lines(const std::vector<std::string>& lines, std::string_view lineEn
 std::vector<std::string> SplitLines(std::string_view text);
 // The lists of lines one after the other.
 std::vector<std::string> Concat(const std::vector<std::vector<std::string>>& parts);
+// `text` with every `from` replaced by `to`.
+std::string Replace(std::string text, std::string_view from, std::string_view to);
+// ASCII text as UTF-16 (little- or big-endian), with or without a byte order mark.
+std::string Utf16(std::string_view ascii, bool littleEndian, bool byteOrderMark);
 
 std::uint32_t Bits(float value);
 float FromBits(std::uint32_t bits);
