@@ -34,9 +34,6 @@ void LoadBundle(const std::string& path, LoadedBundle& loaded)
         loaded.objects.push_back(object);
 }
 
-namespace {
-
-// Length of the UTF-8 sequence starting at text[i], or 0 when it is not valid.
 std::size_t Utf8Length(std::string_view text, std::size_t i)
 {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -64,7 +61,6 @@ std::size_t Utf8Length(std::string_view text, std::size_t i)
     return length;
 }
 
-}  // namespace
 
 std::string DisplayName(std::string_view name)
 {

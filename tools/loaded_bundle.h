@@ -38,6 +38,10 @@ inline Vec3 ToRightHandedYUp(Vec3 v)
     return {v[0], v[1], -v[2]};
 }
 
+// Length of the UTF-8 sequence starting at text[i], or 0 when it is not valid
+// (overlong forms, surrogates and values past U+10FFFF included).
+std::size_t Utf8Length(std::string_view text, std::size_t i);
+
 // A name as UTF-8 text: kept when it is valid UTF-8, else read byte by byte as
 // Latin-1; control characters become '?'. For JSON, glTF and the console.
 std::string DisplayName(std::string_view name);

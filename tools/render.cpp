@@ -220,18 +220,13 @@ std::optional<std::u32string> CodePoints(std::string_view text)
 {
     std::u32string points;
     for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                                 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-        if (length == 0 || i + length > text.size())
+        const std::size_t length = Utf8Length(text, i);
+        if (length == 0)
             return std::nullopt;
-        char32_t point = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return std::nullopt;
-            point = (point << 6) | (next & 0x3F);
-        }
+        const auto lead = static_cast<unsigned char>(text[i]);
+        char32_t point = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (std::size_t k = 1; k < length; ++k)
+            point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
         points += point;
         i += length;
     }
