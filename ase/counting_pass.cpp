@@ -58,63 +58,52 @@ class Counter {
     {
     }
 
+    // The count from where the input stands to its end; the input is rewound after.
     MeshTables Run()
     {
-        bool more = Read();
-        while (more) {
-            if (StartsWith(line_, keys::kNodeHeader) && !CountObject())
-                break;  // a node header with no vertex list before the end: not an object
-            // The line that ended the object (the one after its texture-vertex run,
-            // or wherever its searches stopped) is never tested as a header: a node
-            // header there is passed over, and the mesh it starts is not counted.
-            more = ReadToHeader();
-        }
-        tables_.inputBytes = input_.Tell();
+        MeshTables tables = RunRange(input_.Tell(), std::numeric_limits<std::int64_t>::max()).tables;
         input_.Rewind();
-        return std::move(tables_);
+        return tables;
     }
 
-    // The same loop from `from`, the start of a line the loop tests, up to the first
-    // line it tests at or after `stopAt`, or, with `sync`, up to a line it tests that
-    // is one of those node headers. (The lines it tests: its first, the first after
-    // each object, and node headers; the others do nothing there.) Everything the
-    // loop does at a line it tests depends on that line and the ones after it alone,
-    // so a count from there is the count the whole loop makes from there.
+    // The count from `from`, the start of a line the loop tests, up to the first line
+    // it tests at or after `stopAt`, or, with `sync`, up to a line it tests that is
+    // one of those node headers. (The lines it tests: its first, the first after each
+    // object, and node headers; the others do nothing there.) Everything the loop
+    // does at a line it tests depends on that line and the ones after it alone, so a
+    // count from there is the count the whole loop makes from there.
     CountedRange RunRange(std::int64_t from, std::int64_t stopAt, const std::vector<std::int64_t>* sync = nullptr)
     {
         CountedRange range;
         input_.SeekTo(from);
         bool more = Read();
         std::size_t next = 0;  // the first sync header not behind the line in hand
-        while (more) {
-            if (lineStart_ >= stopAt) {
-                range.end = lineStart_;
-                range.tables = std::move(tables_);
-                range.headers = std::move(headers_);
-                return range;
-            }
+        while (more && lineStart_ < stopAt) {
             if (sync != nullptr) {
                 while (next < sync->size() && (*sync)[next] < lineStart_)
                     ++next;
                 if (next < sync->size() && (*sync)[next] == lineStart_) {
-                    range.end = lineStart_;
                     range.syncedAt = next;
-                    range.tables = std::move(tables_);
-                    range.headers = std::move(headers_);
-                    return range;
+                    break;
                 }
             }
             if (StartsWith(line_, keys::kNodeHeader)) {
                 const std::int64_t header = lineStart_;
-                if (!CountObject())
+                if (!CountObject()) {
+                    more = false;  // a node header with no vertex list before the end: not an object
                     break;
+                }
                 headers_.push_back(header);
             }
+            // The line that ended the object (the one after its texture-vertex run,
+            // or wherever its searches stopped) is never tested as a header: a node
+            // header there is passed over, and the mesh it starts is not counted.
             more = ReadToHeader();
         }
-        range.finished = true;
-        tables_.inputBytes = input_.Tell();
-        range.end = tables_.inputBytes;
+        range.finished = !more;
+        if (range.finished)
+            tables_.inputBytes = input_.Tell();
+        range.end = range.finished ? tables_.inputBytes : lineStart_;
         range.tables = std::move(tables_);
         range.headers = std::move(headers_);
         return range;

@@ -47,7 +47,6 @@ void GeometryReader::ReadObject(std::int32_t object)
     PrepareArrays(object);
     seen_ = PassObserver::ReadObject{};
     seen_.object = object;
-    lastObject_ = object;
     // The line the counting pass found; only a file changed since then can have
     // another there, and such an object stays empty.
     if (Read() && StartsWith(line_, keys::kVertexStart))

@@ -50,9 +50,8 @@ class GeometryReader {
         Carry Apply(const Carry& before) const;
     };
     CarryUpdate Update() const;
-    // The last object read, and its arrays taken away from the reader (which makes
-    // new ones for the next object).
-    std::int32_t LastObject() const { return lastObject_; }
+    // The last object's arrays, taken away from the reader (which makes new ones for
+    // the next object).
     ObjectArrays TakeArrays() { return std::move(arrays_); }
 
   private:
@@ -93,7 +92,6 @@ class GeometryReader {
     bool firstFaceScanComplete_ = false, firstTexFaceScanComplete_ = false;
     PassObserver::ReadObject seen_;
     bool observe_ = false;
-    std::int32_t lastObject_ = -1;
 };
 
 }  // namespace ase2sgl

@@ -92,7 +92,7 @@ class ParallelGeometry {
             return true;
         }
         lock.unlock();  // the turn is this thread's until it passes it on
-        HandOn(reader, object);
+        HandOn(reader, object, reader.NeedsCarry());
         lock.lock();
         for (turn_ = object + 1; !stop_;) {
             const auto found = aside_.find(turn_);
@@ -103,7 +103,7 @@ class ParallelGeometry {
             aside_.erase(found);
             lock.unlock();
             if (next.needsCarry) {
-                HandOn(reader, inTurn);  // read again here, with the true carry
+                HandOn(reader, inTurn, true);  // read again here, with the true carry
             } else {
                 sink_(inTurn, next.arrays);
                 carry_ = next.update.Apply(carry_);
@@ -115,11 +115,11 @@ class ParallelGeometry {
         return true;
     }
 
-    // Hands on `object`, the last one `reader` read, or reads it again first when it
-    // took face numbers from the objects before it.
-    void HandOn(GeometryReader& reader, std::int32_t object)
+    // Hands on `object`, the last one `reader` read unless `readAgain`: then it is read
+    // first with the true carry (it took face numbers from the objects before it).
+    void HandOn(GeometryReader& reader, std::int32_t object, bool readAgain)
     {
-        if (reader.LastObject() != object || reader.NeedsCarry()) {
+        if (readAgain) {
             reader.SetCarry(carry_);
             reader.ReadObject(object);
         }
