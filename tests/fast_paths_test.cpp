@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -207,6 +209,45 @@ TEST(ShortDecimal, LongMantissasEqualTheFullConversion)
         check(std::to_string(m / 10) + "." + std::to_string(m % 10));
     }
     EXPECT_GT(checked, 300'000);
+}
+
+// Decimals of 15 digits closest to points halfway between two floats, over a spread
+// of magnitudes: their products with 10^-k land within a few ulps of the halfway
+// point, on either side, where the multiplication must hand over to the division.
+TEST(ShortDecimal, DecimalsNextToAHalfwayPointEqualTheFullConversion)
+{
+    std::int64_t checked = 0, nearHalfway = 0;
+    std::uint64_t state = 12345;
+    for (int i = 0; i < 200'000; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const int exponent = static_cast<int>(state >> 59) - 12;  // 2^-12 to 2^19
+        const float below = std::ldexp(1.0f + static_cast<float>((state >> 20) & 0x7FFFFF) / 8388608.0f, exponent);
+        const double halfway =
+            (static_cast<double>(below) + static_cast<double>(std::nextafter(below, 2.0f * below))) / 2;
+        char text[64];
+        const int length = std::snprintf(text, sizeof text, "%.*f", 14 - std::max(0, exponent * 3 / 10), halfway);
+        std::string number(text, static_cast<std::size_t>(length));
+        for (const int step : {0, 1, -1}) {  // the nearest decimal and its neighbours in the last digit
+            if ((step > 0 && number.back() == '9') || (step < 0 && number.back() == '0'))
+                continue;
+            number.back() = static_cast<char>(text[length - 1] + step);
+            ShortDecimal decimal;
+            const char* p = decimal.Gather(number.data(), number.data() + number.size());
+            const char* fractionEnd = decimal.Gather(p + 1, number.data() + number.size());
+            decimal.fractionDigits = static_cast<int>(fractionEnd - (p + 1));
+            float value = 0;
+            if (!decimal.ToFloat(value))
+                continue;
+            ASSERT_EQ(Bits(value), Bits(FullConversion(number))) << number;
+            ++checked;
+            static constexpr double kInverse[] = {1e-0, 1e-1, 1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                                  1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+            nearHalfway += short_decimal::IsNearFloatHalfway(static_cast<double>(decimal.mantissa) *
+                                                             kInverse[decimal.fractionDigits]);
+        }
+    }
+    EXPECT_GT(checked, 300'000);
+    EXPECT_GT(nearHalfway, 1000);  // the hand-over to the division is exercised
 }
 
 struct Scanned {
