@@ -211,6 +211,27 @@ TEST(StartsWith, ComparesWholeKeyByteForByte)
     EXPECT_EQ(keys::kNormalsBlock.size(), 15u);
 }
 
+// Keys of every length up to 40 (the word compare's whole words, its overlapping
+// last word, and the short keys it leaves to memcmp): a line that holds the key
+// matches, one that differs in any single byte of it or ends one byte early does not.
+TEST(StartsWith, FindsEveryDifferenceAtEveryKeyLength)
+{
+    const std::string text = "\t\t\t\t*MESH_VERTEXNORMAL 12\t-0.5773\t0.5773\t0.5773 and more";
+    for (std::size_t n = 0; n <= 40; ++n) {
+        const std::string key = text.substr(0, n);
+        EXPECT_TRUE(StartsWith(text, key)) << n;
+        EXPECT_TRUE(StartsWith(key, key)) << n;
+        if (n > 0) {
+            EXPECT_FALSE(StartsWith(std::string_view(key).substr(0, n - 1), key)) << n;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            std::string line = text;
+            line[i] = static_cast<char>(line[i] ^ 0x20);
+            EXPECT_FALSE(StartsWith(line, key)) << n << " " << i;
+        }
+    }
+}
+
 TEST(FormatKey, WritesPaddedAndPlainNumbers)
 {
     struct Case {
