@@ -122,6 +122,10 @@ void GeometryReader::ReadLists()
 {
     const std::int64_t afterVertexStart = input_.Tell();
     ReadVertices();
+    const std::int64_t afterVertexRunEnd = input_.Tell();
+    if (!observe_ && ReadListsInFileOrder())
+        return;
+    input_.SeekTo(afterVertexRunEnd);
     const bool textured = ReadTexVertices();
     // The texture vertices come after the faces in the file, but the faces need
     // them in the pool: they were read ahead, and the faces are read now.
@@ -132,18 +136,110 @@ void GeometryReader::ReadLists()
         ReadFaceLists<false>(textured);
 }
 
+// True when the line in hand, or one after it, begins with `kKey` before the
+// object's lines end. A line that begins with one of `kStops` makes it give false
+// at once (with `stopped` set), leaving the line in hand there; the line in hand is
+// tested for them only when `stopsFromLineInHand`.
+template <const std::string_view& kKey, const std::string_view&... kStops>
+bool GeometryReader::FindFromLineInHand(bool stopsFromLineInHand, bool& stopped)
+{
+    stopped = false;
+    for (bool first = true;; first = false) {
+        if (!first && !Read())
+            return false;
+        if ((!first || stopsFromLineInHand) && (StartsWith(line_, kStops) || ...)) {
+            stopped = true;
+            return false;
+        }
+        if (StartsWith(line_, kKey))
+            return true;
+    }
+}
+
+// The lists read once each, in the order the exporter writes them: vertices (read
+// already), faces, texture vertices, texture faces, normals. Each search starts
+// where the list before it ended instead of where the searches above start, which
+// finds the same lines as long as no line passed over would have stopped one of
+// those searches earlier: a texture-vertex list or normals block before the faces,
+// a texture-face or face-normal list before the texture vertices. Such a layout
+// gives false, with the reader's carried numbers as they were, and the object is
+// read again the way above. The vertex lists and the face list only hold lines
+// that begin with their own keys, which none of the searches looks for.
+bool GeometryReader::ReadListsInFileOrder()
+{
+    // Faces: the search above starts after the vertex-start line, and no vertex line
+    // can begin a face list, so it is the line that ended the vertex run on. The
+    // texture-vertex search would start right after that line.
+    bool stopped = false;
+    if (!FindFromLineInHand<keys::kFaceStart, keys::kTexVertexStart, keys::kNormalsBlock>(false, stopped)) {
+        arrays_.cornersRead = 0;
+        return !stopped;
+    }
+    Carry carryBefore;
+    std::copy(std::begin(faceVertex_), std::end(faceVertex_), carryBefore.face);
+    std::copy(std::begin(texFaceVertex_), std::end(texFaceVertex_), carryBefore.texFace);
+    const std::int64_t faceScansBefore = faceScans_;
+    const bool firstFaceScanCompleteBefore = firstFaceScanComplete_;
+    const std::int64_t faces = ReadFaceRun<false>();
+    SetCornersRead(faces);
+
+    // Texture vertices: from the line that ended the face run. The texture-face and
+    // normals searches start after that line.
+    SearchEnd texVertices = SearchEnd::kEndOfInput;
+    for (bool first = true;; first = false) {
+        if (!first) {
+            if (!Read())
+                break;
+            if (StartsWith(line_, keys::kTexFaceStart) || StartsWith(line_, keys::kFaceNormalStart)) {
+                SetCarry(carryBefore);
+                faceScans_ = faceScansBefore;
+                firstFaceScanComplete_ = firstFaceScanCompleteBefore;
+                return false;
+            }
+        }
+        if (StartsWith(line_, keys::kNormalsBlock)) {
+            texVertices = SearchEnd::kNormalsBlock;
+            break;
+        }
+        if (StartsWith(line_, keys::kTexVertexStart)) {
+            texVertices = SearchEnd::kFound;
+            break;
+        }
+    }
+    if (texVertices == SearchEnd::kEndOfInput)
+        return true;  // no normals either: none was passed over
+    if (texVertices == SearchEnd::kFound) {
+        ReadTexVertexRun();
+        // Texture faces: from the line that ended the run (no line of it can begin
+        // a texture-face list or a normals block), up to a normals block.
+        if (!FindFromLineInHand<keys::kTexFaceStart, keys::kNormalsBlock>(true, stopped)) {
+            if (!stopped)
+                return true;  // the object's lines ended: no normals
+        } else if (!ReadTexFaceRun<false>(faces)) {
+            return true;
+        }
+    }
+    ReadNormals<false>(faces);
+    return true;
+}
+
 // Faces, texture faces and normals, from the line after the vertex-start line.
 template <bool kObserve>
 void GeometryReader::ReadFaceLists(bool textured)
 {
     const std::int64_t faces = ReadFaces<kObserve>();
-    arrays_.cornersRead =
-        static_cast<std::int32_t>(std::min<std::int64_t>(faces * 3, static_cast<std::int64_t>(arrays_.corners.size())));
+    SetCornersRead(faces);
     if (faces == 0)
         return;  // no face list before the end of the input
     if (textured && !ReadTexFaces<kObserve>(faces))
         return;
     ReadNormals<kObserve>(faces);
+}
+
+void GeometryReader::SetCornersRead(std::int64_t faces)
+{
+    arrays_.cornersRead =
+        static_cast<std::int32_t>(std::min<std::int64_t>(faces * 3, static_cast<std::int64_t>(arrays_.corners.size())));
 }
 
 void GeometryReader::PrepareArrays(std::int32_t object)
@@ -195,6 +291,13 @@ bool GeometryReader::ReadTexVertices()
     seen_.texVertexSearch = Search<keys::kTexVertexStart, true>(seen_.texVertexStart);
     if (seen_.texVertexSearch != SearchEnd::kFound)
         return false;
+    ReadTexVertexRun();
+    return true;
+}
+
+// The line in hand is the first texture-vertex line.
+void GeometryReader::ReadTexVertexRun()
+{
     // Entries past the pool cannot be written and the read position is dropped by
     // the seek back, so the run stops at the end of the pool.
     NumberedKey next(keys::kTexVertex, 0);
@@ -208,7 +311,6 @@ bool GeometryReader::ReadTexVertices()
         Read();
         next.Advance();
     } while (StartsWith(line_, next.View()));
-    return true;
 }
 
 // Searches from the line after the vertex-start line for the first face line,
@@ -218,6 +320,13 @@ std::int64_t GeometryReader::ReadFaces()
 {
     if (Search<keys::kFaceStart, false>(seen_.faceStart) != SearchEnd::kFound)
         return 0;
+    return ReadFaceRun<kObserve>();
+}
+
+// The line in hand is the first face line. Gives the number of faces read.
+template <bool kObserve>
+std::int64_t GeometryReader::ReadFaceRun()
+{
     NumberedKey next(keys::kFace, 0);
     std::string_view key = keys::kFaceStart;  // the key the line in hand starts with
     std::int64_t corner = 0;
@@ -256,6 +365,13 @@ bool GeometryReader::ReadTexFaces(std::int64_t faces)
     seen_.texFaceSearch = Search<keys::kTexFaceStart, true>(seen_.texFaceStart);
     if (seen_.texFaceSearch != SearchEnd::kFound)
         return seen_.texFaceSearch == SearchEnd::kNormalsBlock;
+    return ReadTexFaceRun<kObserve>(faces);
+}
+
+// The line in hand is the first texture-face line. False when the input ended.
+template <bool kObserve>
+bool GeometryReader::ReadTexFaceRun(std::int64_t faces)
+{
     bool more = true;
     Tally<kObserve> notScanned, missing, outside;
     for (std::int64_t f = 0; f < faces; ++f) {

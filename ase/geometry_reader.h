@@ -60,17 +60,26 @@ class GeometryReader {
     template <const std::string_view& kKey, bool kNormalsEnd>
     SearchEnd Search(std::int64_t& at);
     void ReadLists();
+    bool ReadListsInFileOrder();
+    template <const std::string_view& kKey, const std::string_view&... kStops>
+    bool FindFromLineInHand(bool stopsFromLineInHand, bool& stopped);
     void PrepareArrays(std::int32_t object);
+    void SetCornersRead(std::int64_t faces);
     CornerRecord* PoolEntry(std::int64_t index);
     CornerRecord* Corner(std::int64_t index);
     void ReadVertices();
     bool ReadTexVertices();
+    void ReadTexVertexRun();
     template <bool kObserve>
     void ReadFaceLists(bool textured);
     template <bool kObserve>
     std::int64_t ReadFaces();
     template <bool kObserve>
+    std::int64_t ReadFaceRun();
+    template <bool kObserve>
     bool ReadTexFaces(std::int64_t faces);
+    template <bool kObserve>
+    bool ReadTexFaceRun(std::int64_t faces);
     template <bool kObserve>
     void ReadNormals(std::int64_t faces);
 

@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
+#include <set>
+#include <sstream>
 
 namespace ase2sgl {
 namespace {
@@ -111,6 +115,91 @@ TEST(Differential, DamagedInputsMatchTheReference)
         ASSERT_EQ(ours, reference) << "round " << round << ", input:\n" << damaged;
         ASSERT_EQ(testing::ParseBundle(ours).problem, "") << "round " << round;
     }
+}
+
+// The box's lists in other orders than the exporter's, whole ("TV": count line,
+// braces and lines) or as bare lines ("tv"), with the normals block's opening line
+// ("Nh") apart from its lines ("n"), and a second texture-vertex list of other
+// values ("TV2"). The reading in file order must see each of these
+// layouts as the searches from their own starting lines see it, and a layout it
+// hands back must leave the carried face numbers as they were: each box's first
+// face line does not scan whole, and keeps numbers from before it. A box of the
+// exporter's layout follows, with texture lists and without.
+TEST(Differential, ListsOutOfTheExportersOrderMatchTheReference)
+{
+    // The first face line stores one number, so that the box itself starts from the
+    // numbers carried into it.
+    const auto damageFirstFace = [](std::vector<std::string> lines) {
+        const auto face = std::find_if(lines.begin(), lines.end(),
+                                       [](const std::string& l) { return l.starts_with("\t\t\t*MESH_FACE "); });
+        EXPECT_NE(face, lines.end());
+        *face = "\t\t\t*MESH_FACE    0:    A:    0 B: x";
+        return lines;
+    };
+    const std::vector<std::string> box = damageFirstFace(testing::MeshLines(BoxMesh("Odd")));
+    MeshSpec otherTexture = BoxMesh("Odd");
+    for (auto& uv : otherTexture.texVertices)
+        uv = {uv[1] + 0.125f, uv[0]};
+    const std::vector<std::string> otherBox = testing::MeshLines(otherTexture);
+    const auto block = [&](std::string_view first, std::string_view last, bool bare,
+                           const std::vector<std::string>& from) {
+        auto begin =
+            std::find_if(from.begin(), from.end(), [&](const std::string& l) { return l.starts_with(first); });
+        auto end = std::find_if(begin, from.end(), [&](const std::string& l) { return l == last; });
+        EXPECT_NE(end, from.end()) << first;
+        return bare ? std::vector<std::string>(begin + 1 + (first == "\t\t*MESH_NUMTVERTEX" ||
+                                                            first == "\t\t*MESH_NUMTVFACES"),
+                                               end)
+                    : std::vector<std::string>(begin, end + 1);
+    };
+    const std::map<std::string, std::vector<std::string>> parts = {
+        {"V", block("\t\t*MESH_VERTEX_LIST", "\t\t}", false, box)},
+        {"F", block("\t\t*MESH_FACE_LIST", "\t\t}", false, box)},
+        {"TV", block("\t\t*MESH_NUMTVERTEX", "\t\t}", false, box)},
+        {"TF", block("\t\t*MESH_NUMTVFACES", "\t\t}", false, box)},
+        {"N", block("\t\t*MESH_NORMALS", "\t\t}", false, box)},
+        {"v", block("\t\t*MESH_VERTEX_LIST", "\t\t}", true, box)},
+        {"f", block("\t\t*MESH_FACE_LIST", "\t\t}", true, box)},
+        {"tv", block("\t\t*MESH_NUMTVERTEX", "\t\t}", true, box)},
+        {"tf", block("\t\t*MESH_NUMTVFACES", "\t\t}", true, box)},
+        {"n", block("\t\t*MESH_NORMALS", "\t\t}", true, box)},
+        {"Nh", {"\t\t*MESH_NORMALS {"}},
+        {"TV2", block("\t\t*MESH_NUMTVERTEX", "\t\t}", false, otherBox)},
+    };
+    const std::vector<std::string> head(box.begin(),
+                                        std::find(box.begin(), box.end(), "\t\t*MESH_VERTEX_LIST {"));
+    const std::vector<std::string> tail(std::find(box.begin(), box.end(), "\t*PROP_MOTIONBLUR 0") - 1, box.end());
+    ASSERT_EQ(tail.front(), "\t}");  // the end of the mesh block
+    const std::string layouts[] = {
+        "V F TV TF N", "V TV F TF N", "V Nh F TV TF n", "V N F TV TF", "V F TF TV N", "V F n",
+        "V F TV Nh TF n", "V F TV TF n", "V F Nh TV TF n", "V TF F TV N", "V F N TV TF",
+        "v f tv tf N", "v f tf tv N", "v tv f tf n", "V F tv Nh tf n", "V F TV n TF", "V f n tv tf",
+        "V TV F TV2 TF N", "V TV2 F TF TV N",
+    };
+    MeshSpec nextBox = BoxMesh("Next");  // other values, so that reading the wrong list shows
+    for (auto& normal : nextBox.vertexNormals)
+        normal = {normal[1], normal[2], normal[0]};
+    for (auto& uv : nextBox.texVertices)
+        uv = {uv[0] + 0.5f, uv[1]};
+    const std::vector<std::string> nexts[] = {
+        damageFirstFace(testing::MeshLines(nextBox)),
+        damageFirstFace(testing::MeshLines(testing::WithoutTextureLists(nextBox))),
+    };
+    std::set<std::string> outputs;
+    for (const std::vector<std::string>& next : nexts)
+    for (const std::string& layout : layouts) {
+        std::vector<std::string> lines = head;
+        std::istringstream names(layout);
+        for (std::string name; names >> name;)
+            lines.insert(lines.end(), parts.at(name).begin(), parts.at(name).end());
+        lines.insert(lines.end(), tail.begin(), tail.end());
+        lines.insert(lines.end(), next.begin(), next.end());
+        const std::string source = testing::Lines(lines);
+        const std::string ours = ConvertBytes(source);
+        EXPECT_EQ(ours, testing::ReferenceConvert(source)) << layout;
+        outputs.insert(ours);
+    }
+    EXPECT_GE(outputs.size(), 3u);  // the layouts give different bundles, not one
 }
 
 }  // namespace
