@@ -199,25 +199,16 @@ bool LineSource::Refill(std::size_t& scanFrom)
     return true;
 }
 
-bool LineSource::ReadLine(std::string_view& line)
+bool LineSource::ReadLineAfterHeldBytes(std::string_view& line)
 {
-    std::size_t scanFrom = cursor_;
-    for (;;) {
+    std::size_t scanFrom = end_;  // no line feed lies between the cursor and here
+    while (Refill(scanFrom)) {
         const char* start = buffer_.get() + scanFrom;
         if (const void* found = std::memchr(start, '\n', end_ - scanFrom)) {
-            const std::size_t lineEnd = static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.get());
-            std::size_t length = lineEnd - cursor_;
-            if (length > 0 && buffer_[lineEnd - 1] == '\r')  // CR LF reads as LF
-                --length;
-            line = std::string_view(buffer_.get() + cursor_, length);
-            lineStart_ = bufferOffset_ + static_cast<std::int64_t>(cursor_);
-            cursor_ = lineEnd + 1;
-            ++linesRead_;
+            TakeLine(static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.get()), line);
             return true;
         }
         scanFrom = end_;
-        if (!Refill(scanFrom))
-            break;
     }
     // End of input: what is left is a last line without a line feed (a CR stays in it).
     line = std::string_view(buffer_.get() + cursor_, end_ - cursor_);

@@ -57,7 +57,17 @@ class LineSource {
 
     // Gives the next line; false only at the end of the input, with an empty line.
     // Throws FileError ("impossible de lire") when a read fails.
-    bool ReadLine(std::string_view& line);
+    bool ReadLine(std::string_view& line)
+    {
+        // The common case inline: the line ends within the bytes held.
+        if (cursor_ < end_) {
+            if (const void* found = std::memchr(buffer_.get() + cursor_, '\n', end_ - cursor_)) {
+                TakeLine(static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.get()), line);
+                return true;
+            }
+        }
+        return ReadLineAfterHeldBytes(line);
+    }
     // Gives the next line that begins with `prefix` (two bytes or more, neither a
     // line feed), as ReadLine gives it; the lines before it are read and passed
     // over. False at the end of the input. What ReadLine and StartsWith in a loop do,
@@ -84,6 +94,20 @@ class LineSource {
 
   private:
     LineSource() = default;
+    // Hands out the line from the cursor to the line feed at `lineEnd` (a CR before
+    // it dropped) and moves the cursor past it.
+    void TakeLine(std::size_t lineEnd, std::string_view& line)
+    {
+        std::size_t length = lineEnd - cursor_;
+        if (length > 0 && buffer_[lineEnd - 1] == '\r')  // CR LF reads as LF
+            --length;
+        line = std::string_view(buffer_.get() + cursor_, length);
+        lineStart_ = bufferOffset_ + static_cast<std::int64_t>(cursor_);
+        cursor_ = lineEnd + 1;
+        ++linesRead_;
+    }
+    // ReadLine when no line feed is held after the cursor: reads more.
+    bool ReadLineAfterHeldBytes(std::string_view& line);
     void AllocateBuffer(std::size_t size);
     // Moves the unread bytes to the front and reads more behind them; `scanFrom`
     // (an index into the buffer) moves with the bytes. False when nothing was added.
