@@ -79,8 +79,8 @@ inline const char* ScanFloat(const char* p, const char* end, float& value)
     const bool negative = p != end && *p == '-';
     if (p != end && (*p == '-' || *p == '+'))
         ++p;
-    // The digits are gathered on the way for the short-decimal path; only the first
-    // 16 are kept, and the path refuses numbers of more than 15.
+    // The digits are gathered on the way for the short-decimal path, which refuses
+    // numbers of more than 15.
     ShortDecimal digits;
     const char* mantissa = p;
     const char* q = digits.Gather(p, end);

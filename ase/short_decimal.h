@@ -61,17 +61,19 @@ inline bool IsNearFloatHalfway(double d)
 
 // The digits of one unsigned decimal, gathered while it is scanned.
 struct ShortDecimal {
-    std::uint64_t mantissa = 0;  // the first 16 digits, as an integer
-    int digits = 0;
+    // The digits as an integer; past 19 digits it wraps around, but ToFloat only
+    // uses it for 15 digits or fewer.
+    std::uint64_t mantissa = 0;
+    std::int64_t digits = 0;
     int fractionDigits = 0;
 
     // Adds the digits from `p` on; gives the position after them.
     const char* Gather(const char* p, const char* end)
     {
-        for (; p != end && *p >= '0' && *p <= '9'; ++p) {
-            if (++digits <= 16)
-                mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-        }
+        const char* const first = p;
+        for (; p != end && *p >= '0' && *p <= '9'; ++p)
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+        digits += p - first;
         return p;
     }
 
