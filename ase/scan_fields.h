@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -76,9 +77,11 @@ const char* ScanLongFloat(const char* mantissa, const char* intEnd, const char* 
 // Returns the position after it, or nullptr when there is no number (value untouched).
 inline const char* ScanFloat(const char* p, const char* end, float& value)
 {
-    const bool negative = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+'))
-        ++p;
+    if (p == end)
+        return nullptr;
+    // The sign without a branch: in lists of normals it is as often "-" as not.
+    const bool negative = *p == '-';
+    p += negative || *p == '+';
     // The digits are gathered on the way for the short-decimal path, which refuses
     // numbers of more than 15.
     ShortDecimal digits;
@@ -106,7 +109,8 @@ inline const char* ScanFloat(const char* p, const char* end, float& value)
     }
     float magnitude = 0;
     if (exponentDigits == nullptr && digits.ToFloat(magnitude)) {
-        value = negative ? -magnitude : magnitude;
+        value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(magnitude) |
+                                     static_cast<std::uint32_t>(negative) << 31);  // -magnitude when negative
         return q;
     }
     return ScanLongFloat(mantissa, intEnd, q, exponentDigits, negative, value);
