@@ -758,7 +758,7 @@ NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const TextSink& sink
     NormalizeReport& report = result.report;
     SceneWriter writer(options, sink, report);
     Scene scene = tolerant::StreamAse(
-        source, [&writer](SceneNode& node) { writer.Node(node); }, options.readBytes);
+        source, [&writer](SceneNode& node) { writer.Node(node); }, options.readBytes, options.threads);
     if (writer.Refused()) {
         result.report = {};
         TakeSceneFacts(scene, result.report);

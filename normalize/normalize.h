@@ -28,6 +28,9 @@ struct NormalizeOptions {
     // The input is read this many bytes at a time (the memory it takes follows the
     // largest node, not the file).
     std::size_t readBytes = tolerant::kReadBytes;
+    // Whether the input is read and cut into tokens on a thread of its own (the
+    // text is the same either way).
+    tolerant::ReadThreads threads = tolerant::ReadThreads::kChosen;
 };
 
 struct NormalizeReport {

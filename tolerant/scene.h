@@ -131,12 +131,22 @@ class MemorySource : public ByteSource {
 // order. The node's views are valid during the call only; its lists may be taken.
 using NodeSink = std::function<void(SceneNode&)>;
 
-inline constexpr std::size_t kReadBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kReadBytes = std::size_t{1} << 18;
+
+// Whether the input is read, decoded and cut into tokens on a thread of its own
+// while the calling thread files the statements and hands the nodes out (at most
+// two pieces ahead). The nodes, notes and facts are the same either way; the sink
+// is always called on the calling thread. kChosen: a second thread when the
+// process may use more than one core.
+enum class ReadThreads { kChosen, kOne, kTwo };
 
 // The same reading as ReadAse, a node at a time: the input is read `readBytes` at a
 // time and cut at line ends, and only the text from the oldest node not yet handed
 // out onwards is held, so memory follows the largest node, not the file. Returns
-// the scene's facts and notes; its node list and comment are left empty.
-Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes = kReadBytes);
+// the scene's facts and notes; its node list and comment are left empty. What
+// `source` or `sink` throws leaves this function as it is (with two threads, once
+// the nodes read before a failed read have been handed out).
+Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes = kReadBytes,
+                ReadThreads threads = ReadThreads::kChosen);
 
 }  // namespace ase2sgl::tolerant
