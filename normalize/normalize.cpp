@@ -18,9 +18,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <limits>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 namespace ase2sgl::normalize {
 namespace {
@@ -739,6 +744,97 @@ class SceneWriter {
     std::int64_t objects_ = 0;
 };
 
+// The nodes written on a thread of their own while the next node is read: one at
+// a time, in file order, so that the text is the same as when they are written on
+// the reading's thread. Memory stays that of the largest node and a little more:
+// the reading waits to hand a node on until the one before is written, and while
+// a node of much text is written (more than kOverlapBytes), it waits too.
+class WritingThread {
+  public:
+    explicit WritingThread(SceneWriter& writer) : writer_(writer), thread_([this] { Run(); }) {}
+    WritingThread(const WritingThread&) = delete;
+    WritingThread& operator=(const WritingThread&) = delete;
+    ~WritingThread()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    // Hands `node` on (its lists taken, emptied ones of a node written given back);
+    // throws what the writing of a node before it threw.
+    void Write(SceneNode& node, tolerant::NodeText text)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+        if (error_)
+            std::rethrow_exception(error_);
+        const bool large = text.bytes > kOverlapBytes;
+        node_ = std::move(node);
+        node.mesh = std::move(written_);
+        written_ = {};
+        text_ = std::move(text);
+        busy_ = true;
+        changed_.notify_all();
+        if (large)
+            changed_.wait(lock, [this] { return !busy_; });
+    }
+
+    // Waits for the node handed on last; throws what the writing threw.
+    void Finish()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+        if (error_)
+            std::rethrow_exception(error_);
+    }
+
+  private:
+    static constexpr std::size_t kOverlapBytes = std::size_t{32} << 20;
+
+    void Run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return busy_ || stop_; });
+            if (!busy_)
+                return;
+            lock.unlock();
+            try {
+                if (!error_)
+                    writer_.Node(node_);
+            } catch (...) {
+                error_ = std::current_exception();
+            }
+            tolerant::MeshLists lists = std::move(node_.mesh);
+            lists.vertices.clear();
+            lists.texVertices.clear();
+            lists.faces.clear();
+            lists.texFaces.clear();
+            lists.faceNormals.clear();
+            lists.vertexNormals.clear();
+            text_ = {};
+            lock.lock();
+            written_ = std::move(lists);
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    SceneWriter& writer_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    SceneNode node_;              // the node being written, while busy_
+    tolerant::NodeText text_;     // the text it points into
+    tolerant::MeshLists written_;  // the lists of the node written last, emptied
+    bool busy_ = false, stop_ = false;
+    std::exception_ptr error_;
+    std::thread thread_;  // last: started once the rest is made
+};
+
 // What the reading tells about the file as a whole, and its notes, into the report.
 void TakeSceneFacts(Scene& scene, NormalizeReport& report)
 {
@@ -757,8 +853,29 @@ NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const TextSink& sink
     NormalizeResult result;
     NormalizeReport& report = result.report;
     SceneWriter writer(options, sink, report);
-    Scene scene = tolerant::StreamAse(
-        source, [&writer](SceneNode& node) { writer.Node(node); }, options.readBytes, options.threads);
+    std::optional<WritingThread> writing;
+    if (tolerant::ReadsOnTwoThreads(options.threads)) {
+        try {
+            writing.emplace(writer);
+        } catch (const std::system_error&) {
+            // No thread to be had: the nodes are written on the reading's.
+        }
+    }
+    Scene scene;
+    if (writing) {
+        try {
+            scene = tolerant::StreamAse(
+                source, [&writing](SceneNode& node, tolerant::NodeText text) { writing->Write(node, std::move(text)); },
+                options.readBytes, options.threads);
+        } catch (...) {
+            writing->Finish();  // a node's writing that failed before comes first
+            throw;
+        }
+        writing->Finish();
+    } else {
+        scene = tolerant::StreamAse(
+            source, [&writer](SceneNode& node) { writer.Node(node); }, options.readBytes, options.threads);
+    }
     if (writer.Refused()) {
         result.report = {};
         TakeSceneFacts(scene, result.report);

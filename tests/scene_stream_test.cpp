@@ -221,30 +221,32 @@ TEST(SceneStream, HandsEachNodeOutOnceItIsRead)
     }
 }
 
+struct ReadFailed {};
+struct SinkFailed {};
+
+// Fails once `failAt` bytes have been given.
+class FailingSource : public GeneratedScene {
+  public:
+    FailingSource(int meshes, std::size_t failAt) : GeneratedScene(meshes), left_(failAt) {}
+    std::size_t Read(char* buffer, std::size_t size) override
+    {
+        if (left_ == 0)
+            throw ReadFailed{};
+        const std::size_t n = GeneratedScene::Read(buffer, std::min(size, left_));
+        left_ -= n;
+        return n;
+    }
+
+  private:
+    std::size_t left_;
+};
+
 // What the source or the sink throws comes out of the reading as it is, with or
 // without a reading thread (which must then stop, not hang), and a failed read
 // comes out only after the nodes read before it have been handed out, as without
 // the thread.
 TEST(SceneStream, AFailedReadOrSinkLeavesTheReading)
 {
-    struct ReadFailed {};
-    struct SinkFailed {};
-    // Fails once `failAt` bytes have been given.
-    class FailingSource : public GeneratedScene {
-      public:
-        FailingSource(int meshes, std::size_t failAt) : GeneratedScene(meshes), left_(failAt) {}
-        std::size_t Read(char* buffer, std::size_t size) override
-        {
-            if (left_ == 0)
-                throw ReadFailed{};
-            const std::size_t n = GeneratedScene::Read(buffer, std::min(size, left_));
-            left_ -= n;
-            return n;
-        }
-
-      private:
-        std::size_t left_;
-    };
     constexpr std::size_t kFailAt = 100000;  // within mesh 190 or so, of 2000
     std::vector<int> handedOutBeforeTheFailedRead;
     for (const tolerant::ReadThreads threads : {tolerant::ReadThreads::kOne, tolerant::ReadThreads::kTwo}) {
@@ -299,6 +301,38 @@ TEST(SceneStream, NormalizedTextDoesNotDependOnThePieces)
                 }
             }
         }
+    }
+}
+
+// Normalized with the nodes written on a thread of their own, a failed read or a
+// failed write of the text still comes out of NormalizeFrom (and nothing hangs).
+TEST(SceneStream, NormalizingStopsAtAFailedReadOrWrite)
+{
+    for (const tolerant::ReadThreads threads : {tolerant::ReadThreads::kOne, tolerant::ReadThreads::kTwo}) {
+        const std::string label = threads == tolerant::ReadThreads::kTwo ? "two threads" : "one thread";
+        normalize::NormalizeOptions options;
+        options.readBytes = 4096;
+        options.threads = threads;
+        FailingSource failing(3000, 100000);
+        std::size_t written = 0;
+        EXPECT_THROW(normalize::NormalizeFrom(
+                         failing, [&](std::string_view piece) { written += piece.size(); }, options),
+                     ReadFailed)
+            << label;
+        EXPECT_EQ(written, 0u) << label << ": less than the first megabyte of text was written";
+
+        GeneratedScene source(3000);  // more than a megabyte of text
+        int pieces = 0;
+        EXPECT_THROW(normalize::NormalizeFrom(
+                         source,
+                         [&](std::string_view) {
+                             ++pieces;
+                             throw SinkFailed{};
+                         },
+                         options),
+                     SinkFailed)
+            << label;
+        EXPECT_EQ(pieces, 1) << label;
     }
 }
 

@@ -149,4 +149,20 @@ enum class ReadThreads { kChosen, kOne, kTwo };
 Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes = kReadBytes,
                 ReadThreads threads = ReadThreads::kChosen);
 
+// Whether `threads` gives the reading a thread of its own on this machine.
+bool ReadsOnTwoThreads(ReadThreads threads);
+
+// The text a node handed out points into, and its size: while `held` is held, the
+// node's views stay valid, after the sink has returned too (for a sink that hands
+// the node on to another thread).
+struct NodeText {
+    std::shared_ptr<const void> held;
+    std::size_t bytes = 0;
+};
+using HoldingNodeSink = std::function<void(SceneNode&, NodeText)>;
+
+// The same reading, each node handed out with the text it points into.
+Scene StreamAse(ByteSource& source, const HoldingNodeSink& sink, std::size_t readBytes = kReadBytes,
+                ReadThreads threads = ReadThreads::kChosen);
+
 }  // namespace ase2sgl::tolerant

@@ -114,6 +114,9 @@ bool LabelIs(std::string_view label, std::string_view name)
 
 enum class Block { kNode, kGroup, kMesh, kTransform, kSkipped, kOther };
 
+// Where a node goes, with the number of the piece of text its first view points into.
+using HandOutTo = std::function<void(SceneNode&, std::size_t firstChunk)>;
+
 struct Frame {
     Block block;
     std::int64_t node;  // the innermost node this block belongs to, or -1
@@ -125,7 +128,7 @@ struct Frame {
 // text before the oldest node still open.
 class SceneReader {
   public:
-    SceneReader(Scene& scene, const NodeSink& handOut) : scene_(scene), handOut_(handOut) {}
+    SceneReader(Scene& scene, const HandOutTo& handOut) : scene_(scene), handOut_(handOut) {}
 
     void Dispatch(const Statement& statement);
     void Open(const Statement& statement, std::int32_t line);
@@ -141,6 +144,12 @@ class SceneReader {
     }
 
   private:
+    struct Pending {
+        SceneNode node;
+        std::size_t frames = 0;  // open blocks that belong to it
+        std::size_t chunk = 0;   // the piece of text its first view points into
+    };
+
     void AddNote(std::int32_t line, std::string text);
     SceneNode* CurrentNode();
     Block CurrentBlock() const { return stack_.empty() ? Block::kOther : stack_.back().block; }
@@ -150,20 +159,16 @@ class SceneReader {
     void CloseLeftOpen(std::int32_t line);
     bool OpenNode(std::string_view keyword, std::int32_t line, std::size_t chunk);
     void Pop();
+    void HandOut(Pending& pending);
     void HandOutClosed();
     void ReadMeshStatement(MeshLists& mesh, const Statement& statement);
     void ReadFace(MeshLists& mesh, const Statement& statement);
     void Malformed(const Statement& statement);
 
-    struct Pending {
-        SceneNode node;
-        std::size_t frames = 0;  // open blocks that belong to it
-        std::size_t chunk = 0;   // the piece of text its first view points into
-    };
-
     Scene& scene_;
-    const NodeSink& handOut_;
+    const HandOutTo& handOut_;
     std::deque<Pending> pending_;  // nodes not yet handed out, in file order
+    MeshLists spareLists_;          // emptied lists of a node handed out, for the next
     std::int64_t firstPending_ = 0;  // the number of pending_.front() among all nodes
     std::int64_t nodeCount_ = 0;
     std::size_t chunk_ = 0;
@@ -210,10 +215,26 @@ void SceneReader::Pop()
     stack_.pop_back();
 }
 
+void SceneReader::HandOut(Pending& pending)
+{
+    SceneNode& node = pending.node;
+    handOut_(node, pending.chunk);
+    // The lists' memory goes on to the next node rather than back to the system
+    // (what the sink took away is not there to keep).
+    MeshLists& lists = node.mesh;
+    for (auto* list : {&lists.vertices, &lists.texVertices})
+        list->clear();
+    lists.faces.clear();
+    lists.texFaces.clear();
+    lists.faceNormals.clear();
+    lists.vertexNormals.clear();
+    spareLists_ = std::move(lists);
+}
+
 void SceneReader::HandOutClosed()
 {
     while (!pending_.empty() && pending_.front().frames == 0) {
-        handOut_(pending_.front().node);
+        HandOut(pending_.front());
         pending_.pop_front();
         ++firstPending_;
     }
@@ -237,6 +258,8 @@ bool SceneReader::OpenNode(std::string_view keyword, std::int32_t line, std::siz
     for (const auto& [name, kind] : kNodes) {
         if (Is(keyword, name)) {
             SceneNode node;
+            node.mesh = std::move(spareLists_);
+            spareLists_ = {};
             node.kind = kind;
             node.keyword = keyword;
             node.line = line;
@@ -347,7 +370,7 @@ void SceneReader::Finish(std::int32_t line)
         scene_.notes.push_back({line, std::to_string(droppedNotes_) + " further notes left out"});
     // The text has ended: every node still open is as complete as it gets.
     for (Pending& pending : pending_)
-        handOut_(pending.node);
+        HandOut(pending);
     pending_.clear();
 }
 
@@ -480,7 +503,7 @@ void SceneReader::ReadFace(MeshLists& mesh, const Statement& statement)
 // complete at the next keyword or brace, which may lie in a later piece of text.
 class Feeder {
   public:
-    Feeder(Scene& scene, const NodeSink& handOut) : reader_(scene, handOut) {}
+    Feeder(Scene& scene, const HandOutTo& handOut) : reader_(scene, handOut) {}
 
     // Reads the tokens of one piece of text (all of it, or up to a 0x1A byte), from
     // a Tokenizer or from the tokens cut beforehand; returns the line its reading
@@ -535,7 +558,7 @@ class Feeder {
 Scene ReadScene(std::string_view text)
 {
     Scene scene;
-    const NodeSink keep = [&scene](SceneNode& node) { scene.nodes.push_back(std::move(node)); };
+    const HandOutTo keep = [&scene](SceneNode& node, std::size_t) { scene.nodes.push_back(std::move(node)); };
     Feeder feeder(scene, keep);
     Tokenizer tokens(text);
     feeder.Finish(feeder.Feed(tokens, 0));
@@ -824,14 +847,33 @@ bool UseTwoThreads(ReadThreads threads)
 
 }  // namespace
 
-Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes, ReadThreads threads)
+bool ReadsOnTwoThreads(ReadThreads threads)
+{
+    return UseTwoThreads(threads);
+}
+
+namespace {
+
+// StreamAse, the text each node points into held for the sink when `hold`.
+Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::size_t readBytes, ReadThreads threads)
 {
     Scene scene;
-    Feeder feeder(scene, sink);
-    InputFacts facts;
-    std::deque<std::unique_ptr<std::string>> chunks;  // text the reading may still point into
-    std::size_t firstChunk = 0;                      // the number of chunks.front()
+    std::deque<std::shared_ptr<const std::string>> chunks;  // text the reading may still point into
+    std::size_t firstChunk = 0;                            // the number of chunks.front()
     std::size_t chunkCount = 0;
+    const HandOutTo handOut = [&](SceneNode& node, std::size_t first) {
+        NodeText text;
+        if (hold) {
+            auto held = std::make_shared<std::vector<std::shared_ptr<const std::string>>>(
+                chunks.begin() + static_cast<std::ptrdiff_t>(first - firstChunk), chunks.end());
+            for (const auto& chunk : *held)
+                text.bytes += chunk->size();
+            text.held = std::move(held);
+        }
+        sink(node, std::move(text));
+    };
+    Feeder feeder(scene, handOut);
+    InputFacts facts;
     std::string comment;
     std::int32_t line = 1;
     // The comment, once read, copied out of the text before that is let go of.
@@ -907,6 +949,19 @@ Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes,
     scene.lineEnds = facts.lineEnds.Result();
     scene.comment = {};
     return scene;
+}
+
+}  // namespace
+
+Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes, ReadThreads threads)
+{
+    return Stream(
+        source, [&sink](SceneNode& node, NodeText) { sink(node); }, false, readBytes, threads);
+}
+
+Scene StreamAse(ByteSource& source, const HoldingNodeSink& sink, std::size_t readBytes, ReadThreads threads)
+{
+    return Stream(source, sink, true, readBytes, threads);
 }
 
 }  // namespace ase2sgl::tolerant
