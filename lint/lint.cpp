@@ -10,8 +10,6 @@
 #include "common/format_limits.h"
 #include "conversion/convert.h"
 
-#include "platform/cores.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -323,10 +321,12 @@ class Linter {
     // lines run on a thread of their own beside the tolerant reading (when the
     // process may use more than one core); otherwise the tolerant reading comes
     // after them, in the same pass as the lines.
-    LintReport Run(tolerant::ByteSource& source, tolerant::ByteSource* again = nullptr)
+    LintReport Run(tolerant::ByteSource& source, tolerant::ByteSource* again = nullptr,
+                   tolerant::ReadThreads threads = tolerant::ReadThreads::kChosen)
     {
-        const tolerant::Scene facts = again && platform::UsableCores() > 1 ? ReadBeside(source, *again)
-                                                                           : ReadAfter(source);
+        threads_ = threads;
+        const tolerant::Scene facts =
+            again && tolerant::ReadsOnTwoThreads(threads) ? ReadBeside(source, *again) : ReadAfter(source);
         const Scene& scene = scene_;
         report_.dialect = facts.dialect;
         report_.encoding = facts.encoding;
@@ -351,7 +351,9 @@ class Linter {
   private:
     tolerant::Scene ReadTolerant(tolerant::ByteSource& source)
     {
-        return tolerant::StreamAse(source, [this](const tolerant::SceneNode& node) { scene_.emplace_back(node); });
+        return tolerant::StreamAse(
+            source, [this](const tolerant::SceneNode& node) { scene_.emplace_back(node); }, tolerant::kReadBytes,
+            threads_);
     }
 
     tolerant::Scene ReadAfter(tolerant::ByteSource& source)
@@ -715,6 +717,7 @@ class Linter {
     }
 
     ObservedConversion convert_;
+    tolerant::ReadThreads threads_ = tolerant::ReadThreads::kChosen;
     LineIndex lines_;
     Recorder recorder_;
     LintReport report_;
@@ -760,7 +763,7 @@ class FileAgain : public tolerant::ByteSource {
 
 }  // namespace
 
-LintReport LintFile(const std::string& path, tolerant::ByteSource& source)
+LintReport LintFile(const std::string& path, tolerant::ByteSource& source, tolerant::ReadThreads threads)
 {
     Linter linter([&path](PassObserver& observer, ByteSink& bundle) {
         ConvertObserved(path, kMemoryInputName, observer, bundle);
@@ -770,9 +773,9 @@ LintReport LintFile(const std::string& path, tolerant::ByteSource& source)
     if (std::filesystem::is_regular_file(path, error)) {
         FileAgain again(path);
         if (again.IsOpen())
-            return linter.Run(source, &again);
+            return linter.Run(source, &again, threads);
     }
-    return linter.Run(source);
+    return linter.Run(source, nullptr, threads);
 }
 
 bool LintReport::Clean() const
