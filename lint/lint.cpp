@@ -317,16 +317,18 @@ class Linter {
     explicit Linter(ObservedConversion convert) : convert_(std::move(convert)) {}
 
     // `source`: the input's bytes for the tolerant reader. With `again`, the same
-    // bytes read a second time, the converter's reads and the pass that tells their
-    // lines run on a thread of their own beside the tolerant reading (when the
-    // process may use more than one core); otherwise the tolerant reading comes
-    // after them, in the same pass as the lines.
-    LintReport Run(tolerant::ByteSource& source, tolerant::ByteSource* again = nullptr,
+    // `bytes` read a second time, the converter's reads and the pass that tells
+    // their lines run on a thread of their own beside the tolerant reading (when
+    // the process may use more than one core and the input is large enough for a
+    // thread to pay, or two threads are asked for); otherwise the tolerant reading
+    // comes after them, in the same pass as the lines.
+    LintReport Run(tolerant::ByteSource& source, tolerant::ByteSource* again = nullptr, std::uint64_t bytes = 0,
                    tolerant::ReadThreads threads = tolerant::ReadThreads::kChosen)
     {
         threads_ = threads;
-        const tolerant::Scene facts =
-            again && tolerant::ReadsOnTwoThreads(threads) ? ReadBeside(source, *again) : ReadAfter(source);
+        const bool beside = again && tolerant::ReadsOnTwoThreads(threads) &&
+                            (threads == tolerant::ReadThreads::kTwo || bytes >= kBesideBytes);
+        const tolerant::Scene facts = beside ? ReadBeside(source, *again) : ReadAfter(source);
         const Scene& scene = scene_;
         report_.dialect = facts.dialect;
         report_.encoding = facts.encoding;
@@ -349,6 +351,8 @@ class Linter {
     }
 
   private:
+    static constexpr std::uint64_t kBesideBytes = std::uint64_t{1} << 20;
+
     tolerant::Scene ReadTolerant(tolerant::ByteSource& source)
     {
         return tolerant::StreamAse(
@@ -738,7 +742,7 @@ LintReport Lint(std::string_view ase)
                const std::string bytes = ConvertBytes(ase, &observer);
                bundle.Write(bytes.data(), bytes.size());
            })
-        .Run(source, &again);
+        .Run(source, &again, ase.size());
 }
 
 namespace {
@@ -771,11 +775,12 @@ LintReport LintFile(const std::string& path, tolerant::ByteSource& source, toler
     // Only a regular file reads the same bytes twice (a pipe's go to one reader).
     std::error_code error;
     if (std::filesystem::is_regular_file(path, error)) {
+        const std::uintmax_t bytes = std::filesystem::file_size(path, error);
         FileAgain again(path);
-        if (again.IsOpen())
-            return linter.Run(source, &again, threads);
+        if (again.IsOpen() && !error)
+            return linter.Run(source, &again, bytes, threads);
     }
-    return linter.Run(source, nullptr, threads);
+    return linter.Run(source, nullptr, 0, threads);
 }
 
 bool LintReport::Clean() const

@@ -16,6 +16,7 @@
 #include "tolerant/scene.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
@@ -835,6 +836,26 @@ class WritingThread {
     std::thread thread_;  // last: started once the rest is made
 };
 
+constexpr std::size_t kThreadAfterBytes = std::size_t{1} << 20;
+
+// The bytes read from a source so far, asked for on another thread than the one
+// that reads.
+class CountingSource : public tolerant::ByteSource {
+  public:
+    explicit CountingSource(tolerant::ByteSource& source) : source_(source) {}
+    std::size_t Read(char* buffer, std::size_t size) override
+    {
+        const std::size_t n = source_.Read(buffer, size);
+        bytes_.fetch_add(n, std::memory_order_relaxed);
+        return n;
+    }
+    std::size_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
+
+  private:
+    tolerant::ByteSource& source_;
+    std::atomic<std::size_t> bytes_{0};
+};
+
 // What the reading tells about the file as a whole, and its notes, into the report.
 void TakeSceneFacts(Scene& scene, NormalizeReport& report)
 {
@@ -853,29 +874,38 @@ NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const TextSink& sink
     NormalizeResult result;
     NormalizeReport& report = result.report;
     SceneWriter writer(options, sink, report);
+    // The nodes are written on a thread of their own once a megabyte of the input
+    // has been read (before that, and for a small input, a thread would cost more
+    // than it saves), or from the first when two threads are asked for; the ones
+    // before it are written here, so the order holds.
     std::optional<WritingThread> writing;
-    if (tolerant::ReadsOnTwoThreads(options.threads)) {
-        try {
-            writing.emplace(writer);
-        } catch (const std::system_error&) {
-            // No thread to be had: the nodes are written on the reading's.
+    bool mayStartThread = tolerant::ReadsOnTwoThreads(options.threads);
+    const bool atOnce = options.threads == tolerant::ReadThreads::kTwo;
+    CountingSource counted(source);
+    const auto write = [&](SceneNode& node, tolerant::NodeText text) {
+        if (mayStartThread && (atOnce || counted.Bytes() >= kThreadAfterBytes)) {
+            mayStartThread = false;
+            try {
+                writing.emplace(writer);
+            } catch (const std::system_error&) {
+                // No thread to be had: the nodes are written on the reading's.
+            }
         }
-    }
+        if (writing)
+            writing->Write(node, std::move(text));
+        else
+            writer.Node(node);
+    };
     Scene scene;
-    if (writing) {
-        try {
-            scene = tolerant::StreamAse(
-                source, [&writing](SceneNode& node, tolerant::NodeText text) { writing->Write(node, std::move(text)); },
-                options.readBytes, options.threads);
-        } catch (...) {
+    try {
+        scene = tolerant::StreamAse(counted, write, options.readBytes, options.threads);
+    } catch (...) {
+        if (writing)
             writing->Finish();  // a node's writing that failed before comes first
-            throw;
-        }
-        writing->Finish();
-    } else {
-        scene = tolerant::StreamAse(
-            source, [&writer](SceneNode& node) { writer.Node(node); }, options.readBytes, options.threads);
+        throw;
     }
+    if (writing)
+        writing->Finish();
     if (writer.Refused()) {
         result.report = {};
         TakeSceneFacts(scene, result.report);

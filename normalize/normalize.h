@@ -28,8 +28,10 @@ struct NormalizeOptions {
     // The input is read this many bytes at a time (the memory it takes follows the
     // largest node, not the file).
     std::size_t readBytes = tolerant::kReadBytes;
-    // Whether the input is read and cut into tokens on a thread of its own (the
-    // text is the same either way).
+    // Whether the input is read and cut into tokens on a thread of its own, and
+    // the nodes written on another (the text is the same either way). kChosen
+    // takes them for an input of more than a megabyte when the process may use
+    // more than one core; kTwo whatever the input's size.
     tolerant::ReadThreads threads = tolerant::ReadThreads::kChosen;
 };
 

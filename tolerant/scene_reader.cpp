@@ -716,49 +716,70 @@ struct InputFacts {
 // tokens: each piece goes to `emit` in order, up to the one a 0x1A byte ends. The
 // bytes past it are still read, as far as the encoding and the dialect need them.
 // `spare` gives token lists to reuse (an empty one when there is none).
-template <typename Emit, typename Spare>
-void ReadPieces(ByteSource& source, std::size_t readBytes, InputFacts& facts, const Emit& emit, const Spare& spare)
-{
-    LineCutter cutter;
-    std::int32_t line = 1;
-    bool atEnd = false;
-    // The first read holds the first 16 bytes, which tell the encoding.
-    std::string raw(std::max<std::size_t>(readBytes, 16), '\0');
-    while (!atEnd) {
-        const std::size_t got = ReadFull(source, raw);
-        atEnd = got < raw.size();
-        facts.decoder.Decode(std::string_view(raw).substr(0, got), atEnd, cutter.text);
-        if (raw.size() > readBytes)
-            raw.resize(std::max<std::size_t>(readBytes, 1));
-        const std::size_t cut = atEnd ? cutter.text.size() : cutter.Cut();
+class PieceReader {
+  public:
+    PieceReader(ByteSource& source, std::size_t readBytes, InputFacts& facts)
+        : source_(source), readBytes_(readBytes), facts_(facts),
+          raw_(std::max<std::size_t>(readBytes, 16), '\0')  // the first read holds the 16 bytes that tell the encoding
+    {
+    }
+
+    bool AtEnd() const { return atEnd_; }
+
+    // One read, and the piece it completes, if any.
+    template <typename Emit, typename Spare>
+    void Step(const Emit& emit, const Spare& spare)
+    {
+        const std::size_t got = ReadFull(source_, raw_);
+        atEnd_ = got < raw_.size();
+        facts_.decoder.Decode(std::string_view(raw_).substr(0, got), atEnd_, cutter_.text);
+        if (raw_.size() > readBytes_)
+            raw_.resize(std::max<std::size_t>(readBytes_, 1));
+        const std::size_t cut = atEnd_ ? cutter_.text.size() : cutter_.Cut();
         if (cut == 0)
-            continue;
+            return;
         // The piece is the text read so far, moved rather than copied; what follows
         // its cut (less than a line) goes back to be read on.
-        auto chunk = std::make_unique<std::string>(std::move(cutter.text));
-        cutter.text.assign(*chunk, cut);
+        auto chunk = std::make_unique<std::string>(std::move(cutter_.text));
+        cutter_.text.assign(*chunk, cut);
         chunk->resize(cut);
-        if (facts.head.size() < kDialectBytes)
-            facts.head.append(std::string_view(*chunk).substr(0, kDialectBytes - facts.head.size()));
+        if (facts_.head.size() < kDialectBytes)
+            facts_.head.append(std::string_view(*chunk).substr(0, kDialectBytes - facts_.head.size()));
         // Whether the bytes are UTF-8 is told by the whole input, and the dialect by
         // the text's first bytes: both past a 0x1A byte too.
-        facts.utf8 = facts.utf8 && IsUtf8(*chunk);
-        if (facts.stopped) {
-            if ((!facts.utf8 || facts.decoder.TextEncoding() != Encoding::kUtf8) &&
-                facts.head.size() >= kDialectBytes)
-                break;
-            continue;
+        facts_.utf8 = facts_.utf8 && IsUtf8(*chunk);
+        if (facts_.stopped) {
+            if ((!facts_.utf8 || facts_.decoder.TextEncoding() != Encoding::kUtf8) &&
+                facts_.head.size() >= kDialectBytes)
+                atEnd_ = true;  // nothing further to tell
+            return;
         }
-        facts.lineEnds.Add(*chunk);
+        facts_.lineEnds.Add(*chunk);
         Piece piece;
         piece.text = std::move(chunk);
         piece.tokens = spare();
-        Tokenizer tokens(*piece.text, line);
-        line = piece.endLine = tokens.CutAll(piece.tokens).line;
-        facts.stopped = tokens.StoppedAtCtrlZ();
+        Tokenizer tokens(*piece.text, line_);
+        line_ = piece.endLine = tokens.CutAll(piece.tokens).line;
+        facts_.stopped = tokens.StoppedAtCtrlZ();
         emit(std::move(piece));
     }
-}
+
+    template <typename Emit, typename Spare>
+    void ReadToEnd(const Emit& emit, const Spare& spare)
+    {
+        while (!atEnd_)
+            Step(emit, spare);
+    }
+
+  private:
+    ByteSource& source_;
+    std::size_t readBytes_;
+    InputFacts& facts_;
+    std::string raw_;
+    LineCutter cutter_;
+    std::int32_t line_ = 1;
+    bool atEnd_ = false;
+};
 
 // The pieces handed from the thread that reads them to the one that files their
 // statements: at most kAhead wait, so that memory stays bounded whatever the input.
@@ -895,15 +916,25 @@ Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::si
              ++firstChunk)
             chunks.pop_front();
     };
+    PieceReader pieces(source, readBytes, facts);
+    std::vector<Token> spare;
+    const auto fileHere = [&](Piece&& piece) {
+        file(piece);
+        spare = std::move(piece.tokens);
+        spare.clear();
+    };
+    const auto spareHere = [&] { return std::move(spare); };
+    // The first read is filed on this thread: an input that ends within it is read
+    // without a second thread, which would cost more than it saves.
+    pieces.Step(fileHere, spareHere);
     std::optional<std::thread> reader;
     PieceQueue queue;
-    if (UseTwoThreads(threads)) {
+    if (!pieces.AtEnd() && UseTwoThreads(threads)) {
         try {
             reader.emplace([&] {
                 try {
-                    ReadPieces(
-                        source, readBytes, facts, [&](Piece&& piece) { queue.Push(std::move(piece)); },
-                        [&] { return queue.Spare(); });
+                    pieces.ReadToEnd([&](Piece&& piece) { queue.Push(std::move(piece)); },
+                                     [&] { return queue.Spare(); });
                     queue.Finish(nullptr);
                 } catch (const PieceQueue::Cancelled&) {
                     queue.Finish(nullptr);
@@ -930,15 +961,7 @@ Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::si
         if (const std::exception_ptr error = queue.Error())
             std::rethrow_exception(error);
     } else {
-        std::vector<Token> spare;
-        ReadPieces(
-            source, readBytes, facts,
-            [&](Piece&& piece) {
-                file(piece);
-                spare = std::move(piece.tokens);
-                spare.clear();
-            },
-            [&] { return std::move(spare); });
+        pieces.ReadToEnd(fileHere, spareHere);
     }
     feeder.Finish(line);  // the last statement, the comment perhaps, is read here
     keepComment();
