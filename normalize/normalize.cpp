@@ -811,12 +811,7 @@ class WritingThread {
                 error_ = std::current_exception();
             }
             tolerant::MeshLists lists = std::move(node_.mesh);
-            lists.vertices.clear();
-            lists.texVertices.clear();
-            lists.faces.clear();
-            lists.texFaces.clear();
-            lists.faceNormals.clear();
-            lists.vertexNormals.clear();
+            lists.Clear();
             text_ = {};
             lock.lock();
             written_ = std::move(lists);

@@ -53,6 +53,17 @@ struct MeshLists {
     std::vector<TexFaceLine> texFaces;
     std::vector<FaceNormal> faceNormals;
     std::vector<VertexNormal> vertexNormals;
+
+    // Every list emptied, its memory kept for the next mesh's.
+    void Clear()
+    {
+        vertices.clear();
+        texVertices.clear();
+        faces.clear();
+        texFaces.clear();
+        faceNormals.clear();
+        vertexNormals.clear();
+    }
 };
 
 enum class NodeKind { kGeometry, kCamera, kLight, kHelper, kShape };

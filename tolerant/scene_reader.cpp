@@ -221,14 +221,8 @@ void SceneReader::HandOut(Pending& pending)
     handOut_(node, pending.chunk);
     // The lists' memory goes on to the next node rather than back to the system
     // (what the sink took away is not there to keep).
-    MeshLists& lists = node.mesh;
-    for (auto* list : {&lists.vertices, &lists.texVertices})
-        list->clear();
-    lists.faces.clear();
-    lists.texFaces.clear();
-    lists.faceNormals.clear();
-    lists.vertexNormals.clear();
-    spareLists_ = std::move(lists);
+    node.mesh.Clear();
+    spareLists_ = std::move(node.mesh);
 }
 
 void SceneReader::HandOutClosed()
