@@ -12,6 +12,7 @@
 #include "normalize/normalize.h"
 
 #include "common/format_limits.h"
+#include "platform/cores.h"
 #include "tolerant/ase_text.h"
 #include "tolerant/scene.h"
 
@@ -869,13 +870,15 @@ NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const TextSink& sink
     NormalizeResult result;
     NormalizeReport& report = result.report;
     SceneWriter writer(options, sink, report);
-    // The nodes are written on a thread of their own once a megabyte of the input
-    // has been read (before that, and for a small input, a thread would cost more
-    // than it saves), or from the first when two threads are asked for; the ones
+    // The nodes are written on a thread of their own, beside the reading's two,
+    // when the process may use three cores or more (on two, a third thread only
+    // takes turns with the other two), once a megabyte of the input has been read
+    // (before that, and for a small input, a thread would cost more than it
+    // saves); or from the first node when two threads are asked for. The nodes
     // before it are written here, so the order holds.
     std::optional<WritingThread> writing;
-    bool mayStartThread = tolerant::ReadsOnTwoThreads(options.threads);
     const bool atOnce = options.threads == tolerant::ReadThreads::kTwo;
+    bool mayStartThread = tolerant::ReadsOnTwoThreads(options.threads) && (atOnce || platform::UsableCores() >= 3);
     CountingSource counted(source);
     const auto write = [&](SceneNode& node, tolerant::NodeText text) {
         if (mayStartThread && (atOnce || counted.Bytes() >= kThreadAfterBytes)) {

@@ -30,8 +30,9 @@ struct NormalizeOptions {
     std::size_t readBytes = tolerant::kReadBytes;
     // Whether the input is read and cut into tokens on a thread of its own, and
     // the nodes written on another (the text is the same either way). kChosen
-    // takes them for an input of more than a megabyte when the process may use
-    // more than one core; kTwo whatever the input's size.
+    // takes the first for an input of more than one read when the process may use
+    // two cores, and the second past a megabyte when it may use three; kTwo takes
+    // both whatever the input's size.
     tolerant::ReadThreads threads = tolerant::ReadThreads::kChosen;
 };
 

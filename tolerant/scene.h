@@ -146,7 +146,7 @@ inline constexpr std::size_t kReadBytes = std::size_t{1} << 18;
 
 // Whether the input is read, decoded and cut into tokens on a thread of its own
 // while the calling thread files the statements and hands the nodes out (at most
-// two pieces ahead). The nodes, notes and facts are the same either way; the sink
+// five pieces ahead). The nodes, notes and facts are the same either way; the sink
 // is always called on the calling thread. The first read is always filed on the
 // calling thread, so an input that ends within it takes no thread. kChosen: a
 // second thread when the process may use more than one core.

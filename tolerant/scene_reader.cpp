@@ -841,7 +841,7 @@ class PieceQueue {
     }
 
   private:
-    static constexpr std::size_t kAhead = 1;
+    static constexpr std::size_t kAhead = 4;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Piece> ready_;
