@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Times the tolerant path (`sgltool convert`, `normalize`, `lint`) against
 `ase2sgl` on the same generated ASE file, side by side, with each run's peak
-memory (maximum resident set size).
+memory (maximum resident set size) and processor time (user and system, summed
+over its threads: on a machine shared with other work, it shows what a change
+saves when wall times are disturbed).
 
     cmake -S . -B build/bench-tools -DCMAKE_BUILD_TYPE=Release -DASE2SGL_TESTS=OFF -DASE2SGL_BENCH=ON
     cmake --build build/bench-tools --target ase2sgl sgltool generate_ase
@@ -25,14 +27,15 @@ import time
 
 
 def run(command):
-    """Wall time in seconds and peak resident memory in MiB of one run."""
+    """Wall time in seconds, peak resident memory in MiB and processor time (user and
+    system, all threads) in seconds of one run."""
     start = time.perf_counter()
     process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(process.pid, 0)
     elapsed = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) not in (0, 1):  # lint exits 1 for a file with losses
         raise SystemExit(f"{command[0]} failed: {' '.join(command)}")
-    return elapsed, usage.ru_maxrss / 1024.0
+    return elapsed, usage.ru_maxrss / 1024.0, usage.ru_utime + usage.ru_stime
 
 
 def largest_mesh_mib(path):
@@ -79,17 +82,20 @@ def main():
         load_before = os.getloadavg()[0]
         times = {name: [] for name in runs}
         memory = {name: [] for name in runs}
+        processor = {name: [] for name in runs}
         for _ in range(args.rounds):
             for name, command in runs.items():
-                seconds, mib = run(command)
+                seconds, mib, cpu = run(command)
                 times[name].append(seconds)
                 memory[name].append(mib)
+                processor[name].append(cpu)
         print(f"{os.path.getsize(ase) / 2**20:.0f} MiB of ASE (largest mesh {largest_mesh_mib(ase):.1f} MiB of text), "
               f"{args.rounds} rounds, medians; load average {load_before:.2f} before, {os.getloadavg()[0]:.2f} after")
-        print(f"{'command':<20} {'seconds':>8} {'x ase2sgl':>10} {'MiB':>8}")
+        print(f"{'command':<20} {'seconds':>8} {'x ase2sgl':>10} {'MiB':>8} {'CPU s':>8}")
         for name in runs:
             ratio = statistics.median(t / a for t, a in zip(times[name], times["ase2sgl"]))
-            print(f"{name:<20} {statistics.median(times[name]):8.3f} {ratio:10.1f} {statistics.median(memory[name]):8.0f}")
+            print(f"{name:<20} {statistics.median(times[name]):8.3f} {ratio:10.1f} {statistics.median(memory[name]):8.0f}"
+                  f" {statistics.median(processor[name]):8.3f}")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 // Fuzz target of the tolerant reader fed a piece at a time: any bytes, read a few
-// bytes at a time (the first byte of the input picks how many), must give the
-// nodes, notes and facts of the same bytes read whole, and normalize to the same
-// text and report. Piece ends fall everywhere: inside CR LF pairs, UTF-16 code
+// bytes at a time (the first byte of the input picks how many, and whether they
+// are read and cut on a thread of their own, the nodes then written on a third),
+// must give the nodes, notes and facts of the same bytes read whole, and
+// normalize to the same text and report. Piece ends fall everywhere: inside CR LF pairs, UTF-16 code
 // units and surrogate pairs, quoted strings, statements, blocks. Anything else, and
 // any sanitizer report, aborts.
 //
@@ -24,9 +25,10 @@ namespace {
 namespace tl = ase2sgl::tolerant;
 namespace nz = ase2sgl::normalize;
 
-[[noreturn]] void Fail(const char* what, std::size_t readBytes)
+[[noreturn]] void Fail(const char* what, std::size_t readBytes, tl::ReadThreads threads)
 {
-    std::fprintf(stderr, "scene_stream_fuzzer: %s (read %zu bytes at a time)\n", what, readBytes);
+    std::fprintf(stderr, "scene_stream_fuzzer: %s (read %zu bytes at a time%s)\n", what, readBytes,
+                 threads == tl::ReadThreads::kTwo ? ", on threads of their own" : "");
     __builtin_trap();
 }
 
@@ -63,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const std::size_t readBytes = 1 + data[0] % 32;
+    const tl::ReadThreads threads = (data[0] & 0x80) != 0 ? tl::ReadThreads::kTwo : tl::ReadThreads::kOne;
     const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     const tl::AseRead whole = tl::ReadAse(input);
@@ -72,22 +75,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> streamed;
     tl::MemorySource source(input);
     const tl::Scene scene = tl::StreamAse(
-        source, [&](tl::SceneNode& node) { streamed.push_back(Digest(node)); }, readBytes);
+        source, [&](tl::SceneNode& node) { streamed.push_back(Digest(node)); }, readBytes, threads);
     if (streamed != expected)
-        Fail("nodes differ from the whole text's", readBytes);
+        Fail("nodes differ from the whole text's", readBytes, threads);
     if (Facts(scene) != Facts(whole.scene))
-        Fail("notes or facts differ from the whole text's", readBytes);
+        Fail("notes or facts differ from the whole text's", readBytes, threads);
 
     nz::NormalizeOptions options;
     options.keepOtherNodes = true;
+    options.threads = tl::ReadThreads::kOne;
     const nz::NormalizeResult once = nz::Normalize(input, options);
     options.readBytes = readBytes;
+    options.threads = threads;
     std::string text;
     const nz::NormalizeResult pieces = nz::NormalizeTo(
         input, [&](std::string_view piece) { text += piece; }, options);
     if (once.ok != pieces.ok || (once.ok && text != once.text))
-        Fail("normalized text differs", readBytes);
+        Fail("normalized text differs", readBytes, threads);
     if (once.ok && nz::DescribeReport(once.report) != nz::DescribeReport(pieces.report))
-        Fail("normalize report differs", readBytes);
+        Fail("normalize report differs", readBytes, threads);
     return 0;
 }

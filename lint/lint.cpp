@@ -11,11 +11,18 @@
 #include "conversion/convert.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <new>
+#include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
 
 namespace ase2sgl::lint {
 
@@ -309,15 +316,19 @@ class Linter {
   public:
     explicit Linter(ObservedConversion convert) : convert_(std::move(convert)) {}
 
-    // `source`: the input's bytes for the tolerant reader, read after the converter's reads.
-    LintReport Run(tolerant::ByteSource& source)
+    // `source`: the input's bytes for the tolerant reader. With `again`, the same
+    // `bytes` read a second time, the converter's reads and the pass that tells
+    // their lines run on a thread of their own beside the tolerant reading (when
+    // the process may use more than one core and the input is large enough for a
+    // thread to pay, or two threads are asked for); otherwise the tolerant reading
+    // comes after them, in the same pass as the lines.
+    LintReport Run(tolerant::ByteSource& source, tolerant::ByteSource* again = nullptr, std::uint64_t bytes = 0,
+                   tolerant::ReadThreads threads = tolerant::ReadThreads::kChosen)
     {
-        Convert();
-        WantLines();
-        lines_.Start(source);
-        const tolerant::Scene facts =
-            tolerant::StreamAse(lines_, [this](const tolerant::SceneNode& node) { scene_.emplace_back(node); });
-        lines_.ReadToEnd();
+        threads_ = threads;
+        const bool beside = again && tolerant::ReadsOnTwoThreads(threads) &&
+                            (threads == tolerant::ReadThreads::kTwo || bytes >= kBesideBytes);
+        const tolerant::Scene facts = beside ? ReadBeside(source, *again) : ReadAfter(source);
         const Scene& scene = scene_;
         report_.dialect = facts.dialect;
         report_.encoding = facts.encoding;
@@ -340,6 +351,58 @@ class Linter {
     }
 
   private:
+    static constexpr std::uint64_t kBesideBytes = std::uint64_t{1} << 20;
+
+    tolerant::Scene ReadTolerant(tolerant::ByteSource& source)
+    {
+        return tolerant::StreamAse(
+            source, [this](const tolerant::SceneNode& node) { scene_.emplace_back(node); }, tolerant::kReadBytes,
+            threads_);
+    }
+
+    tolerant::Scene ReadAfter(tolerant::ByteSource& source)
+    {
+        Convert();
+        WantLines();
+        lines_.Start(source);
+        tolerant::Scene facts = ReadTolerant(lines_);
+        lines_.ReadToEnd();
+        return facts;
+    }
+
+    // The converter's side fails first, as it does when it runs first.
+    tolerant::Scene ReadBeside(tolerant::ByteSource& source, tolerant::ByteSource& again)
+    {
+        std::exception_ptr converterFailed, readFailed;
+        std::optional<std::thread> converter;
+        try {
+            converter.emplace([&] {
+                try {
+                    Convert();
+                    WantLines();
+                    lines_.Start(again);
+                    lines_.ReadToEnd();
+                } catch (...) {
+                    converterFailed = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            return ReadAfter(source);  // no thread to be had
+        }
+        tolerant::Scene facts;
+        try {
+            facts = ReadTolerant(source);
+        } catch (...) {
+            readFailed = std::current_exception();
+        }
+        converter->join();
+        if (converterFailed)
+            std::rethrow_exception(converterFailed);
+        if (readFailed)
+            std::rethrow_exception(readFailed);
+        return facts;
+    }
+
     void Convert()
     {
         try {
@@ -658,6 +721,7 @@ class Linter {
     }
 
     ObservedConversion convert_;
+    tolerant::ReadThreads threads_ = tolerant::ReadThreads::kChosen;
     LineIndex lines_;
     Recorder recorder_;
     LintReport report_;
@@ -673,20 +737,50 @@ class Linter {
 
 LintReport Lint(std::string_view ase)
 {
-    tolerant::MemorySource source(ase);
+    tolerant::MemorySource source(ase), again(ase);
     return Linter([ase](PassObserver& observer, ByteSink& bundle) {
                const std::string bytes = ConvertBytes(ase, &observer);
                bundle.Write(bytes.data(), bytes.size());
            })
-        .Run(source);
+        .Run(source, &again, ase.size());
 }
 
-LintReport LintFile(const std::string& path, tolerant::ByteSource& source)
+namespace {
+
+// A file read a second time, for the lines of what the converter's reads found.
+class FileAgain : public tolerant::ByteSource {
+  public:
+    explicit FileAgain(const std::string& path) : path_(path), file_(path, std::ios::binary) {}
+    bool IsOpen() const { return file_.is_open(); }
+    std::size_t Read(char* buffer, std::size_t size) override
+    {
+        file_.read(buffer, static_cast<std::streamsize>(size));
+        if (file_.bad())
+            throw FileError("impossible de lire", path_, errno);
+        return static_cast<std::size_t>(file_.gcount());
+    }
+
+  private:
+    std::string path_;
+    std::ifstream file_;
+};
+
+}  // namespace
+
+LintReport LintFile(const std::string& path, tolerant::ByteSource& source, tolerant::ReadThreads threads)
 {
-    return Linter([&path](PassObserver& observer, ByteSink& bundle) {
-               ConvertObserved(path, kMemoryInputName, observer, bundle);
-           })
-        .Run(source);
+    Linter linter([&path](PassObserver& observer, ByteSink& bundle) {
+        ConvertObserved(path, kMemoryInputName, observer, bundle);
+    });
+    // Only a regular file reads the same bytes twice (a pipe's go to one reader).
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error)) {
+        const std::uintmax_t bytes = std::filesystem::file_size(path, error);
+        FileAgain again(path);
+        if (again.IsOpen() && !error)
+            return linter.Run(source, &again, bytes, threads);
+    }
+    return linter.Run(source, nullptr, 0, threads);
 }
 
 bool LintReport::Clean() const

@@ -77,8 +77,11 @@ LintReport Lint(std::string_view ase);
 
 // The same for a file: the converter reads `path`, the tolerant reader `source`
 // (the same file's bytes); nothing the size of the file is held. Throws
-// ConversionError (FileError) when the converter cannot read the file.
-LintReport LintFile(const std::string& path, tolerant::ByteSource& source);
+// ConversionError (FileError) when the converter cannot read the file. With two
+// threads (and a regular file), the converter's reads run beside the tolerant
+// reader's, which is on two threads itself; the report is the same either way.
+LintReport LintFile(const std::string& path, tolerant::ByteSource& source,
+                    tolerant::ReadThreads threads = tolerant::ReadThreads::kChosen);
 
 // The report for a person: a heading line, the objects, the findings, the verdict.
 // Quiet, only the losses and the verdict of a file that has some.

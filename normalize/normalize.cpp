@@ -12,15 +12,22 @@
 #include "normalize/normalize.h"
 
 #include "common/format_limits.h"
+#include "platform/cores.h"
 #include "tolerant/ase_text.h"
 #include "tolerant/scene.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <limits>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 namespace ase2sgl::normalize {
 namespace {
@@ -739,6 +746,112 @@ class SceneWriter {
     std::int64_t objects_ = 0;
 };
 
+// The nodes written on a thread of their own while the next node is read: one at
+// a time, in file order, so that the text is the same as when they are written on
+// the reading's thread. Memory stays that of the largest node and a little more:
+// the reading waits to hand a node on until the one before is written, and while
+// a node of much text is written (more than kOverlapBytes), it waits too.
+class WritingThread {
+  public:
+    explicit WritingThread(SceneWriter& writer) : writer_(writer), thread_([this] { Run(); }) {}
+    WritingThread(const WritingThread&) = delete;
+    WritingThread& operator=(const WritingThread&) = delete;
+    ~WritingThread()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    // Hands `node` on (its lists taken, emptied ones of a node written given back);
+    // throws what the writing of a node before it threw.
+    void Write(SceneNode& node, tolerant::NodeText text)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+        if (error_)
+            std::rethrow_exception(error_);
+        const bool large = text.bytes > kOverlapBytes;
+        node_ = std::move(node);
+        node.mesh = std::move(written_);
+        written_ = {};
+        text_ = std::move(text);
+        busy_ = true;
+        changed_.notify_all();
+        if (large)
+            changed_.wait(lock, [this] { return !busy_; });
+    }
+
+    // Waits for the node handed on last; throws what the writing threw.
+    void Finish()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !busy_; });
+        if (error_)
+            std::rethrow_exception(error_);
+    }
+
+  private:
+    static constexpr std::size_t kOverlapBytes = std::size_t{32} << 20;
+
+    void Run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return busy_ || stop_; });
+            if (!busy_)
+                return;
+            lock.unlock();
+            try {
+                if (!error_)
+                    writer_.Node(node_);
+            } catch (...) {
+                error_ = std::current_exception();
+            }
+            tolerant::MeshLists lists = std::move(node_.mesh);
+            lists.Clear();
+            text_ = {};
+            lock.lock();
+            written_ = std::move(lists);
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    SceneWriter& writer_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    SceneNode node_;              // the node being written, while busy_
+    tolerant::NodeText text_;     // the text it points into
+    tolerant::MeshLists written_;  // the lists of the node written last, emptied
+    bool busy_ = false, stop_ = false;
+    std::exception_ptr error_;
+    std::thread thread_;  // last: started once the rest is made
+};
+
+constexpr std::size_t kThreadAfterBytes = std::size_t{1} << 20;
+
+// The bytes read from a source so far, asked for on another thread than the one
+// that reads.
+class CountingSource : public tolerant::ByteSource {
+  public:
+    explicit CountingSource(tolerant::ByteSource& source) : source_(source) {}
+    std::size_t Read(char* buffer, std::size_t size) override
+    {
+        const std::size_t n = source_.Read(buffer, size);
+        bytes_.fetch_add(n, std::memory_order_relaxed);
+        return n;
+    }
+    std::size_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
+
+  private:
+    tolerant::ByteSource& source_;
+    std::atomic<std::size_t> bytes_{0};
+};
+
 // What the reading tells about the file as a whole, and its notes, into the report.
 void TakeSceneFacts(Scene& scene, NormalizeReport& report)
 {
@@ -757,8 +870,40 @@ NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const TextSink& sink
     NormalizeResult result;
     NormalizeReport& report = result.report;
     SceneWriter writer(options, sink, report);
-    Scene scene = tolerant::StreamAse(
-        source, [&writer](SceneNode& node) { writer.Node(node); }, options.readBytes);
+    // The nodes are written on a thread of their own, beside the reading's two,
+    // when the process may use three cores or more (on two, a third thread only
+    // takes turns with the other two), once a megabyte of the input has been read
+    // (before that, and for a small input, a thread would cost more than it
+    // saves); or from the first node when two threads are asked for. The nodes
+    // before it are written here, so the order holds.
+    std::optional<WritingThread> writing;
+    const bool atOnce = options.threads == tolerant::ReadThreads::kTwo;
+    bool mayStartThread = tolerant::ReadsOnTwoThreads(options.threads) && (atOnce || platform::UsableCores() >= 3);
+    CountingSource counted(source);
+    const auto write = [&](SceneNode& node, tolerant::NodeText text) {
+        if (mayStartThread && (atOnce || counted.Bytes() >= kThreadAfterBytes)) {
+            mayStartThread = false;
+            try {
+                writing.emplace(writer);
+            } catch (const std::system_error&) {
+                // No thread to be had: the nodes are written on the reading's.
+            }
+        }
+        if (writing)
+            writing->Write(node, std::move(text));
+        else
+            writer.Node(node);
+    };
+    Scene scene;
+    try {
+        scene = tolerant::StreamAse(counted, write, options.readBytes, options.threads);
+    } catch (...) {
+        if (writing)
+            writing->Finish();  // a node's writing that failed before comes first
+        throw;
+    }
+    if (writing)
+        writing->Finish();
     if (writer.Refused()) {
         result.report = {};
         TakeSceneFacts(scene, result.report);

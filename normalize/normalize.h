@@ -28,6 +28,12 @@ struct NormalizeOptions {
     // The input is read this many bytes at a time (the memory it takes follows the
     // largest node, not the file).
     std::size_t readBytes = tolerant::kReadBytes;
+    // Whether the input is read and cut into tokens on a thread of its own, and
+    // the nodes written on another (the text is the same either way). kChosen
+    // takes the first for an input of more than one read when the process may use
+    // two cores, and the second past a megabyte when it may use three; kTwo takes
+    // both whatever the input's size.
+    tolerant::ReadThreads threads = tolerant::ReadThreads::kChosen;
 };
 
 struct NormalizeReport {

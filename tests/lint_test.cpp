@@ -384,15 +384,19 @@ TEST(Lint, AFileGivesTheReportOfItsBytes)
     for (const auto& [label, bytes] : inputs) {
         const std::filesystem::path path = dir / "in.ase";
         testing::WriteFile(path, bytes);
-        tolerant::MemorySource source(bytes);
-        const lint::LintReport fromFile = lint::LintFile(path.string(), source);
         const lint::LintReport inMemory = lint::Lint(bytes);
-        EXPECT_EQ(lint::FormatText(fromFile, "in.ase"), lint::FormatText(inMemory, "in.ase")) << label;
-        EXPECT_EQ(lint::ToJson(fromFile, "in.ase").dump(), lint::ToJson(inMemory, "in.ase").dump()) << label;
-        if (label == "1500 meshes") {  // what the bundle's bytes tell is in the comparison
-            const std::string text = lint::FormatText(fromFile, "in.ase");
-            EXPECT_NE(text.find("[normals-zero]"), std::string::npos);
-            EXPECT_NE(text.find("[texcoords-missing]"), std::string::npos);
+        // The converter's reads after the tolerant reading, or beside it on threads of their own.
+        for (const tolerant::ReadThreads threads : {tolerant::ReadThreads::kOne, tolerant::ReadThreads::kTwo}) {
+            const std::string labelled = label + (threads == tolerant::ReadThreads::kTwo ? ", threads" : "");
+            tolerant::MemorySource source(bytes);
+            const lint::LintReport fromFile = lint::LintFile(path.string(), source, threads);
+            EXPECT_EQ(lint::FormatText(fromFile, "in.ase"), lint::FormatText(inMemory, "in.ase")) << labelled;
+            EXPECT_EQ(lint::ToJson(fromFile, "in.ase").dump(), lint::ToJson(inMemory, "in.ase").dump()) << labelled;
+            if (label == "1500 meshes") {  // what the bundle's bytes tell is in the comparison
+                const std::string text = lint::FormatText(fromFile, "in.ase");
+                EXPECT_NE(text.find("[normals-zero]"), std::string::npos);
+                EXPECT_NE(text.find("[texcoords-missing]"), std::string::npos);
+            }
         }
     }
 }

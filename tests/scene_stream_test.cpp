@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <sstream>
 
 namespace ase2sgl {
@@ -134,24 +135,30 @@ TEST(SceneStream, ReadsWhatTheWholeTextReadsWhereverThePiecesEnd)
         for (const SceneNode& node : whole.scene.nodes)
             expected.push_back(Describe(node));
         for (const std::size_t readBytes : {1u, 2u, 3u, 7u, 64u, 1000u, 1u << 20}) {
-            const std::string label = input.label + ", read " + std::to_string(readBytes) + " bytes at a time";
-            std::vector<std::string> streamed;
-            tolerant::MemorySource source(input.bytes);
-            const tolerant::Scene scene = tolerant::StreamAse(
-                source, [&](SceneNode& node) { streamed.push_back(Describe(node)); }, readBytes);
-            EXPECT_EQ(streamed, expected) << label;
-            EXPECT_EQ(DescribeFacts(scene), DescribeFacts(whole.scene)) << label;
-            EXPECT_TRUE(scene.nodes.empty()) << label;
+            for (const tolerant::ReadThreads threads : {tolerant::ReadThreads::kOne, tolerant::ReadThreads::kTwo}) {
+                const std::string label = input.label + ", read " + std::to_string(readBytes) + " bytes at a time" +
+                                          (threads == tolerant::ReadThreads::kTwo ? " on a thread of its own" : "");
+                std::vector<std::string> streamed;
+                tolerant::MemorySource source(input.bytes);
+                const tolerant::Scene scene = tolerant::StreamAse(
+                    source, [&](SceneNode& node) { streamed.push_back(Describe(node)); }, readBytes, threads);
+                EXPECT_EQ(streamed, expected) << label;
+                EXPECT_EQ(DescribeFacts(scene), DescribeFacts(whole.scene)) << label;
+                EXPECT_TRUE(scene.nodes.empty()) << label;
+            }
         }
     }
 }
 
-// Gives the bytes of `count` meshes one after the other, made as they are read.
+// Gives the bytes of `count` meshes one after the other, made as they are read
+// (on the reading thread, when the reader has one: what it has read so far is
+// asked for under a lock).
 class GeneratedScene : public tolerant::ByteSource {
   public:
     explicit GeneratedScene(int count) : count_(count) {}
     std::size_t Read(char* buffer, std::size_t size) override
     {
+        const std::lock_guard lock(mutex_);
         std::size_t n = 0;
         while (n < size) {
             if (at_ == pending_.size()) {
@@ -159,44 +166,112 @@ class GeneratedScene : public tolerant::ByteSource {
                     break;
                 pending_ = Replace(kTriangle, "Tri", "M" + std::to_string(made_++));
                 at_ = 0;
-                ends.push_back((ends.empty() ? 0 : ends.back()) + pending_.size());
+                ends_.push_back((ends_.empty() ? 0 : ends_.back()) + pending_.size());
             }
             const std::size_t take = std::min(size - n, pending_.size() - at_);
             pending_.copy(buffer + n, take, at_);
             at_ += take;
             n += take;
         }
-        read += n;
+        read_ += n;
         return n;
     }
-    std::size_t read = 0;           // bytes given so far
-    std::vector<std::size_t> ends;  // where each mesh made so far ends
+    // Bytes given past the end of mesh `mesh`.
+    std::size_t ReadPastEndOf(std::size_t mesh)
+    {
+        const std::lock_guard lock(mutex_);
+        return read_ > ends_.at(mesh) ? read_ - ends_.at(mesh) : 0;
+    }
 
   private:
+    std::mutex mutex_;
     int count_, made_ = 0;
     std::string pending_;
     std::size_t at_ = 0;
+    std::size_t read_ = 0;           // bytes given so far
+    std::vector<std::size_t> ends_;  // where each mesh made so far ends
 };
 
 TEST(SceneStream, HandsEachNodeOutOnceItIsRead)
 {
     constexpr int kMeshes = 3000;  // about 1.5 MB
     constexpr std::size_t kRead = 4096;
-    GeneratedScene source(kMeshes);
-    int handedOut = 0;
-    std::size_t furthestAhead = 0;
-    tolerant::StreamAse(
-        source,
-        [&](SceneNode& node) {
-            EXPECT_EQ(node.name, "M" + std::to_string(handedOut));
-            EXPECT_EQ(node.mesh.vertices.size(), 3u);
-            // Bytes read past this node's end: no more than the piece its end is in.
-            const std::size_t end = source.ends.at(static_cast<std::size_t>(handedOut++));
-            furthestAhead = std::max(furthestAhead, source.read > end ? source.read - end : 0);
-        },
-        kRead);
-    EXPECT_EQ(handedOut, kMeshes);
-    EXPECT_LE(furthestAhead, kRead) << "nodes are kept back, not handed out as they close";
+    // Bytes read past a node's end when it is handed out: no more than the piece
+    // its end is in; with a reading thread, five pieces more (four waiting, one
+    // being cut), and no more, or memory would follow the input rather than its nodes.
+    const struct {
+        tolerant::ReadThreads threads;
+        std::size_t mostAhead;
+    } cases[] = {{tolerant::ReadThreads::kOne, kRead}, {tolerant::ReadThreads::kTwo, 6 * kRead}};
+    for (const auto& [threads, mostAhead] : cases) {
+        GeneratedScene source(kMeshes);
+        int handedOut = 0;
+        std::size_t furthestAhead = 0;
+        tolerant::StreamAse(
+            source,
+            [&](SceneNode& node) {
+                EXPECT_EQ(node.name, "M" + std::to_string(handedOut));
+                EXPECT_EQ(node.mesh.vertices.size(), 3u);
+                furthestAhead =
+                    std::max(furthestAhead, source.ReadPastEndOf(static_cast<std::size_t>(handedOut++)));
+            },
+            kRead, threads);
+        EXPECT_EQ(handedOut, kMeshes);
+        EXPECT_LE(furthestAhead, mostAhead) << "nodes are kept back, not handed out as they close";
+    }
+}
+
+struct ReadFailed {};
+struct SinkFailed {};
+
+// Fails once `failAt` bytes have been given.
+class FailingSource : public GeneratedScene {
+  public:
+    FailingSource(int meshes, std::size_t failAt) : GeneratedScene(meshes), left_(failAt) {}
+    std::size_t Read(char* buffer, std::size_t size) override
+    {
+        if (left_ == 0)
+            throw ReadFailed{};
+        const std::size_t n = GeneratedScene::Read(buffer, std::min(size, left_));
+        left_ -= n;
+        return n;
+    }
+
+  private:
+    std::size_t left_;
+};
+
+// What the source or the sink throws comes out of the reading as it is, with or
+// without a reading thread (which must then stop, not hang), and a failed read
+// comes out only after the nodes read before it have been handed out, as without
+// the thread.
+TEST(SceneStream, AFailedReadOrSinkLeavesTheReading)
+{
+    constexpr std::size_t kFailAt = 100000;  // within mesh 190 or so, of 2000
+    std::vector<int> handedOutBeforeTheFailedRead;
+    for (const tolerant::ReadThreads threads : {tolerant::ReadThreads::kOne, tolerant::ReadThreads::kTwo}) {
+        const std::string label = threads == tolerant::ReadThreads::kTwo ? "two threads" : "one thread";
+        FailingSource failing(2000, kFailAt);
+        int handedOut = 0;
+        EXPECT_THROW(tolerant::StreamAse(failing, [&](SceneNode&) { ++handedOut; }, 4096, threads), ReadFailed)
+            << label;
+        handedOutBeforeTheFailedRead.push_back(handedOut);
+
+        GeneratedScene source(2000);
+        handedOut = 0;
+        EXPECT_THROW(tolerant::StreamAse(
+                         source,
+                         [&](SceneNode&) {
+                             if (++handedOut == 10)
+                                 throw SinkFailed{};
+                         },
+                         4096, threads),
+                     SinkFailed)
+            << label;
+        EXPECT_EQ(handedOut, 10) << label;
+    }
+    EXPECT_GT(handedOutBeforeTheFailedRead[0], 100);
+    EXPECT_EQ(handedOutBeforeTheFailedRead[0], handedOutBeforeTheFailedRead[1]);
 }
 
 // Normalized a piece at a time, the text and the report are those of the whole
@@ -207,19 +282,57 @@ TEST(SceneStream, NormalizedTextDoesNotDependOnThePieces)
         for (const bool keep : {false, true}) {
             normalize::NormalizeOptions options;
             options.keepOtherNodes = keep;
+            options.threads = tolerant::ReadThreads::kOne;
             const normalize::NormalizeResult whole = normalize::Normalize(input.bytes, options);
             for (const std::size_t readBytes : {1u, 5u, 4096u}) {
-                const std::string label =
-                    input.label + (keep ? ", others kept" : "") + ", read " + std::to_string(readBytes);
-                options.readBytes = readBytes;
-                std::string text;
-                const normalize::NormalizeResult streamed = normalize::NormalizeTo(
-                    input.bytes, [&](std::string_view piece) { text += piece; }, options);
-                ASSERT_EQ(streamed.ok, whole.ok) << label;
-                EXPECT_EQ(text, whole.text) << label;
-                EXPECT_EQ(normalize::DescribeReport(streamed.report), normalize::DescribeReport(whole.report)) << label;
+                for (const tolerant::ReadThreads threads : {tolerant::ReadThreads::kOne, tolerant::ReadThreads::kTwo}) {
+                    const std::string label = input.label + (keep ? ", others kept" : "") + ", read " +
+                                              std::to_string(readBytes) +
+                                              (threads == tolerant::ReadThreads::kTwo ? ", two threads" : "");
+                    options.readBytes = readBytes;
+                    options.threads = threads;
+                    std::string text;
+                    const normalize::NormalizeResult streamed = normalize::NormalizeTo(
+                        input.bytes, [&](std::string_view piece) { text += piece; }, options);
+                    ASSERT_EQ(streamed.ok, whole.ok) << label;
+                    EXPECT_EQ(text, whole.text) << label;
+                    EXPECT_EQ(normalize::DescribeReport(streamed.report), normalize::DescribeReport(whole.report))
+                        << label;
+                }
             }
         }
+    }
+}
+
+// Normalized with the nodes written on a thread of their own, a failed read or a
+// failed write of the text still comes out of NormalizeFrom (and nothing hangs).
+TEST(SceneStream, NormalizingStopsAtAFailedReadOrWrite)
+{
+    for (const tolerant::ReadThreads threads : {tolerant::ReadThreads::kOne, tolerant::ReadThreads::kTwo}) {
+        const std::string label = threads == tolerant::ReadThreads::kTwo ? "two threads" : "one thread";
+        normalize::NormalizeOptions options;
+        options.readBytes = 4096;
+        options.threads = threads;
+        FailingSource failing(3000, 100000);
+        std::size_t written = 0;
+        EXPECT_THROW(normalize::NormalizeFrom(
+                         failing, [&](std::string_view piece) { written += piece.size(); }, options),
+                     ReadFailed)
+            << label;
+        EXPECT_EQ(written, 0u) << label << ": less than the first megabyte of text was written";
+
+        GeneratedScene source(3000);  // more than a megabyte of text
+        int pieces = 0;
+        EXPECT_THROW(normalize::NormalizeFrom(
+                         source,
+                         [&](std::string_view) {
+                             ++pieces;
+                             throw SinkFailed{};
+                         },
+                         options),
+                     SinkFailed)
+            << label;
+        EXPECT_EQ(pieces, 1) << label;
     }
 }
 

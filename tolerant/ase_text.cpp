@@ -278,22 +278,22 @@ void Tokenizer::SkipSeparators()
     }
 }
 
-Token Tokenizer::Next()
+// Fills `token` (made as Token{} is) in place, which spares a copy per token.
+inline void Tokenizer::NextToken(Token& token)
 {
     SkipSeparators();
-    Token token;
     token.line = line_;
     if (pos_ >= text_.size() || stoppedAtCtrlZ_)
-        return token;
+        return;
     const char first = text_[pos_];
     if (first == '\x1a') {
         stoppedAtCtrlZ_ = true;
-        return token;
+        return;
     }
     if (first == '{' || first == '}') {
         token.kind = first == '{' ? TokenKind::kOpen : TokenKind::kClose;
         token.text = text_.substr(pos_++, 1);
-        return token;
+        return;
     }
     if (first == '"') {
         // To the last quote before the line's end, as a node header's name runs to
@@ -312,7 +312,7 @@ Token Tokenizer::Next()
         token.kind = TokenKind::kString;
         token.text = text_.substr(start, stop - start);
         pos_ = lastQuote == std::string_view::npos ? end : lastQuote + 1;
-        return token;
+        return;
     }
     const std::size_t start = pos_;
     while (pos_ < text_.size() && !EndsWord(text_[pos_])) {
@@ -321,7 +321,26 @@ Token Tokenizer::Next()
     }
     token.kind = first == '*' ? TokenKind::kKeyword : TokenKind::kWord;
     token.text = text_.substr(start, pos_ - start);
+}
+
+Token Tokenizer::Next()
+{
+    Token token;
+    NextToken(token);
     return token;
+}
+
+Token Tokenizer::CutAll(std::vector<Token>& out)
+{
+    for (;;) {
+        Token& token = out.emplace_back();
+        NextToken(token);
+        if (token.kind == TokenKind::kEnd) {
+            const Token end = token;
+            out.pop_back();
+            return end;
+        }
+    }
 }
 
 }  // namespace ase2sgl::tolerant

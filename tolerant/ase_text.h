@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ase2sgl::tolerant {
 
@@ -84,9 +85,14 @@ class Tokenizer {
   public:
     explicit Tokenizer(std::string_view text, std::int32_t firstLine = 1) : text_(text), line_(firstLine) {}
     Token Next();
+    // Every token to the end of the text (or its 0x1A byte) appended to `out`, in
+    // one loop rather than a call per token; returns the end token, with the line
+    // the text ended on.
+    Token CutAll(std::vector<Token>& out);
     bool StoppedAtCtrlZ() const { return stoppedAtCtrlZ_; }
 
   private:
+    void NextToken(Token& token);
     void SkipSeparators();
     bool StartsKeyword(std::size_t at) const;
     std::string_view text_;

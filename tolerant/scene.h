@@ -53,6 +53,17 @@ struct MeshLists {
     std::vector<TexFaceLine> texFaces;
     std::vector<FaceNormal> faceNormals;
     std::vector<VertexNormal> vertexNormals;
+
+    // Every list emptied, its memory kept for the next mesh's.
+    void Clear()
+    {
+        vertices.clear();
+        texVertices.clear();
+        faces.clear();
+        texFaces.clear();
+        faceNormals.clear();
+        vertexNormals.clear();
+    }
 };
 
 enum class NodeKind { kGeometry, kCamera, kLight, kHelper, kShape };
@@ -131,12 +142,39 @@ class MemorySource : public ByteSource {
 // order. The node's views are valid during the call only; its lists may be taken.
 using NodeSink = std::function<void(SceneNode&)>;
 
-inline constexpr std::size_t kReadBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kReadBytes = std::size_t{1} << 18;
+
+// Whether the input is read, decoded and cut into tokens on a thread of its own
+// while the calling thread files the statements and hands the nodes out (at most
+// five pieces ahead). The nodes, notes and facts are the same either way; the sink
+// is always called on the calling thread. The first read is always filed on the
+// calling thread, so an input that ends within it takes no thread. kChosen: a
+// second thread when the process may use more than one core.
+enum class ReadThreads { kChosen, kOne, kTwo };
 
 // The same reading as ReadAse, a node at a time: the input is read `readBytes` at a
 // time and cut at line ends, and only the text from the oldest node not yet handed
 // out onwards is held, so memory follows the largest node, not the file. Returns
-// the scene's facts and notes; its node list and comment are left empty.
-Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes = kReadBytes);
+// the scene's facts and notes; its node list and comment are left empty. What
+// `source` or `sink` throws leaves this function as it is (with two threads, once
+// the nodes read before a failed read have been handed out).
+Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes = kReadBytes,
+                ReadThreads threads = ReadThreads::kChosen);
+
+// Whether `threads` gives the reading a thread of its own on this machine.
+bool ReadsOnTwoThreads(ReadThreads threads);
+
+// The text a node handed out points into, and its size: while `held` is held, the
+// node's views stay valid, after the sink has returned too (for a sink that hands
+// the node on to another thread).
+struct NodeText {
+    std::shared_ptr<const void> held;
+    std::size_t bytes = 0;
+};
+using HoldingNodeSink = std::function<void(SceneNode&, NodeText)>;
+
+// The same reading, each node handed out with the text it points into.
+Scene StreamAse(ByteSource& source, const HoldingNodeSink& sink, std::size_t readBytes = kReadBytes,
+                ReadThreads threads = ReadThreads::kChosen);
 
 }  // namespace ase2sgl::tolerant

@@ -8,12 +8,20 @@
 
 #include "tolerant/ase_text.h"
 
+#include "platform/cores.h"
+
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 namespace ase2sgl::tolerant {
 namespace {
@@ -24,7 +32,7 @@ constexpr std::size_t kMaxNotes = 1000;
 
 struct Statement {
     Token keyword;
-    std::array<Token, kMaxArguments> args{};
+    std::array<std::string_view, kMaxArguments> args{};  // the words and strings after the keyword
     std::size_t argCount = 0;
     bool active = false;
     std::size_t chunk = 0;  // of the text read in pieces, the piece its keyword is in
@@ -39,9 +47,9 @@ struct Statement {
     void Add(const Token& token)
     {
         if (active && argCount < kMaxArguments)
-            args[argCount++] = token;
+            args[argCount++] = token.text;
     }
-    std::string_view Arg(std::size_t i) const { return i < argCount ? args[i].text : std::string_view(); }
+    std::string_view Arg(std::size_t i) const { return i < argCount ? args[i] : std::string_view(); }
 };
 
 // Upper case of ASCII letters only, as std::toupper gives it in the "C" locale
@@ -106,6 +114,9 @@ bool LabelIs(std::string_view label, std::string_view name)
 
 enum class Block { kNode, kGroup, kMesh, kTransform, kSkipped, kOther };
 
+// Where a node goes, with the number of the piece of text its first view points into.
+using HandOutTo = std::function<void(SceneNode&, std::size_t firstChunk)>;
+
 struct Frame {
     Block block;
     std::int64_t node;  // the innermost node this block belongs to, or -1
@@ -117,7 +128,7 @@ struct Frame {
 // text before the oldest node still open.
 class SceneReader {
   public:
-    SceneReader(Scene& scene, const NodeSink& handOut) : scene_(scene), handOut_(handOut) {}
+    SceneReader(Scene& scene, const HandOutTo& handOut) : scene_(scene), handOut_(handOut) {}
 
     void Dispatch(const Statement& statement);
     void Open(const Statement& statement, std::int32_t line);
@@ -133,6 +144,12 @@ class SceneReader {
     }
 
   private:
+    struct Pending {
+        SceneNode node;
+        std::size_t frames = 0;  // open blocks that belong to it
+        std::size_t chunk = 0;   // the piece of text its first view points into
+    };
+
     void AddNote(std::int32_t line, std::string text);
     SceneNode* CurrentNode();
     Block CurrentBlock() const { return stack_.empty() ? Block::kOther : stack_.back().block; }
@@ -142,20 +159,16 @@ class SceneReader {
     void CloseLeftOpen(std::int32_t line);
     bool OpenNode(std::string_view keyword, std::int32_t line, std::size_t chunk);
     void Pop();
+    void HandOut(Pending& pending);
     void HandOutClosed();
     void ReadMeshStatement(MeshLists& mesh, const Statement& statement);
     void ReadFace(MeshLists& mesh, const Statement& statement);
     void Malformed(const Statement& statement);
 
-    struct Pending {
-        SceneNode node;
-        std::size_t frames = 0;  // open blocks that belong to it
-        std::size_t chunk = 0;   // the piece of text its first view points into
-    };
-
     Scene& scene_;
-    const NodeSink& handOut_;
+    const HandOutTo& handOut_;
     std::deque<Pending> pending_;  // nodes not yet handed out, in file order
+    MeshLists spareLists_;          // emptied lists of a node handed out, for the next
     std::int64_t firstPending_ = 0;  // the number of pending_.front() among all nodes
     std::int64_t nodeCount_ = 0;
     std::size_t chunk_ = 0;
@@ -202,10 +215,20 @@ void SceneReader::Pop()
     stack_.pop_back();
 }
 
+void SceneReader::HandOut(Pending& pending)
+{
+    SceneNode& node = pending.node;
+    handOut_(node, pending.chunk);
+    // The lists' memory goes on to the next node rather than back to the system
+    // (what the sink took away is not there to keep).
+    node.mesh.Clear();
+    spareLists_ = std::move(node.mesh);
+}
+
 void SceneReader::HandOutClosed()
 {
     while (!pending_.empty() && pending_.front().frames == 0) {
-        handOut_(pending_.front().node);
+        HandOut(pending_.front());
         pending_.pop_front();
         ++firstPending_;
     }
@@ -229,6 +252,8 @@ bool SceneReader::OpenNode(std::string_view keyword, std::int32_t line, std::siz
     for (const auto& [name, kind] : kNodes) {
         if (Is(keyword, name)) {
             SceneNode node;
+            node.mesh = std::move(spareLists_);
+            spareLists_ = {};
             node.kind = kind;
             node.keyword = keyword;
             node.line = line;
@@ -339,7 +364,7 @@ void SceneReader::Finish(std::int32_t line)
         scene_.notes.push_back({line, std::to_string(droppedNotes_) + " further notes left out"});
     // The text has ended: every node still open is as complete as it gets.
     for (Pending& pending : pending_)
-        handOut_(pending.node);
+        HandOut(pending);
     pending_.clear();
 }
 
@@ -472,15 +497,17 @@ void SceneReader::ReadFace(MeshLists& mesh, const Statement& statement)
 // complete at the next keyword or brace, which may lie in a later piece of text.
 class Feeder {
   public:
-    Feeder(Scene& scene, const NodeSink& handOut) : reader_(scene, handOut) {}
+    Feeder(Scene& scene, const HandOutTo& handOut) : reader_(scene, handOut) {}
 
-    // Reads the tokens of one piece of text (all of it, or up to a 0x1A byte);
-    // returns the line its reading ended on.
-    std::int32_t Feed(Tokenizer& tokens, std::size_t chunk)
+    // Reads the tokens of one piece of text (all of it, or up to a 0x1A byte), from
+    // a Tokenizer or from the tokens cut beforehand; returns the line its reading
+    // ended on.
+    template <typename Tokens>
+    std::int32_t Feed(Tokens& tokens, std::size_t chunk)
     {
         reader_.SetChunk(chunk);
         for (;;) {
-            const Token token = tokens.Next();
+            const Token& token = tokens.Next();
             switch (token.kind) {
             case TokenKind::kEnd: return token.line;
             case TokenKind::kKeyword:
@@ -525,7 +552,7 @@ class Feeder {
 Scene ReadScene(std::string_view text)
 {
     Scene scene;
-    const NodeSink keep = [&scene](SceneNode& node) { scene.nodes.push_back(std::move(node)); };
+    const HandOutTo keep = [&scene](SceneNode& node, std::size_t) { scene.nodes.push_back(std::move(node)); };
     Feeder feeder(scene, keep);
     Tokenizer tokens(text);
     feeder.Finish(feeder.Feed(tokens, 0));
@@ -644,21 +671,225 @@ std::size_t ReadFull(ByteSource& source, std::string& buffer)
     return got;
 }
 
+// A piece of the decoded text, cut after a line end, and its tokens. The text is
+// held by pointer, so that the tokens' views stay valid as the piece moves.
+struct Piece {
+    std::unique_ptr<std::string> text;
+    std::vector<Token> tokens;
+    std::int32_t endLine = 1;  // the line the tokenizer ended on
+};
+
+// The tokens of a piece cut beforehand, given out as the Tokenizer gives them.
+class TokenList {
+  public:
+    explicit TokenList(const Piece& piece) : piece_(piece) {}
+    TokenList(const TokenList&) = delete;
+    TokenList& operator=(const TokenList&) = delete;
+    const Token& Next()
+    {
+        if (next_ < piece_.tokens.size())
+            return piece_.tokens[next_++];
+        return end_;
+    }
+
+  private:
+    const Piece& piece_;
+    std::size_t next_ = 0;
+    Token end_{TokenKind::kEnd, {}, piece_.endLine};
+};
+
+// What the reading of the bytes tells about the whole input.
+struct InputFacts {
+    PieceDecoder decoder;
+    LineEndsSeen lineEnds;
+    std::string head;  // the text's first bytes, where the dialect shows
+    bool utf8 = true, stopped = false;
+};
+
+// The input read `readBytes` at a time, decoded, cut at line ends and cut into
+// tokens: each piece goes to `emit` in order, up to the one a 0x1A byte ends. The
+// bytes past it are still read, as far as the encoding and the dialect need them.
+// `spare` gives token lists to reuse (an empty one when there is none).
+class PieceReader {
+  public:
+    PieceReader(ByteSource& source, std::size_t readBytes, InputFacts& facts)
+        : source_(source), readBytes_(readBytes), facts_(facts),
+          raw_(std::max<std::size_t>(readBytes, 16), '\0')  // the first read holds the 16 bytes that tell the encoding
+    {
+    }
+
+    bool AtEnd() const { return atEnd_; }
+
+    // One read, and the piece it completes, if any.
+    template <typename Emit, typename Spare>
+    void Step(const Emit& emit, const Spare& spare)
+    {
+        const std::size_t got = ReadFull(source_, raw_);
+        atEnd_ = got < raw_.size();
+        facts_.decoder.Decode(std::string_view(raw_).substr(0, got), atEnd_, cutter_.text);
+        if (raw_.size() > readBytes_)
+            raw_.resize(std::max<std::size_t>(readBytes_, 1));
+        const std::size_t cut = atEnd_ ? cutter_.text.size() : cutter_.Cut();
+        if (cut == 0)
+            return;
+        // The piece is the text read so far, moved rather than copied; what follows
+        // its cut (less than a line) goes back to be read on.
+        auto chunk = std::make_unique<std::string>(std::move(cutter_.text));
+        cutter_.text.assign(*chunk, cut);
+        chunk->resize(cut);
+        if (facts_.head.size() < kDialectBytes)
+            facts_.head.append(std::string_view(*chunk).substr(0, kDialectBytes - facts_.head.size()));
+        // Whether the bytes are UTF-8 is told by the whole input, and the dialect by
+        // the text's first bytes: both past a 0x1A byte too.
+        facts_.utf8 = facts_.utf8 && IsUtf8(*chunk);
+        if (facts_.stopped) {
+            if ((!facts_.utf8 || facts_.decoder.TextEncoding() != Encoding::kUtf8) &&
+                facts_.head.size() >= kDialectBytes)
+                atEnd_ = true;  // nothing further to tell
+            return;
+        }
+        facts_.lineEnds.Add(*chunk);
+        Piece piece;
+        piece.text = std::move(chunk);
+        piece.tokens = spare();
+        Tokenizer tokens(*piece.text, line_);
+        line_ = piece.endLine = tokens.CutAll(piece.tokens).line;
+        facts_.stopped = tokens.StoppedAtCtrlZ();
+        emit(std::move(piece));
+    }
+
+    template <typename Emit, typename Spare>
+    void ReadToEnd(const Emit& emit, const Spare& spare)
+    {
+        while (!atEnd_)
+            Step(emit, spare);
+    }
+
+  private:
+    ByteSource& source_;
+    std::size_t readBytes_;
+    InputFacts& facts_;
+    std::string raw_;
+    LineCutter cutter_;
+    std::int32_t line_ = 1;
+    bool atEnd_ = false;
+};
+
+// The pieces handed from the thread that reads them to the one that files their
+// statements: at most kAhead wait, so that memory stays bounded whatever the input.
+// Token lists come back to be reused rather than allocated afresh for each piece.
+class PieceQueue {
+  public:
+    struct Cancelled {};
+
+    void Push(Piece piece)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return ready_.size() < kAhead || cancelled_; });
+        if (cancelled_)
+            throw Cancelled{};
+        ready_.push_back(std::move(piece));
+        changed_.notify_all();
+    }
+    // The next piece, in order; false once the reading has ended and every piece is taken.
+    bool Pop(Piece& piece)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !ready_.empty() || done_; });
+        if (ready_.empty())
+            return false;
+        piece = std::move(ready_.front());
+        ready_.pop_front();
+        changed_.notify_all();
+        return true;
+    }
+    // The reading has ended, with what it threw (or nothing).
+    void Finish(std::exception_ptr error)
+    {
+        const std::lock_guard lock(mutex_);
+        done_ = true;
+        error_ = std::move(error);
+        changed_.notify_all();
+    }
+    // The filing has stopped (its sink threw): the reading stops at its next piece.
+    void Cancel()
+    {
+        const std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        changed_.notify_all();
+    }
+    std::exception_ptr Error()
+    {
+        const std::lock_guard lock(mutex_);
+        return error_;
+    }
+    std::vector<Token> Spare()
+    {
+        const std::lock_guard lock(mutex_);
+        if (spare_.empty())
+            return {};
+        std::vector<Token> tokens = std::move(spare_.back());
+        spare_.pop_back();
+        return tokens;
+    }
+    void GiveBack(std::vector<Token> tokens)
+    {
+        tokens.clear();
+        const std::lock_guard lock(mutex_);
+        if (spare_.size() < kAhead + 2)
+            spare_.push_back(std::move(tokens));
+    }
+
+  private:
+    static constexpr std::size_t kAhead = 4;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Piece> ready_;
+    std::vector<std::vector<Token>> spare_;
+    bool done_ = false, cancelled_ = false;
+    std::exception_ptr error_;
+};
+
+bool UseTwoThreads(ReadThreads threads)
+{
+    switch (threads) {
+    case ReadThreads::kOne: return false;
+    case ReadThreads::kTwo: return true;
+    case ReadThreads::kChosen: return platform::UsableCores() > 1;
+    }
+    return false;
+}
+
 }  // namespace
 
-Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes)
+bool ReadsOnTwoThreads(ReadThreads threads)
+{
+    return UseTwoThreads(threads);
+}
+
+namespace {
+
+// StreamAse, the text each node points into held for the sink when `hold`.
+Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::size_t readBytes, ReadThreads threads)
 {
     Scene scene;
-    Feeder feeder(scene, sink);
-    PieceDecoder decoder;
-    LineCutter cutter;
-    LineEndsSeen lineEnds;
-    std::deque<std::string> chunks;  // text the reading may still point into
-    std::size_t firstChunk = 0;      // the number of chunks.front()
+    std::deque<std::shared_ptr<const std::string>> chunks;  // text the reading may still point into
+    std::size_t firstChunk = 0;                            // the number of chunks.front()
     std::size_t chunkCount = 0;
-    std::string head;                // the text's first bytes, where the dialect shows
+    const HandOutTo handOut = [&](SceneNode& node, std::size_t first) {
+        NodeText text;
+        if (hold) {
+            auto held = std::make_shared<std::vector<std::shared_ptr<const std::string>>>(
+                chunks.begin() + static_cast<std::ptrdiff_t>(first - firstChunk), chunks.end());
+            for (const auto& chunk : *held)
+                text.bytes += chunk->size();
+            text.held = std::move(held);
+        }
+        sink(node, std::move(text));
+    };
+    Feeder feeder(scene, handOut);
+    InputFacts facts;
     std::string comment;
-    bool utf8 = true, stopped = false, atEnd = false;
     std::int32_t line = 1;
     // The comment, once read, copied out of the text before that is let go of.
     const auto keepComment = [&] {
@@ -667,51 +898,87 @@ Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes)
             scene.comment = comment;
         }
     };
-    // The first read holds the first 16 bytes, which tell the encoding.
-    std::string raw(std::max<std::size_t>(readBytes, 16), '\0');
-    while (!atEnd) {
-        const std::size_t got = ReadFull(source, raw);
-        atEnd = got < raw.size();
-        decoder.Decode(std::string_view(raw).substr(0, got), atEnd, cutter.text);
-        if (raw.size() > readBytes)
-            raw.resize(std::max<std::size_t>(readBytes, 1));
-        const std::size_t cut = atEnd ? cutter.text.size() : cutter.Cut();
-        if (cut == 0)
-            continue;
-        // The piece is the text read so far, moved rather than copied; what follows
-        // its cut (less than a line) goes back to be read on.
-        std::string chunk = std::move(cutter.text);
-        cutter.text.assign(chunk, cut);
-        chunk.resize(cut);
-        if (head.size() < kDialectBytes)
-            head.append(std::string_view(chunk).substr(0, kDialectBytes - head.size()));
-        // Whether the bytes are UTF-8 is told by the whole input, and the dialect by
-        // the text's first bytes: both past a 0x1A byte too.
-        utf8 = utf8 && IsUtf8(chunk);
-        if (stopped) {
-            if ((!utf8 || decoder.TextEncoding() != Encoding::kUtf8) && head.size() >= kDialectBytes)
-                break;
-            continue;
-        }
-        lineEnds.Add(chunk);
-        chunks.push_back(std::move(chunk));
+    // The statements of a piece filed, its nodes handed out, the text no node
+    // points into any more let go of.
+    const auto file = [&](Piece& piece) {
+        chunks.push_back(std::move(piece.text));
         const std::size_t current = chunkCount++;
-        Tokenizer tokens(chunks.back(), line);
+        TokenList tokens(piece);
         line = feeder.Feed(tokens, current);
-        stopped = tokens.StoppedAtCtrlZ();
         keepComment();
         for (const std::size_t keep = feeder.OldestChunkHeld(current); firstChunk < keep && !chunks.empty();
              ++firstChunk)
             chunks.pop_front();
+    };
+    PieceReader pieces(source, readBytes, facts);
+    std::vector<Token> spare;
+    const auto fileHere = [&](Piece&& piece) {
+        file(piece);
+        spare = std::move(piece.tokens);
+        spare.clear();
+    };
+    const auto spareHere = [&] { return std::move(spare); };
+    // The first read is filed on this thread: an input that ends within it is read
+    // without a second thread, which would cost more than it saves.
+    pieces.Step(fileHere, spareHere);
+    std::optional<std::thread> reader;
+    PieceQueue queue;
+    if (!pieces.AtEnd() && UseTwoThreads(threads)) {
+        try {
+            reader.emplace([&] {
+                try {
+                    pieces.ReadToEnd([&](Piece&& piece) { queue.Push(std::move(piece)); },
+                                     [&] { return queue.Spare(); });
+                    queue.Finish(nullptr);
+                } catch (const PieceQueue::Cancelled&) {
+                    queue.Finish(nullptr);
+                } catch (...) {
+                    queue.Finish(std::current_exception());
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: the reading runs on this one.
+        }
+    }
+    if (reader) {
+        try {
+            for (Piece piece; queue.Pop(piece);) {
+                file(piece);
+                queue.GiveBack(std::move(piece.tokens));
+            }
+        } catch (...) {
+            queue.Cancel();
+            reader->join();
+            throw;
+        }
+        reader->join();
+        if (const std::exception_ptr error = queue.Error())
+            std::rethrow_exception(error);
+    } else {
+        pieces.ReadToEnd(fileHere, spareHere);
     }
     feeder.Finish(line);  // the last statement, the comment perhaps, is read here
     keepComment();
-    scene.stoppedAtCtrlZ = stopped;
-    scene.dialect = DetectDialect(comment, head);
-    scene.encoding = decoder.TextEncoding() == Encoding::kUtf8 && !utf8 ? Encoding::kEightBit : decoder.TextEncoding();
-    scene.lineEnds = lineEnds.Result();
+    scene.stoppedAtCtrlZ = facts.stopped;
+    scene.dialect = DetectDialect(comment, facts.head);
+    scene.encoding = facts.decoder.TextEncoding() == Encoding::kUtf8 && !facts.utf8 ? Encoding::kEightBit
+                                                                                      : facts.decoder.TextEncoding();
+    scene.lineEnds = facts.lineEnds.Result();
     scene.comment = {};
     return scene;
+}
+
+}  // namespace
+
+Scene StreamAse(ByteSource& source, const NodeSink& sink, std::size_t readBytes, ReadThreads threads)
+{
+    return Stream(
+        source, [&sink](SceneNode& node, NodeText) { sink(node); }, false, readBytes, threads);
+}
+
+Scene StreamAse(ByteSource& source, const HoldingNodeSink& sink, std::size_t readBytes, ReadThreads threads)
+{
+    return Stream(source, sink, true, readBytes, threads);
 }
 
 }  // namespace ase2sgl::tolerant
