@@ -95,7 +95,7 @@ class GeometryReader {
     // face line that does not scan reuses the previous line's numbers.
     std::int32_t faceVertex_[3] = {0, 0, 0};
     std::int32_t texFaceVertex_[3] = {0, 0, 0};
-    std::int32_t discard_ = 0;
+    SkippedInt discard_;  // the number each texture-vertex, texture-face and normal line repeats
     // The current object's face and texture-face scans, for NeedsCarry.
     std::int64_t faceScans_ = 0, texFaceScans_ = 0;
     bool firstFaceScanComplete_ = false, firstTexFaceScanComplete_ = false;

@@ -3,6 +3,7 @@
 // a line: recognise it by a key prefix (StartsWith), read values out of it (ScanLine).
 #pragma once
 
+#include "ase/scan_fields.h"
 #include "platform/input_file.h"
 
 #include <cstddef>
@@ -167,6 +168,7 @@ inline bool StartsWith(std::string_view line, std::string_view key)
 class ScanTarget {
   public:
     ScanTarget(std::int32_t& value) : integer_(&value) {}
+    ScanTarget(SkippedInt& skipped) : integer_(&skipped.value) {}
     ScanTarget(float& value) : real_(&value) {}
     std::int32_t* integer_ = nullptr;
     float* real_ = nullptr;

@@ -15,11 +15,22 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
+
+namespace ase2sgl {
+
+// A %d whose value is not wanted (the number a list line repeats): the scans with a
+// compiled format only check that it is there; ScanLine stores it in `value`.
+struct SkippedInt {
+    std::int32_t value = 0;
+};
+
+}  // namespace ase2sgl
 
 namespace ase2sgl::scan {
 
@@ -45,6 +56,38 @@ inline const char* SkipDigits(const char* p, const char* end)
     while (p != end && IsDigit(*p))
         ++p;
     return p;
+}
+
+// How many of the eight bytes at `p` (all readable) are digits before the first that
+// is not, up to 8, without a branch a byte: a byte b is a digit when b ^ '0' is below
+// 10, that is when its high bit is clear and adding 0x76 to its low seven bits does
+// not set it (no carry reaches the next byte). Numbers of varying length stop a
+// byte-at-a-time loop at a different place on each line, which the processor
+// mispredicts.
+inline int DigitRun(const char* p)
+{
+    static_assert(std::endian::native == std::endian::little, "the first byte read is the word's lowest");
+    std::uint64_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    const std::uint64_t x = w ^ 0x3030303030303030u;
+    const std::uint64_t notDigit = (((x & 0x7F7F7F7F7F7F7F7Fu) + 0x7676767676767676u) | x) & 0x8080808080808080u;
+    return notDigit == 0 ? 8 : std::countr_zero(notDigit) / 8;
+}
+
+// Passes over [+-]? digit+ as ScanInt reads it, storing nothing. Returns the
+// position after the number, or nullptr when no digit follows.
+inline const char* SkipInt(const char* p, const char* end)
+{
+    if (p != end && (*p == '-' || *p == '+'))
+        ++p;
+    if (p == end || !IsDigit(*p))
+        return nullptr;
+    if (end - p >= 8) {
+        const int n = DigitRun(p);
+        if (n < 8)
+            return p + n;
+    }
+    return SkipDigits(p, end);
 }
 
 // Reads [+-]? digit+ into `value`, saturating at the int32 range. Returns the position
@@ -192,7 +235,10 @@ inline bool RunStep(const char*& p, const char* end, int& stored, Targets& targe
         return true;
     } else {
         p = SkipSpace(p, end);
-        if constexpr (kStep.kind == StepKind::kInt)
+        using Target = std::remove_reference_t<decltype(std::get<kTarget>(targets))>;
+        if constexpr (kStep.kind == StepKind::kInt && std::is_same_v<Target, SkippedInt>)
+            p = SkipInt(p, end);
+        else if constexpr (kStep.kind == StepKind::kInt)
             p = ScanInt(p, end, std::get<kTarget>(targets));
         else
             p = ScanFloat(p, end, std::get<kTarget>(targets));
@@ -220,13 +266,15 @@ namespace ase2sgl {
 
 // ScanLine(line, kFormat, {targets...}) with the format compiled: the same values
 // stored, the same count given. The targets' types must be the format's conversions
-// in order (%d std::int32_t, %f float), which the compiler checks.
+// in order (%d std::int32_t or SkippedInt, %f float), which the compiler checks.
 template <const std::string_view& kFormat, typename... Targets>
 inline int ScanFixed(std::string_view line, Targets&... targets)
 {
-    static_assert(scan::TargetsMatch<kFormat>({std::is_same_v<Targets, std::int32_t>...}),
-                  "the targets must be the format's conversions, in order");
-    static_assert(((std::is_same_v<Targets, std::int32_t> || std::is_same_v<Targets, float>)&&...));
+    static_assert(
+        scan::TargetsMatch<kFormat>({(std::is_same_v<Targets, std::int32_t> || std::is_same_v<Targets, SkippedInt>)...}),
+        "the targets must be the format's conversions, in order");
+    static_assert(((std::is_same_v<Targets, std::int32_t> || std::is_same_v<Targets, SkippedInt> ||
+                    std::is_same_v<Targets, float>)&&...));
     static constexpr auto kSteps = scan::Compile<kFormat>();
     const char* p = line.data();
     const char* const end = p + line.size();

@@ -373,6 +373,8 @@ std::uint32_t BitsOf(T value)
 {
     if constexpr (std::is_same_v<T, float>)
         return Bits(value);
+    else if constexpr (std::is_same_v<T, SkippedInt>)
+        return 0;  // the compiled scan does not store it
     else
         return static_cast<std::uint32_t>(value);
 }
@@ -415,6 +417,34 @@ TEST(ScanFixed, StoresWhatScanLineStoresOnRandomLines)
     ExpectCompiledEqualsScanLine<keys::kTexFaceScanTail>(seed, std::int32_t{-7}, std::int32_t{-7}, std::int32_t{-7},
                                                          std::int32_t{-7});
     ExpectCompiledEqualsScanLine<keys::kVertexNormalScanTail>(seed, std::int32_t{-7}, -7.0f, -7.0f, -7.0f);
+    // The repeated numbers as the geometry read passes over them.
+    ExpectCompiledEqualsScanLine<keys::kTexVertexScanTail>(seed, SkippedInt{}, -7.0f, -7.0f);
+    ExpectCompiledEqualsScanLine<keys::kTexFaceScanTail>(seed, SkippedInt{}, std::int32_t{-7}, std::int32_t{-7},
+                                                         std::int32_t{-7});
+    ExpectCompiledEqualsScanLine<keys::kVertexNormalScanTail>(seed, SkippedInt{}, -7.0f, -7.0f, -7.0f);
+}
+
+// SkipInt ends where ScanInt ends, with fewer than eight bytes left and with more
+// (eight at a time), for numbers of every length around eight digits.
+TEST(SkipInt, EndsWhereScanIntEnds)
+{
+    const std::string_view numbers[] = {"",        "-",         "+",          "x",           "1",
+                                        "-12",     "+7",        "1234567",    "12345678",    "123456789",
+                                        "-0000000", "99999999999", "7x",      "0\t1",        "--1",
+                                        "5\r",     "\x80",     "12345678901234567890"};
+    for (const std::string_view number : numbers) {
+        for (const std::string_view after : {"", "\t", "\t0.5\t-0.5\t0.25", "9"}) {
+            const std::string line = std::string(number) + std::string(after);
+            const char* end = line.data() + line.size();
+            std::int32_t value = 0;
+            const char* scanned = scan::ScanInt(line.data(), end, value);
+            const char* skipped = scan::SkipInt(line.data(), end);
+            EXPECT_EQ(skipped == nullptr, scanned == nullptr) << '"' << line << '"';
+            if (scanned != nullptr && skipped != nullptr) {
+                EXPECT_EQ(skipped - line.data(), scanned - line.data()) << '"' << line << '"';
+            }
+        }
+    }
 }
 
 }  // namespace
