@@ -175,9 +175,7 @@ bool GeometryReader::ReadListsInFileOrder()
         arrays_.cornersRead = 0;
         return !stopped;
     }
-    Carry carryBefore;
-    std::copy(std::begin(faceVertex_), std::end(faceVertex_), carryBefore.face);
-    std::copy(std::begin(texFaceVertex_), std::end(texFaceVertex_), carryBefore.texFace);
+    const Carry carryBefore = Update().own;  // the reader's numbers as they stand
     const std::int64_t faceScansBefore = faceScans_;
     const bool firstFaceScanCompleteBefore = firstFaceScanComplete_;
     const std::int64_t faces = ReadFaceRun<false>();

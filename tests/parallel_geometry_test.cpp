@@ -285,13 +285,11 @@ TEST(ParallelGeometry, CarryCheckDecidesAFixedCase)
 
 TEST(ParallelGeometry, MatchesTheSequentialReadOnTheCorpus)
 {
-    const std::filesystem::path corpus = testing::CorpusDir();
-    if (corpus.empty())
-        GTEST_SKIP() << "no corpus";
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-        if (entry.path().extension() == ".ase")
-            ExpectSameAsSequential(testing::ReadFile(entry.path()), entry.path().filename().string());
-    }
+    const std::vector<std::filesystem::path> files = testing::CorpusFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no corpus (../shared/corpus beside the checkout)";
+    for (const std::filesystem::path& file : files)
+        ExpectSameAsSequential(testing::ReadFile(file), file.filename().string());
 }
 
 // Every cut of a scene: inputs that end inside an object.
@@ -402,13 +400,11 @@ TEST(ParallelCount, RefusesWhatTheSequentialCountRefuses)
 
 TEST(ParallelCount, MatchesTheSequentialCountOnTheCorpus)
 {
-    const std::filesystem::path corpus = testing::CorpusDir();
-    if (corpus.empty())
+    const std::vector<std::filesystem::path> files = testing::CorpusFiles();
+    if (files.empty())
         GTEST_SKIP() << "no corpus (../shared/corpus beside the checkout)";
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-        if (entry.path().extension() == ".ase")
-            ExpectSameCount(testing::ReadFile(entry.path()), entry.path().filename().string());
-    }
+    for (const std::filesystem::path& file : files)
+        ExpectSameCount(testing::ReadFile(file), file.filename().string());
 }
 
 // How many threads a large conversion may start: what the affinity mask and a CPU
