@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <limits>
 #include <utility>
@@ -33,23 +34,53 @@ std::size_t BufferSize(std::uint64_t fileBytes, std::size_t chunkSize)
 
 }  // namespace
 
+// A mapped file gives back the pages the reading has passed every this many bytes,
+// so that a large input costs the process no more memory than a read one.
+constexpr std::int64_t kReleaseStep = std::int64_t{2} << 20;
+
 void LineSource::AllocateBuffer(std::size_t size)
 {
     capacity_ = std::max<std::size_t>(size, 1);
     buffer_.reset(new char[capacity_]);
+    data_ = buffer_.get();
 }
 
-LineSource::LineSource(const std::string& path, std::size_t chunkSize, const std::string& spoolFolder)
+void LineSource::ReadInPlace(const char* bytes, std::uint64_t size, std::size_t chunkSize)
+{
+    static constexpr char kNoBytes[1] = {};
+    inPlace_ = true;
+    inPlaceBytes_ = bytes != nullptr ? bytes : kNoBytes;
+    inPlaceSize_ = size;
+    data_ = inPlaceBytes_;
+    buffer_.reset();
+    capacity_ = std::max<std::size_t>(chunkSize, 1);
+}
+
+LineSource::LineSource(const std::string& path, std::size_t chunkSize, const std::string& spoolFolder,
+                       Access access)
 {
     path_ = path;
+    access_ = access;
     if (const int error = file_.Open(path); error != 0)
         throw FileError("impossible d'ouvrir", path, error);
     if (!file_.Seekable()) {
         AllocateBuffer(chunkSize);
         Spool(spoolFolder);
     }
-    if (const std::size_t size = BufferSize(file_.Size(), chunkSize); size != capacity_)
-        AllocateBuffer(size);
+    SetUpReading(chunkSize, access);
+}
+
+// A file of a chunk or more is mapped where it can be: a window moved along the
+// mapping costs no copy. A smaller one is read whole in one read anyway.
+void LineSource::SetUpReading(std::size_t chunkSize, Access access)
+{
+    const std::uint64_t size = file_.Size();
+    if (access == Access::kMapWherePossible && size >= chunkSize && mapped_.Map(file_, size)) {
+        ReadInPlace(mapped_.Data(), size, chunkSize);
+        return;
+    }
+    if (const std::size_t bytes = BufferSize(size, chunkSize); bytes != capacity_ || !buffer_)
+        AllocateBuffer(bytes);
 }
 
 void LineSource::Spool(const std::string& folder)
@@ -90,13 +121,14 @@ LineSource LineSource::Reopen() const
     if (fromMemory_)
         return FromMemory(memory_);
     if (!spool_)
-        return LineSource(path_);
+        return LineSource(path_, kDefaultChunk, {}, access_);
     LineSource source;
     source.path_ = path_;
+    source.access_ = access_;
     if (const int error = spool_->Duplicate(source.file_); error != 0)
         throw FileError("impossible de lire", path_, error);
     source.spool_ = spool_;
-    source.AllocateBuffer(BufferSize(source.file_.Size(), kDefaultChunk));
+    source.SetUpReading(kDefaultChunk, access_);
     return source;
 }
 
@@ -108,9 +140,9 @@ std::uint64_t LineSource::SizeWhenOpened() const
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
 {
     LineSource source;
-    source.AllocateBuffer(chunkSize);
     source.memory_ = bytes;
     source.fromMemory_ = true;
+    source.ReadInPlace(bytes.data(), bytes.size(), chunkSize);
     return source;
 }
 
@@ -128,6 +160,13 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
         memory_ = other.memory_;
         fromMemory_ = other.fromMemory_;
         spool_ = std::move(other.spool_);
+        mapped_ = std::move(other.mapped_);
+        access_ = other.access_;
+        data_ = other.data_;
+        inPlace_ = other.inPlace_;
+        inPlaceBytes_ = other.inPlaceBytes_;
+        inPlaceSize_ = other.inPlaceSize_;
+        releasedUpTo_ = other.releasedUpTo_;
         buffer_ = std::move(other.buffer_);
         capacity_ = other.capacity_;
         bufferOffset_ = other.bufferOffset_;
@@ -135,6 +174,7 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
         end_ = other.end_;
         atEnd_ = other.atEnd_;
         linesRead_ = other.linesRead_;
+        lineStart_ = other.lineStart_;
     }
     return *this;
 }
@@ -149,15 +189,22 @@ void LineSource::Close()
     file_.Close();
 }
 
+void LineSource::ThrowIfCut() const
+{
+    if (mapped_.Cut())
+        throw FileError("impossible de lire", path_, EIO);
+}
+
+void LineSource::ReleasePassedPages(std::int64_t upTo)
+{
+    if (mapped_.Mapped() && upTo > releasedUpTo_) {
+        mapped_.Release(static_cast<std::uint64_t>(releasedUpTo_), static_cast<std::uint64_t>(upTo - releasedUpTo_));
+        releasedUpTo_ = upTo;
+    }
+}
+
 std::size_t LineSource::ReadAt(char* destination, std::size_t count, std::int64_t offset)
 {
-    if (fromMemory_) {
-        if (offset < 0 || static_cast<std::uint64_t>(offset) >= memory_.size())
-            return 0;
-        const std::size_t n = std::min(count, memory_.size() - static_cast<std::size_t>(offset));
-        std::memcpy(destination, memory_.data() + offset, n);
-        return n;
-    }
     int error = 0;
     const std::int64_t n = file_.ReadAt(destination, count, offset, error);
     if (n < 0)
@@ -165,33 +212,51 @@ std::size_t LineSource::ReadAt(char* destination, std::size_t count, std::int64_
     return static_cast<std::size_t>(n);
 }
 
+// Read in place, the window moves along the input and takes in up to its length
+// more; through the buffer, the unread bytes move to its front and a read fills the
+// rest. Either way the window then holds the same bytes.
 bool LineSource::Refill(std::size_t& scanFrom)
 {
+    ThrowIfCut();  // bytes past a cut read as zeros: none of them reaches a caller
     if (atEnd_)
         return false;
     if (cursor_ > 0) {
-        std::memmove(buffer_.get(), buffer_.get() + cursor_, end_ - cursor_);
+        if (!inPlace_)
+            std::memmove(buffer_.get(), data_ + cursor_, end_ - cursor_);
         bufferOffset_ += static_cast<std::int64_t>(cursor_);
         end_ -= cursor_;
         scanFrom -= cursor_;
         cursor_ = 0;
+        if (inPlace_) {
+            data_ = inPlaceBytes_ + bufferOffset_;
+            if (bufferOffset_ - releasedUpTo_ >= kReleaseStep)
+                ReleasePassedPages(bufferOffset_);
+        }
     }
-    if (end_ == capacity_) {  // one line fills the whole buffer: make room for more of it
+    if (end_ == capacity_) {  // one line fills the whole window: make room for more of it
         const std::size_t grown = capacity_ * 2;
-        std::unique_ptr<char[]> larger(new char[grown]);
-        std::memcpy(larger.get(), buffer_.get(), end_);
-        buffer_ = std::move(larger);
+        if (!inPlace_) {
+            std::unique_ptr<char[]> larger(new char[grown]);
+            std::memcpy(larger.get(), data_, end_);
+            buffer_ = std::move(larger);
+            data_ = buffer_.get();
+        }
         capacity_ = grown;
     }
-    const std::size_t added =
-        ReadAt(buffer_.get() + end_, capacity_ - end_, bufferOffset_ + static_cast<std::int64_t>(end_));
+    std::size_t added = 0;
+    const std::int64_t heldEnd = bufferOffset_ + static_cast<std::int64_t>(end_);
+    if (!inPlace_)
+        added = ReadAt(buffer_.get() + end_, capacity_ - end_, heldEnd);
+    else if (static_cast<std::uint64_t>(heldEnd) < inPlaceSize_)
+        added = static_cast<std::size_t>(
+            std::min<std::uint64_t>(capacity_ - end_, inPlaceSize_ - static_cast<std::uint64_t>(heldEnd)));
     if (added == 0) {
         atEnd_ = true;
         return false;
     }
     // Everything from a 0x1A byte on is never read: the input ends there.
-    if (const void* stop = std::memchr(buffer_.get() + end_, kEndOfInput, added)) {
-        end_ = static_cast<std::size_t>(static_cast<const char*>(stop) - buffer_.get());
+    if (const void* stop = std::memchr(data_ + end_, kEndOfInput, added)) {
+        end_ = static_cast<std::size_t>(static_cast<const char*>(stop) - data_);
         atEnd_ = true;
         return scanFrom < end_;
     }
@@ -203,15 +268,15 @@ bool LineSource::ReadLineAfterHeldBytes(std::string_view& line)
 {
     std::size_t scanFrom = end_;  // no line feed lies between the cursor and here
     while (Refill(scanFrom)) {
-        const char* start = buffer_.get() + scanFrom;
+        const char* start = data_ + scanFrom;
         if (const void* found = std::memchr(start, '\n', end_ - scanFrom)) {
-            TakeLine(static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.get()), line);
+            TakeLine(static_cast<std::size_t>(static_cast<const char*>(found) - data_), line);
             return true;
         }
         scanFrom = end_;
     }
     // End of input: what is left is a last line without a line feed (a CR stays in it).
-    line = std::string_view(buffer_.get() + cursor_, end_ - cursor_);
+    line = std::string_view(data_ + cursor_, end_ - cursor_);
     if (line.empty())
         return false;
     lineStart_ = bufferOffset_ + static_cast<std::int64_t>(cursor_);
@@ -258,7 +323,7 @@ int SparseBitCount(std::uint32_t mask)
 void LineSource::PassOverLines(char first, char second)
 {
 #if defined(__SSE2__) || defined(_M_X64)
-    if (cursor_ == 0 || buffer_[cursor_ - 1] != '\n')
+    if (cursor_ == 0 || data_[cursor_ - 1] != '\n')
         return;  // the line just read ended at the end of the input: no line follows
     const __m128i lineFeed = _mm_set1_epi8('\n');
     const __m128i firstBytes = _mm_set1_epi8(first);
@@ -278,7 +343,7 @@ void LineSource::PassOverLines(char first, char second)
                  (bits(_mm_cmpeq_epi8(load(p + 2), secondBytes)) |
                   bits(_mm_cmpeq_epi8(load(p + 18), secondBytes)) << 16);
     };
-    const char* const base = buffer_.get();
+    const char* const base = data_;
     std::size_t at = cursor_ - 1;     // the line feed before the cursor, then every 32 bytes
     std::size_t lineStart = cursor_;  // after the last line feed passed
     std::uint64_t passed = 0;
@@ -315,6 +380,12 @@ void LineSource::SeekTo(std::int64_t position)
     if (position >= bufferOffset_ && position <= bufferOffset_ + static_cast<std::int64_t>(end_)) {
         cursor_ = static_cast<std::size_t>(position - bufferOffset_);
         return;
+    }
+    if (inPlace_) {
+        // A mapped file's pages held so far are given back: the reading goes on elsewhere.
+        ReleasePassedPages(bufferOffset_ + static_cast<std::int64_t>(end_));
+        releasedUpTo_ = position;
+        data_ = inPlaceBytes_ + std::min<std::uint64_t>(static_cast<std::uint64_t>(position), inPlaceSize_);
     }
     bufferOffset_ = position;
     cursor_ = end_ = 0;

@@ -44,6 +44,7 @@ class InputFile {
     void Close() noexcept;
 
   private:
+    friend class MappedInput;  // maps the open file
     std::intptr_t handle_ = -1;  // a descriptor, or a HANDLE's value (-1 for none on both)
     std::uint64_t size_ = 0;
 };

@@ -9,7 +9,12 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+
+#include <csignal>
 #endif
+
+#include <cerrno>
+#include <filesystem>
 
 #include <cmath>
 #include <limits>
@@ -31,9 +36,9 @@ struct ReadCase {
 // every possible byte.
 const std::size_t kChunkSizes[] = {1, 2, 3, 5, 16, LineSource::kDefaultChunk};
 
-TEST(LineSource, ReadsLinesAsTextMode)
+std::vector<ReadCase> TextModeCases()
 {
-    const std::vector<ReadCase> cases = {
+    return {
         {"empty input", "", {}},
         {"CR LF and a last line without LF", "A\r\nB", {"A", "B"}},
         {"empty line between two", "A\n\nB\n", {"A", "", "B"}},
@@ -58,19 +63,51 @@ TEST(LineSource, ReadsLinesAsTextMode)
         {"NUL bytes are ordinary", std::string("A\0B\n\0\n", 6), {std::string("A\0B", 3), std::string("\0", 1)}},
         {"high bytes pass through", "\xE9t\xE9\n", {"\xE9t\xE9"}},
     };
-    for (const ReadCase& c : cases) {
+}
+
+// Reads every line of `source` as `c` expects, then the end, twice.
+void ExpectLines(LineSource& source, const ReadCase& c)
+{
+    std::string_view line;
+    for (const std::string& expected : c.lines) {
+        ASSERT_TRUE(source.ReadLine(line));
+        EXPECT_EQ(line, expected);
+    }
+    EXPECT_FALSE(source.ReadLine(line));
+    EXPECT_TRUE(line.empty());
+    EXPECT_FALSE(source.ReadLine(line));  // and again, every later read
+    EXPECT_EQ(source.LinesRead(), c.lines.size());
+}
+
+TEST(LineSource, ReadsLinesAsTextMode)
+{
+    for (const ReadCase& c : TextModeCases()) {
         for (const std::size_t chunk : kChunkSizes) {
             SCOPED_TRACE(std::string(c.label) + ", chunk " + std::to_string(chunk));
             LineSource source = LineSource::FromMemory(c.input, chunk);
-            std::string_view line;
-            for (const std::string& expected : c.lines) {
-                ASSERT_TRUE(source.ReadLine(line));
-                EXPECT_EQ(line, expected);
+            ExpectLines(source, c);
+        }
+    }
+}
+
+// The same cases from a file: mapped, the window moving along the mapping, where the
+// file holds a chunk or more; read into the buffer otherwise, and when asked to.
+TEST(LineSource, ReadsFilesAsTextModeMappedOrRead)
+{
+    testing::ScratchDir dir;
+    const auto path = (dir / "case.ase").string();
+    for (const ReadCase& c : TextModeCases()) {
+        testing::WriteFile(path, c.input);
+        for (const std::size_t chunk : kChunkSizes) {
+            for (const auto access : {LineSource::Access::kMapWherePossible, LineSource::Access::kReadIntoBuffer}) {
+                const bool mapped = access == LineSource::Access::kMapWherePossible;
+                SCOPED_TRACE(std::string(c.label) + ", chunk " + std::to_string(chunk) + (mapped ? ", mapped" : ", read"));
+                LineSource source(path, chunk, {}, access);
+#ifndef _WIN32
+                EXPECT_EQ(source.ReadsInPlace(), mapped && !c.input.empty() && c.input.size() >= chunk);
+#endif
+                ExpectLines(source, c);
             }
-            EXPECT_FALSE(source.ReadLine(line));
-            EXPECT_TRUE(line.empty());
-            EXPECT_FALSE(source.ReadLine(line));  // and again, every later read
-            EXPECT_EQ(source.LinesRead(), c.lines.size());
         }
     }
 }
@@ -194,6 +231,99 @@ TEST(LineSource, CopiesAnInputThatCannotSeek)
             entries.push_back(entry.path().filename().string());
         EXPECT_EQ(entries, std::vector<std::string>{"input.fifo"});
     }
+}
+#endif
+
+// A file of several megabytes, read mapped with small windows and through the
+// buffer: the same lines at the same positions, also after seeking back and forth
+// (a mapped file gives back the pages it passed, and reads them again when sought).
+TEST(LineSource, MappedAndReadFilesGiveTheSameLinesAndPositions)
+{
+    testing::ScratchDir dir;
+    const auto path = (dir / "large.ase").string();
+    std::string text;
+    std::uint32_t seed = 11;
+    const auto next = [&] { return seed = seed * 1664525 + 1013904223, seed >> 8; };
+    while (text.size() < (std::size_t{5} << 20)) {
+        text += "\t\t\t*MESH_VERTEX " + std::to_string(next() % 100000) + std::string(next() % 200, 'x');
+        text += next() % 3 == 0 ? "\r\n" : "\n";
+    }
+    testing::WriteFile(path, text);
+    for (const std::size_t chunk : {std::size_t{4096}, std::size_t{65536}, LineSource::kDefaultChunk}) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        LineSource mapped(path, chunk, {}, LineSource::Access::kMapWherePossible);
+        LineSource read(path, chunk, {}, LineSource::Access::kReadIntoBuffer);
+        std::vector<std::int64_t> starts;
+        std::string_view a, b;
+        for (;;) {
+            const bool more = mapped.ReadLine(a);
+            ASSERT_EQ(more, read.ReadLine(b));
+            if (!more)
+                break;
+            ASSERT_EQ(a, b);
+            ASSERT_EQ(mapped.LineStart(), read.LineStart());
+            starts.push_back(mapped.LineStart());
+        }
+        ASSERT_EQ(mapped.LinesRead(), read.LinesRead());
+        for (int jump = 0; jump < 200; ++jump) {
+            const std::int64_t to = starts[next() % starts.size()];
+            mapped.SeekTo(to);
+            read.SeekTo(to);
+            for (int i = 0; i < 3; ++i) {
+                const bool more = mapped.ReadLine(a);
+                ASSERT_EQ(more, read.ReadLine(b));
+                if (!more)
+                    break;
+                ASSERT_EQ(a, b) << "after seeking to " << to;
+            }
+        }
+    }
+}
+
+#ifndef _WIN32
+// Another program cuts a mapped file shorter while it is read: the bytes that are gone
+// are never handed out as lines; the reading fails as a failed read does. A file read
+// into the buffer just ends sooner.
+TEST(LineSource, AFileCutShorterWhileMappedFailsAsARead)
+{
+    testing::ScratchDir dir;
+    const auto path = dir / "cut.ase";
+    std::string text;
+    for (int i = 0; i < 4000; ++i)
+        text += "\t\t\t*MESH_VERTEX " + std::to_string(i) + "\t1.0\t2.0\t3.0\n";
+    for (const auto access : {LineSource::Access::kMapWherePossible, LineSource::Access::kReadIntoBuffer}) {
+        const bool mapped = access == LineSource::Access::kMapWherePossible;
+        SCOPED_TRACE(mapped ? "mapped" : "read");
+        testing::WriteFile(path, text);
+        LineSource source(path.string(), 4096, {}, access);
+        std::string_view line;
+        ASSERT_TRUE(source.ReadLine(line));
+        std::filesystem::resize_file(path, 10000);
+        std::uint64_t lines = 1;
+        try {
+            while (source.ReadLine(line)) {
+                ASSERT_EQ(line.find('\0'), std::string_view::npos) << "a line of bytes that are gone";
+                ++lines;
+            }
+            EXPECT_FALSE(mapped) << "a mapped file cut shorter read to its end";
+        } catch (const FileError& error) {
+            EXPECT_TRUE(mapped);
+            EXPECT_EQ(error.errorNumber, EIO);
+            EXPECT_EQ(std::string(error.what()).rfind("impossible de lire " + path.string(), 0), 0u) << error.what();
+        }
+        EXPECT_LT(lines, 4000u);
+    }
+}
+
+// A bus error that is not a touch of a mapped input still ends the process: the
+// handler that catches the touches hands every other one on.
+TEST(LineSourceDeathTest, OtherBusErrorsStillEndTheProcess)
+{
+    testing::ScratchDir dir;
+    testing::WriteFile(dir / "a.ase", std::string(8192, '\n'));
+    LineSource source((dir / "a.ase").string(), 4096);
+    ASSERT_TRUE(source.ReadsInPlace());  // the handler is in place
+    EXPECT_DEATH(::raise(SIGBUS), "");
 }
 #endif
 
