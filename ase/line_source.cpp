@@ -36,7 +36,7 @@ std::size_t BufferSize(std::uint64_t fileBytes, std::size_t chunkSize)
 
 // A mapped file gives back the pages the reading has passed every this many bytes,
 // so that a large input costs the process no more memory than a read one.
-constexpr std::int64_t kReleaseStep = std::int64_t{2} << 20;
+constexpr std::int64_t kReleaseStep = std::int64_t{1} << 20;
 
 void LineSource::AllocateBuffer(std::size_t size)
 {
