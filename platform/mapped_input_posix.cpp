@@ -62,6 +62,10 @@ void PassOn(int signal, siginfo_t* info, void* context)
 // loads and stores, and mmap (a system call).
 void OnBusError(int signal, siginfo_t* info, void* context)
 {
+    if (info == nullptr || info->si_code <= 0) {  // sent by a process, not a fault: no address
+        PassOn(signal, info, context);
+        return;
+    }
     const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
     for (Slot& slot : slots) {
         const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
