@@ -53,8 +53,9 @@ struct CountedRange {
 template <bool kObserve>
 class Counter {
   public:
-    Counter(LineSource& input, const std::string& inputPath, PassObserver* observer)
-        : input_(input), inputPath_(inputPath), observer_(observer)
+    Counter(LineSource& input, const std::string& inputPath, PassObserver* observer,
+            const ObjectCounted* counted = nullptr)
+        : input_(input), inputPath_(inputPath), observer_(observer), counted_(counted)
     {
     }
 
@@ -94,6 +95,8 @@ class Counter {
                     break;
                 }
                 headers_.push_back(header);
+                if (counted_ != nullptr)
+                    (*counted_)(tables_);
             }
             // The line that ended the object (the one after its texture-vertex run,
             // or wherever its searches stopped) is never tested as a header: a node
@@ -266,6 +269,7 @@ class Counter {
     LineSource& input_;
     const std::string& inputPath_;
     PassObserver* observer_;
+    const ObjectCounted* counted_;
     MeshTables tables_;
     std::string_view line_;
     std::int64_t lineStart_ = 0;
@@ -280,6 +284,11 @@ MeshTables CountObjects(LineSource& input, const std::string& inputPath, PassObs
     if (observer != nullptr)
         return Counter<true>(input, inputPath, observer).Run();
     return Counter<false>(input, inputPath, nullptr).Run();
+}
+
+MeshTables CountObjects(LineSource& input, const std::string& inputPath, const ObjectCounted& counted)
+{
+    return Counter<false>(input, inputPath, nullptr, &counted).Run();
 }
 
 namespace {

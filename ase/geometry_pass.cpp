@@ -39,12 +39,23 @@ struct Tally<false> {
 
 }  // namespace
 
-void GeometryReader::ReadObject(std::int32_t object)
+ObjectExtent ExtentOf(const MeshTables& tables, std::int32_t object)
 {
     const auto j = static_cast<std::size_t>(object);
-    end_ = j + 1 < tables_.objectStart.size() ? tables_.objectStart[j + 1] : kNoEnd;
-    input_.SeekTo(tables_.objectStart[j]);
-    PrepareArrays(object);
+    ObjectExtent extent;
+    extent.start = tables.objectStart[j];
+    if (j + 1 < tables.objectStart.size())
+        extent.end = tables.objectStart[j + 1];
+    extent.vertexCount = tables.vertexCount[j];
+    extent.cornerCount = tables.cornerCount[j];
+    return extent;
+}
+
+void GeometryReader::ReadObject(std::int32_t object, const ObjectExtent& extent)
+{
+    end_ = extent.end;
+    input_.SeekTo(extent.start);
+    PrepareArrays(extent);
     seen_ = PassObserver::ReadObject{};
     seen_.object = object;
     // The line the counting pass found; only a file changed since then can have
@@ -240,11 +251,11 @@ void GeometryReader::SetCornersRead(std::int64_t faces)
         static_cast<std::int32_t>(std::min<std::int64_t>(faces * 3, static_cast<std::int64_t>(arrays_.corners.size())));
 }
 
-void GeometryReader::PrepareArrays(std::int32_t object)
+void GeometryReader::PrepareArrays(const ObjectExtent& extent)
 {
     constexpr CornerRecord kZero{};
-    arrays_.vertexPool.assign(static_cast<std::size_t>(tables_.vertexCount[static_cast<std::size_t>(object)]), kZero);
-    arrays_.corners.assign(static_cast<std::size_t>(tables_.cornerCount[static_cast<std::size_t>(object)]), kZero);
+    arrays_.vertexPool.assign(static_cast<std::size_t>(extent.vertexCount), kZero);
+    arrays_.corners.assign(static_cast<std::size_t>(extent.cornerCount), kZero);
     arrays_.cornersRead = 0;
     faceScans_ = texFaceScans_ = 0;
 }

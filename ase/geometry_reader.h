@@ -21,7 +21,9 @@ class GeometryReader {
     GeometryReader(LineSource& input, const MeshTables& tables) : input_(input), tables_(tables) {}
 
     // Reads object `object` from its vertex-start line, within its own lines.
-    void ReadObject(std::int32_t object);
+    void ReadObject(std::int32_t object) { ReadObject(object, ExtentOf(tables_, object)); }
+    // The same, with the object's extent given (the tables may still be growing).
+    void ReadObject(std::int32_t object, const ObjectExtent& extent);
     const ObjectArrays& Arrays() const { return arrays_; }
     // What the read of the object met: where its lists were found, lines that did
     // not scan, numbers outside the pool.
@@ -63,7 +65,7 @@ class GeometryReader {
     bool ReadListsInFileOrder();
     template <const std::string_view& kKey, const std::string_view&... kStops>
     bool FindFromLineInHand(bool stopsFromLineInHand, bool& stopped);
-    void PrepareArrays(std::int32_t object);
+    void PrepareArrays(const ObjectExtent& extent);
     void SetCornersRead(std::int64_t faces);
     CornerRecord* PoolEntry(std::int64_t index);
     CornerRecord* Corner(std::int64_t index);
@@ -83,7 +85,7 @@ class GeometryReader {
     template <bool kObserve>
     void ReadNormals(std::int64_t faces);
 
-    static constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
+    static constexpr std::int64_t kNoEnd = ObjectExtent::kNoEnd;
 
     LineSource& input_;
     const MeshTables& tables_;

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -51,10 +52,25 @@ struct ObjectArrays {
 // Called once per object, in object order, when its arrays are complete.
 using ObjectSink = std::function<void(std::int32_t object, const ObjectArrays& arrays)>;
 
+// What the geometry pass needs of the count for one object: where its lines lie and
+// how large its arrays are.
+struct ObjectExtent {
+    static constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
+    std::int64_t start = 0;     // its vertex-start line
+    std::int64_t end = kNoEnd;  // the next object's vertex-start line; none for the last
+    std::int32_t vertexCount = 0;
+    std::int32_t cornerCount = 0;
+};
+ObjectExtent ExtentOf(const MeshTables& tables, std::int32_t object);
+
 // First read: finds the objects, names and measures them, and rewinds the input.
 // Throws InputRefused for more than kMaxObjects objects (common/format_limits.h).
 // An observer, if given, is told what the read does (ase/pass_observer.h).
 MeshTables CountObjects(LineSource& input, const std::string& inputPath, PassObserver* observer = nullptr);
+// The same count, telling `counted` of each object as it is added: the tables so
+// far, the object last in them.
+using ObjectCounted = std::function<void(const MeshTables& tables)>;
+MeshTables CountObjects(LineSource& input, const std::string& inputPath, const ObjectCounted& counted);
 
 // The first read with `threads` threads, each with its own LineSource from `open`
 // counting a part of the input; the same tables, refusals and errors as CountObjects.
@@ -79,5 +95,21 @@ void ReadGeometry(LineSource& input, const MeshTables& tables, const ObjectSink&
 // read again with them first.
 void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink,
                             int threads = 2);
+
+// The count and the geometry read at once, on `threads` threads: the count runs on
+// the calling thread over `input`, and the other threads read each object's
+// geometry as soon as the count has found where the next one starts; the calling
+// thread joins them when the count is done. Objects reach `sink` in order, with
+// their names, as ReadGeometryInParallel hands them on; the tables come back at the
+// end. A failure of the count is the one thrown, as when the count runs first.
+using NamedObjectSink =
+    std::function<void(std::int32_t object, const std::string& nameText, const ObjectArrays& arrays)>;
+MeshTables CountAndReadGeometry(LineSource& input, const InputOpener& open, const std::string& inputPath,
+                                const NamedObjectSink& sink, int threads);
+// The same with the count given: it must tell `counted` of each object it adds, as
+// CountObjects does, and return the tables (tests slow it down to watch the readers).
+using CountTelling = std::function<MeshTables(const ObjectCounted& counted)>;
+MeshTables CountAndReadGeometry(const CountTelling& count, const InputOpener& open, const NamedObjectSink& sink,
+                                int threads);
 
 }  // namespace ase2sgl

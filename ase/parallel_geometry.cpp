@@ -7,10 +7,18 @@
 // handed on by the thread whose turn reaches it. An object whose first face or
 // texture-face scan stored less than all used the carry, and is read again with the
 // true one before it is handed on.
+//
+// The same readers can also run while the count is still going on (two or three
+// threads): the count, on the calling thread, publishes each object as it adds it,
+// and an object may be read once the next one's vertex-start line is known (its end)
+// or the count is done. The readers wait for that; the calling thread joins them
+// when the count is done. The first read then runs ahead of the second on another
+// core instead of both waiting for each other at the end of the count.
 #include "ase/mesh_tables.h"
 
 #include "ase/geometry_reader.h"
 #include "ase/line_source.h"
+#include "common/format_limits.h"
 
 #include <algorithm>
 #include <atomic>
@@ -27,12 +35,58 @@ namespace {
 
 class ParallelGeometry {
   public:
+    // Objects from complete tables.
     ParallelGeometry(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink)
-        : open_(open), tables_(tables), sink_(sink)
+        : open_(open), tables_(&tables), sink_(sink)
     {
+    }
+    // Objects as a count running beside the readers publishes them.
+    ParallelGeometry(const InputOpener& open, const NamedObjectSink& sink) : open_(open), namedSink_(sink)
+    {
+        published_.reserve(static_cast<std::size_t>(kMaxObjects) + 1);  // never moves: read while it grows
     }
 
     void Run(int threads)
+    {
+        std::vector<std::thread> helpers = StartHelpers(threads);
+        Work();
+        Join(helpers);
+    }
+
+    // Runs `count` on this thread while the other threads read what it publishes,
+    // then reads with them. The count's failure is the one thrown.
+    MeshTables CountAlongside(int threads, const CountTelling& count)
+    {
+        std::vector<std::thread> helpers = StartHelpers(threads);
+        MeshTables tables;
+        std::exception_ptr countError;
+        try {
+            tables = count([this](const MeshTables& counted) { Publish(counted); });
+        } catch (...) {
+            countError = std::current_exception();
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            counted_ = true;
+            if (countError)
+                stop_ = true;
+            turnTaken_.notify_all();
+        }
+        if (!countError)
+            Work();
+        try {
+            Join(helpers);
+        } catch (...) {
+            if (!countError)
+                throw;
+        }
+        if (countError)
+            std::rethrow_exception(countError);
+        return tables;
+    }
+
+  private:
+    std::vector<std::thread> StartHelpers(int threads)
     {
         aheadLimit_ = static_cast<std::size_t>(threads);
         std::vector<std::thread> helpers;
@@ -43,27 +97,78 @@ class ParallelGeometry {
         } catch (...) {
             Stop(std::current_exception());  // no thread to be had: the ones started finish
         }
-        Work();
+        return helpers;
+    }
+
+    void Join(std::vector<std::thread>& helpers)
+    {
         for (std::thread& helper : helpers)
             helper.join();
         if (error_)
             std::rethrow_exception(error_);
     }
 
-  private:
+    // One object the count added: the last in `counted`. The one before it may now be read.
+    void Publish(const MeshTables& counted)
+    {
+        const auto j = static_cast<std::size_t>(counted.objectCount - 1);
+        Published entry{counted.nameText[j], ObjectExtent{}};
+        entry.extent.start = counted.objectStart[j];
+        entry.extent.vertexCount = counted.vertexCount[j];
+        entry.extent.cornerCount = counted.cornerCount[j];
+        const std::lock_guard lock(mutex_);
+        if (!published_.empty())
+            published_.back().extent.end = entry.extent.start;
+        published_.push_back(std::move(entry));
+        turnTaken_.notify_all();
+    }
+
+    // Whether `object` is there to be read, waiting for the count where it has not
+    // got that far; its extent when it is.
+    bool Available(std::int32_t object, ObjectExtent& extent)
+    {
+        if (tables_ != nullptr) {
+            if (object >= tables_->objectCount)
+                return false;
+            extent = ExtentOf(*tables_, object);
+            return true;
+        }
+        const auto j = static_cast<std::size_t>(object);
+        std::unique_lock lock(mutex_);
+        // Readable: the next object is published (this one's end is known), or the
+        // count is done and this one is the last.
+        turnTaken_.wait(lock, [&] { return stop_ || counted_ || j + 1 < published_.size(); });
+        if (stop_ || j >= published_.size())
+            return false;
+        extent = published_[j].extent;
+        return true;
+    }
+
     void Work()
     {
         try {
             LineSource input = open_();
-            GeometryReader reader(input, tables_);
+            const MeshTables none;
+            GeometryReader reader(input, tables_ != nullptr ? *tables_ : none);
             for (;;) {
                 const std::int32_t object = next_.fetch_add(1);
-                if (object >= tables_.objectCount || !TakeObject(reader, object))
+                ObjectExtent extent;
+                if (!Available(object, extent) || !TakeObject(reader, object, extent))
                     return;
             }
         } catch (...) {
             Stop(std::current_exception());
         }
+    }
+
+    // The object handed to the sink: from complete tables, or as published (an
+    // entry does not change once the object may be read).
+    void Hand(std::int32_t object, const ObjectArrays& arrays)
+    {
+        if (tables_ != nullptr)
+            sink_(object, arrays);
+        else
+            namedSink_(object, published_[static_cast<std::size_t>(object)].name, arrays);
     }
 
     void Stop(std::exception_ptr error)
@@ -80,19 +185,19 @@ class ParallelGeometry {
     // aside for the thread whose turn comes first, while there is room, so that a
     // long object on one thread does not hold up the others. False when another
     // thread has failed.
-    bool TakeObject(GeometryReader& reader, std::int32_t object)
+    bool TakeObject(GeometryReader& reader, std::int32_t object, const ObjectExtent& extent)
     {
-        reader.ReadObject(object);
+        reader.ReadObject(object, extent);
         std::unique_lock lock(mutex_);
         turnTaken_.wait(lock, [&] { return turn_ == object || stop_ || aside_.size() < aheadLimit_; });
         if (stop_)
             return false;
         if (turn_ != object) {
-            aside_.emplace(object, SetAside{reader.TakeArrays(), reader.NeedsCarry(), reader.Update()});
+            aside_.emplace(object, SetAside{reader.TakeArrays(), reader.NeedsCarry(), reader.Update(), extent});
             return true;
         }
         lock.unlock();  // the turn is this thread's until it passes it on
-        HandOn(reader, object, reader.NeedsCarry());
+        HandOn(reader, object, extent, reader.NeedsCarry());
         lock.lock();
         for (turn_ = object + 1; !stop_;) {
             const auto found = aside_.find(turn_);
@@ -103,9 +208,9 @@ class ParallelGeometry {
             aside_.erase(found);
             lock.unlock();
             if (next.needsCarry) {
-                HandOn(reader, inTurn, true);  // read again here, with the true carry
+                HandOn(reader, inTurn, next.extent, true);  // read again here, with the true carry
             } else {
-                sink_(inTurn, next.arrays);
+                Hand(inTurn, next.arrays);
                 carry_ = next.update.Apply(carry_);
             }
             lock.lock();
@@ -117,13 +222,13 @@ class ParallelGeometry {
 
     // Hands on `object`, the last one `reader` read unless `readAgain`: then it is read
     // first with the true carry (it took face numbers from the objects before it).
-    void HandOn(GeometryReader& reader, std::int32_t object, bool readAgain)
+    void HandOn(GeometryReader& reader, std::int32_t object, const ObjectExtent& extent, bool readAgain)
     {
         if (readAgain) {
             reader.SetCarry(carry_);
-            reader.ReadObject(object);
+            reader.ReadObject(object, extent);
         }
-        sink_(object, reader.Arrays());
+        Hand(object, reader.Arrays());
         carry_ = reader.CarryAfter(carry_);
     }
 
@@ -132,11 +237,21 @@ class ParallelGeometry {
         ObjectArrays arrays;
         bool needsCarry = false;
         GeometryReader::CarryUpdate update;
+        ObjectExtent extent;
+    };
+
+    // An object the count has added, as the readers take it.
+    struct Published {
+        std::string name;
+        ObjectExtent extent;
     };
 
     const InputOpener& open_;
-    const MeshTables& tables_;
-    const ObjectSink& sink_;
+    const MeshTables* tables_ = nullptr;  // complete tables; else the objects published
+    ObjectSink sink_;
+    NamedObjectSink namedSink_;
+    std::vector<Published> published_;  // written under mutex_; an entry stays as it is once readable
+    bool counted_ = false;               // the count is done: no entry will be added
     std::atomic<std::int32_t> next_{0};
 
     std::mutex mutex_;
@@ -154,6 +269,19 @@ class ParallelGeometry {
 void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, const ObjectSink& sink, int threads)
 {
     ParallelGeometry(open, tables, sink).Run(std::max(threads, 1));
+}
+
+MeshTables CountAndReadGeometry(const CountTelling& count, const InputOpener& open, const NamedObjectSink& sink,
+                                int threads)
+{
+    return ParallelGeometry(open, sink).CountAlongside(std::max(threads, 2), count);
+}
+
+MeshTables CountAndReadGeometry(LineSource& input, const InputOpener& open, const std::string& inputPath,
+                                const NamedObjectSink& sink, int threads)
+{
+    return CountAndReadGeometry([&](const ObjectCounted& counted) { return CountObjects(input, inputPath, counted); },
+                                open, sink, threads);
 }
 
 }  // namespace ase2sgl

@@ -89,6 +89,12 @@ void AtomicOutputFile::Write(const char* data, std::size_t size)
     written_ += size;
 }
 
+void AtomicOutputFile::WriteOver(std::uint64_t offset, const char* data, std::size_t size)
+{
+    if (const int error = file_.WriteAt(offset, data, size); error != 0)
+        throw FileError(kWriteAction, path_, error);
+}
+
 void AtomicOutputFile::Reserve(std::uint64_t bytes)
 {
     if (temporary_.empty() || bytes == 0)

@@ -24,6 +24,9 @@ class AtomicOutputFile : public ByteSink {
     ~AtomicOutputFile() override;
 
     void Write(const char* data, std::size_t size) override;
+    // A temporary file can be written over; an output written in place cannot.
+    bool WritesOver() const override { return !temporary_.empty(); }
+    void WriteOver(std::uint64_t offset, const char* data, std::size_t size) override;
     // Allocates room for `bytes` of output ahead of the writes, where the file system
     // allows it. Replacing an existing file by renaming makes some file systems (ext4)
     // write out the new file's not-yet-allocated blocks first, which costs more than

@@ -44,17 +44,37 @@ void BundleWriter::WriteBytes(const void* data, std::size_t size)
     used_ += size;
 }
 
-void BundleWriter::WriteInt32(std::int32_t value)
+namespace {
+
+// A 32-bit number as the bundle stores it: little-endian.
+std::uint32_t LittleEndian(std::int32_t value)
 {
     std::uint32_t bits = static_cast<std::uint32_t>(value);
     if constexpr (std::endian::native == std::endian::big)
         bits = __builtin_bswap32(bits);
+    return bits;
+}
+
+}  // namespace
+
+void BundleWriter::WriteInt32(std::int32_t value)
+{
+    const std::uint32_t bits = LittleEndian(value);
     WriteBytes(&bits, sizeof bits);
 }
 
 void BundleWriter::WriteObjectCount(std::int32_t count)
 {
     WriteInt32(count);
+}
+
+void BundleWriter::WriteObjectCountOver(std::int32_t count)
+{
+    Flush();
+    const std::uint32_t bits = LittleEndian(count);
+    char bytes[sizeof bits];
+    std::memcpy(bytes, &bits, sizeof bits);
+    sink_.WriteOver(0, bytes, sizeof bytes);
 }
 
 void BundleWriter::WriteObject(std::string_view nameText, std::span<const CornerRecord> corners)

@@ -44,11 +44,20 @@ class ByteSink {
   public:
     virtual ~ByteSink() = default;
     virtual void Write(const char* data, std::size_t size) = 0;
+    // Whether WriteOver can go back to bytes already written (not a pipe, a device).
+    virtual bool WritesOver() const { return false; }
+    // Writes `size` bytes over bytes already written, at `offset`; only where WritesOver.
+    virtual void WriteOver(std::uint64_t /*offset*/, const char* /*data*/, std::size_t /*size*/) {}
 };
 
 class MemorySink : public ByteSink {
   public:
     void Write(const char* data, std::size_t size) override { bytes.append(data, size); }
+    bool WritesOver() const override { return true; }
+    void WriteOver(std::uint64_t offset, const char* data, std::size_t size) override
+    {
+        bytes.replace(static_cast<std::size_t>(offset), size, data, size);
+    }
     std::string bytes;
 };
 
@@ -60,6 +69,9 @@ class BundleWriter {
     explicit BundleWriter(ByteSink& sink, std::uint64_t expectedBytes = UINT64_MAX);
 
     void WriteObjectCount(std::int32_t count);
+    // Writes the count over the one written first, once the records are out (the
+    // count known only after them): flushes, then writes over the sink's first bytes.
+    void WriteObjectCountOver(std::int32_t count);
     void WriteObject(std::string_view nameText, std::span<const CornerRecord> corners);
     void Flush();
 

@@ -1,6 +1,7 @@
 // The conversion, step by step: count the objects (first read), open the output,
 // read each object's geometry and write its record as soon as it is complete
-// (second read, on one thread or two), then commit the output.
+// (second read, on one thread or more), then commit the output. On two or three
+// threads the second read runs beside the first instead of after it.
 #include "conversion/convert.h"
 
 #include "ase/line_source.h"
@@ -12,6 +13,8 @@
 #include "platform/output_file.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <span>
 
 namespace ase2sgl {
@@ -51,9 +54,54 @@ int GeometryThreadCount(const MeshTables& tables, GeometryThreads threads, const
 {
     if (tables.objectCount < 2 || observer != nullptr || threads == GeometryThreads::kOne)
         return 1;
-    if (threads == GeometryThreads::kTwo)
+    if (threads == GeometryThreads::kTwo || threads == GeometryThreads::kTwoBesideTheCount)
         return 2;
     return std::min(ThreadsFor(tables.inputBytes), static_cast<int>(tables.objectCount));
+}
+
+// Threads for a conversion whose geometry is read while the count goes on, or 0 where
+// the count goes first. Two or three threads: one counts while the others read behind
+// it, and all read once it is done. With more, one thread counting would hold up the
+// readers, so the count is read in parallel parts first. Only where the output can be
+// written over: the object count goes first in the file and is known last.
+int ThreadsBesideTheCount(const LineSource& input, GeometryThreads threads, bool outputWritesOver)
+{
+    if (!outputWritesOver)
+        return 0;
+    if (threads == GeometryThreads::kTwoBesideTheCount)
+        return 2;
+    if (threads != GeometryThreads::kChosen)
+        return 0;
+    const int count = ThreadsFor(static_cast<std::int64_t>(input.SizeWhenOpened()));
+    return count == 2 || count == 3 ? count : 0;
+}
+
+// Room the file is given ahead of the records while the count is not done (see
+// AtomicOutputFile::Reserve); what is left over is cut off when it is committed.
+constexpr std::uint64_t kReserveAhead = std::uint64_t{8} << 20;
+
+// The two reads at once, each record written as soon as its object is read; the
+// object count, written first as 0, is written over when the count is done. The
+// bundle's size is not known ahead, so `reserve` is asked for room as it grows.
+void CountAndWriteBundle(LineSource& input, const InputOpener& open, const std::string& inputName, int threads,
+                         ByteSink& output, const std::function<void(std::uint64_t)>& reserve)
+{
+    BundleWriter bundle(output);
+    bundle.WriteObjectCount(0);
+    std::uint64_t bytes = kCountBytes, reserved = 0;
+    const NamedObjectSink sink = [&](std::int32_t, const std::string& nameText, const ObjectArrays& arrays) {
+        const std::span<const CornerRecord> corners(arrays.corners.data(), static_cast<std::size_t>(arrays.cornersRead));
+        const std::uint64_t record = kRecordHeaderBytes + kBytesPerVertex * static_cast<std::uint64_t>(corners.size());
+        if (bytes + record > reserved) {
+            reserved = bytes + record + kReserveAhead;
+            reserve(reserved);
+        }
+        bytes += record;
+        bundle.WriteObject(nameText, corners);
+    };
+    const MeshTables tables = CountAndReadGeometry(input, open, inputName, sink, threads);
+    input.Close();
+    bundle.WriteObjectCountOver(tables.objectCount);
 }
 
 // The first read: in parallel parts for a large input, as the geometry read.
@@ -62,7 +110,7 @@ MeshTables Count(LineSource& input, const InputOpener& open, const std::string& 
 {
     if (observer != nullptr || threads == GeometryThreads::kOne)
         return CountObjects(input, inputName, observer);
-    const int count = threads == GeometryThreads::kTwo
+    const int count = threads == GeometryThreads::kTwo || threads == GeometryThreads::kTwoBesideTheCount
                           ? 2
                           : ThreadsFor(static_cast<std::int64_t>(input.SizeWhenOpened()));
     return CountObjectsInParallel(input, open, inputName, count);
@@ -100,6 +148,26 @@ namespace {
 void ConvertToFile(LineSource& input, const InputOpener& open, const std::string& inputName,
                    const std::string& outputPath, GeometryThreads threads)
 {
+    // Reading beside the count, the output is made first: a regular file (or none
+    // yet) is written through a temporary file, which can be written over. Where it
+    // cannot be made, the count goes first, as below, so that an input that is
+    // refused is still the failure reported.
+    const platform::PathKind kind = platform::KindOf(outputPath);
+    if (const int beside = ThreadsBesideTheCount(input, threads, kind == platform::PathKind::kRegularFile ||
+                                                                     kind == platform::PathKind::kMissing);
+        beside > 0) {
+        std::optional<AtomicOutputFile> output;
+        try {
+            output.emplace(outputPath);
+        } catch (const FileError&) {
+        }
+        if (output && output->WritesOver()) {
+            CountAndWriteBundle(input, open, inputName, beside, *output,
+                                [&](std::uint64_t room) { output->Reserve(room); });
+            output->Commit();
+            return;
+        }
+    }
     const MeshTables tables = Count(input, open, inputName, threads);
     AtomicOutputFile output(outputPath);
     output.Reserve(BundleSizeLimit(tables));
@@ -149,8 +217,12 @@ std::string ConvertInMemory(std::string_view ase, GeometryThreads threads, PassO
 {
     LineSource input = LineSource::FromMemory(ase);
     const InputOpener open = [&] { return LineSource::FromMemory(ase); };
-    const MeshTables tables = Count(input, open, kMemoryInputName, threads, observer);
     MemorySink output;
+    if (const int beside = observer == nullptr ? ThreadsBesideTheCount(input, threads, true) : 0; beside > 0) {
+        CountAndWriteBundle(input, open, kMemoryInputName, beside, output, [](std::uint64_t) {});
+        return std::move(output.bytes);
+    }
+    const MeshTables tables = Count(input, open, kMemoryInputName, threads, observer);
     WriteBundle(input, open, tables, threads, output, observer);
     return std::move(output.bytes);
 }

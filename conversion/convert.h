@@ -12,9 +12,10 @@ class PassObserver;
 class ByteSink;
 
 // How many threads read the geometry. The conversion chooses (for a large input, one
-// per core the process may use, up to one per object and per 8 MiB of input); tests
-// force one or two, since the bytes written must not depend on it.
-enum class GeometryThreads { kChosen, kOne, kTwo };
+// per core the process may use, up to one per object and per 8 MiB of input; with two
+// or three, the geometry is read while the count goes on); tests force one, two after
+// the count, or two beside it, since the bytes written must not depend on it.
+enum class GeometryThreads { kChosen, kOne, kTwo, kTwoBesideTheCount };
 
 // Converts one ASE file into one mesh bundle file. The output appears only once it
 // is complete; on failure (FileError, InputRefused, OutputRefused, std::bad_alloc)

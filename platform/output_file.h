@@ -40,6 +40,9 @@ class OutputFile {
     int OpenExisting(const std::string& path);
     // Writes all `size` bytes, or fails (ENOSPC when the host writes nothing).
     int Write(const char* data, std::size_t size);
+    // Writes `size` bytes at `offset` of a file made by CreateNew, over bytes written
+    // before; the next Write still goes where the last one ended.
+    int WriteAt(std::uint64_t offset, const char* data, std::size_t size);
     // Asks for room for `bytes` ahead of the writes, where the file system allows it.
     // The file may grow to that size; Truncate cuts it back.
     void Reserve(std::uint64_t bytes);

@@ -78,10 +78,15 @@ int OutputFile::OpenExisting(const std::string& path)
     return 0;
 }
 
-int OutputFile::Write(const char* data, std::size_t size)
+namespace {
+
+// Writes all `size` bytes through `once` (one write call for the bytes from `done`
+// on), again after a signal, until they are out or a call fails.
+template <typename Once>
+int WriteAll(const char* data, std::size_t size, Once once)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(static_cast<int>(handle_), data, size);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t written = once(data + done, size - done, done);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -89,10 +94,27 @@ int OutputFile::Write(const char* data, std::size_t size)
         }
         if (written == 0)
             return ENOSPC;
-        data += written;
-        size -= static_cast<std::size_t>(written);
+        done += static_cast<std::size_t>(written);
     }
     return 0;
+}
+
+}  // namespace
+
+int OutputFile::Write(const char* data, std::size_t size)
+{
+    const int fd = static_cast<int>(handle_);
+    return WriteAll(data, size, [fd](const char* from, std::size_t count, std::size_t) {
+        return ::write(fd, from, count);
+    });
+}
+
+int OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t size)
+{
+    const int fd = static_cast<int>(handle_);
+    return WriteAll(data, size, [fd, offset](const char* from, std::size_t count, std::size_t done) {
+        return ::pwrite(fd, from, count, static_cast<off_t>(offset + done));
+    });
 }
 
 void OutputFile::Reserve(std::uint64_t bytes)

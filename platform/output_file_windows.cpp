@@ -94,6 +94,21 @@ int OutputFile::Write(const char* data, std::size_t size)
     return 0;
 }
 
+int OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t size)
+{
+    // Moved there and back: a write at an offset through a handle opened for plain
+    // writes moves its position.
+    LARGE_INTEGER here{}, there{}, zero{};
+    there.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(AsHandle(handle_), zero, &here, FILE_CURRENT) ||
+        !::SetFilePointerEx(AsHandle(handle_), there, nullptr, FILE_BEGIN))
+        return ErrnoFromWin32(::GetLastError());
+    const int error = Write(data, size);
+    if (!::SetFilePointerEx(AsHandle(handle_), here, nullptr, FILE_BEGIN) && error == 0)
+        return ErrnoFromWin32(::GetLastError());
+    return error;
+}
+
 void OutputFile::Reserve(std::uint64_t bytes)
 {
     // Allocation without a change of the file's end; refused by some file systems,

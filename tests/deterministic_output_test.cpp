@@ -2,12 +2,15 @@
 // depends on the time, on what memory held before, or on which thread read an
 // object. Each input converts with one thread and with two, over heap memory
 // pre-filled with different bytes, and every result must be identical.
+#include "common/format_limits.h"
 #include "conversion/convert.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+
+#include <typeinfo>
 
 namespace ase2sgl {
 namespace {
@@ -35,8 +38,10 @@ struct Run {
 };
 constexpr Run kRuns[] = {{GeometryThreads::kOne, 0x00},
                          {GeometryThreads::kTwo, 0xA5},
+                         {GeometryThreads::kTwoBesideTheCount, 0x3C},
                          {GeometryThreads::kOne, 0x5A},
-                         {GeometryThreads::kTwo, 0xFF}};
+                         {GeometryThreads::kTwo, 0xFF},
+                         {GeometryThreads::kTwoBesideTheCount, 0xC3}};
 
 void ExpectSameBytesOnEveryRun(std::string_view ase, const std::string& what)
 {
@@ -79,17 +84,66 @@ TEST(DeterministicOutput, GeneratedScenesGiveTheSameBytesWithOneOrTwoThreads)
 }
 
 // The file route (the atomic output file, its reserved blocks cut back to the
-// written length) gives the bytes of the in-memory one, with either thread count.
+// written length; beside the count, room reserved as the records come and the object
+// count written over at the end) gives the bytes of the in-memory one, with every
+// thread choice, over a new output and over an old, longer one.
 TEST(DeterministicOutput, FileConversionWritesTheSameBytes)
 {
     ScratchDir dir;
-    std::vector<MeshSpec> meshes(40, BoxMesh());
-    const std::string scene = Scene(meshes);
-    testing::WriteFile(dir / "scene.ase", scene);
-    const std::string expected = ConvertBytes(scene, GeometryThreads::kOne);
-    for (const GeometryThreads threads : {GeometryThreads::kOne, GeometryThreads::kTwo}) {
-        Convert((dir / "scene.ase").string(), (dir / "scene.sgl").string(), threads);
-        EXPECT_TRUE(ReadFile(dir / "scene.sgl") == expected);
+    for (const int objects : {0, 1, 40}) {
+        std::vector<MeshSpec> meshes(static_cast<std::size_t>(objects), BoxMesh());
+        const std::string scene = Scene(meshes) + (objects == 0 ? "*3DSMAX_ASCIIEXPORT\t200\n" : "");
+        testing::WriteFile(dir / "scene.ase", scene);
+        const std::string expected = ConvertBytes(scene, GeometryThreads::kOne);
+        for (const GeometryThreads threads : {GeometryThreads::kOne, GeometryThreads::kTwo,
+                                              GeometryThreads::kTwoBesideTheCount}) {
+            for (const bool over : {false, true}) {
+                if (over)
+                    testing::WriteFile(dir / "scene.sgl", std::string(100000, 'z'));
+                else
+                    fs::remove(dir / "scene.sgl");
+                Convert((dir / "scene.ase").string(), (dir / "scene.sgl").string(), threads);
+                EXPECT_TRUE(ReadFile(dir / "scene.sgl") == expected)
+                    << objects << " objects, threads " << static_cast<int>(threads) << (over ? ", over a file" : "");
+            }
+        }
+    }
+}
+
+// The same failure, whichever way the threads go: beside the count the output is made
+// before the count, so where both the input is refused and the output cannot be
+// made, the refusal must still be the one reported, as when the count goes first.
+TEST(DeterministicOutput, FailuresAreTheSameWithEveryThreadChoice)
+{
+    ScratchDir dir;
+    std::vector<MeshSpec> many(static_cast<std::size_t>(kMaxObjects) + 1, BoxMesh());
+    testing::WriteFile(dir / "refused.ase", Scene(many));
+    testing::WriteFile(dir / "good.ase", Scene({BoxMesh(), BoxMesh()}));
+    testing::WriteFile(dir / "old.sgl", "old bytes");
+    struct Case {
+        const char* input;
+        fs::path output;
+    };
+    const Case cases[] = {
+        {"refused.ase", dir / "missing" / "out.sgl"},
+        {"good.ase", dir / "missing" / "out.sgl"},
+        {"refused.ase", dir / "old.sgl"},
+    };
+    const auto failure = [&](const Case& c, GeometryThreads threads) {
+        try {
+            Convert((dir / c.input).string(), c.output.string(), threads);
+            return std::string("converted");
+        } catch (const std::exception& e) {
+            return std::string(typeid(e).name()) + ": " + e.what();
+        }
+    };
+    for (const Case& c : cases) {
+        const std::string expected = failure(c, GeometryThreads::kOne);
+        EXPECT_NE(expected, "converted");
+        for (const GeometryThreads threads : {GeometryThreads::kTwo, GeometryThreads::kTwoBesideTheCount})
+            EXPECT_EQ(failure(c, threads), expected) << c.input << " -> " << c.output;
+        EXPECT_EQ(ReadFile(dir / "old.sgl"), "old bytes");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);  // no file left
     }
 }
 

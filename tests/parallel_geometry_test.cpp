@@ -3,6 +3,7 @@
 // layouts that make objects run into each other (where it must fall back).
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "common/conversion_error.h"
 #include "common/format_limits.h"
 #include "platform/cores.h"
 #include "support/test_support.h"
@@ -126,7 +127,7 @@ class SplitFirstTwoObjects {
     std::thread::id sinkThread_[2];
 };
 
-enum class Read { kSequential, kParallel, kParallelFirstTwoSplit };
+enum class Read { kSequential, kParallel, kParallelFirstTwoSplit, kBesideTheCount };
 
 // Every object the sink received, flattened to bytes: number, count, corners.
 std::string Collect(std::string_view ase, Read read, int threads = 2)
@@ -147,7 +148,20 @@ std::string Collect(std::string_view ase, Read read, int threads = 2)
     };
     if (read == Read::kSequential)
         ReadGeometry(input, tables, sink);
-    else if (read == Read::kParallel)
+    else if (read == Read::kBesideTheCount) {
+        // The count again, on this thread, with the readers behind it: the same
+        // tables come back, and each object reaches the sink with its name.
+        LineSource counted = LineSource::FromMemory(ase);
+        const NamedObjectSink named = [&](std::int32_t object, const std::string& name, const ObjectArrays& arrays) {
+            EXPECT_EQ(name, tables.nameText.at(static_cast<std::size_t>(object)));
+            sink(object, arrays);
+        };
+        const MeshTables again =
+            CountAndReadGeometry(counted, [&] { return LineSource::FromMemory(ase); }, "test", named, threads);
+        EXPECT_EQ(again.objectCount, tables.objectCount);
+        EXPECT_EQ(again.objectStart, tables.objectStart);
+        EXPECT_EQ(again.inputBytes, tables.inputBytes);
+    } else if (read == Read::kParallel)
         ReadGeometryInParallel([&] { return LineSource::FromMemory(ase); }, tables, sink, threads);
     else {
         ReadGeometryInParallel(split.Opener(), tables, sink);
@@ -163,9 +177,12 @@ void ExpectSameAsSequential(std::string_view ase, const std::string& label)
     // More threads than cores too: threads then wait for their turn while others
     // still read, the case a many-core machine makes common.
     for (const int threads : {2, 3, 8}) {
-        for (int run = 0; run < 5; ++run)  // thread timing differs from run to run
+        for (int run = 0; run < 5; ++run) {  // thread timing differs from run to run
             ASSERT_EQ(Collect(ase, Read::kParallel, threads), sequential)
                 << label << ", " << threads << " threads, run " << run;
+            ASSERT_EQ(Collect(ase, Read::kBesideTheCount, threads), sequential)
+                << label << ", " << threads << " threads beside the count, run " << run;
+        }
     }
 }
 
@@ -301,6 +318,7 @@ TEST(ParallelGeometry, MatchesTheSequentialReadOnEveryCut)
         const std::string_view part(scene.data(), cut);
         const std::string sequential = Collect(part, Read::kSequential);
         ASSERT_EQ(Collect(part, Read::kParallel), sequential) << "cut at " << cut;
+        ASSERT_EQ(Collect(part, Read::kBesideTheCount), sequential) << "cut at " << cut << ", beside the count";
     }
 }
 
@@ -396,6 +414,95 @@ TEST(ParallelCount, RefusesWhatTheSequentialCountRefuses)
     ASSERT_EQ(sequential.rfind("refused: ", 0), 0u) << sequential.substr(0, 200);
     for (const int threads : {2, 5})
         EXPECT_EQ(Tables(scene, threads), sequential);
+}
+
+// Reading beside the count, the count's failure is the one reported, whatever the
+// readers met before it (here a sink that fails at object 3, as a full disk would);
+// the readers' failure is reported where the count succeeds.
+TEST(CountAndReadGeometry, TheCountsFailureComesFirst)
+{
+    std::vector<MeshSpec> many;
+    for (std::int32_t i = 0; i <= kMaxObjects; ++i)
+        many.push_back(Mesh("M", 1, true, true));
+    const std::string refused = testing::Scene(many);
+    const std::string accepted = testing::Scene({Mesh("A", 3, true, true), Mesh("B", 3, true, true),
+                                                 Mesh("C", 3, true, true), Mesh("D", 3, true, true),
+                                                 Mesh("E", 3, true, true)});
+    const std::string refusal = Tables(refused, 1);
+    ASSERT_EQ(refusal.rfind("refused: ", 0), 0u);
+    struct Case {
+        const char* label;
+        const std::string* scene;
+        bool sinkFails;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"refused", &refused, false, refusal},
+        {"refused, and the sink fails first", &refused, true, refusal},
+        {"accepted, and the sink fails", &accepted, true, "failed: the sink"},
+    };
+    for (const Case& c : cases) {
+        for (const int threads : {2, 3}) {
+            SCOPED_TRACE(std::string(c.label) + ", " + std::to_string(threads) + " threads");
+            std::string what;
+            LineSource input = LineSource::FromMemory(*c.scene);
+            const NamedObjectSink sink = [&](std::int32_t object, const std::string&, const ObjectArrays&) {
+                if (c.sinkFails && object == 3)
+                    throw std::runtime_error("the sink");
+            };
+            try {
+                CountAndReadGeometry(input, [&] { return LineSource::FromMemory(*c.scene); }, "test", sink, threads);
+                what = "no failure";
+            } catch (const InputRefused& e) {
+                what = std::string("refused: ") + e.what();
+            } catch (const std::runtime_error& e) {
+                what = std::string("failed: ") + e.what();
+            }
+            EXPECT_EQ(what, c.expected);
+        }
+    }
+}
+
+// An object is read only once the count has found where the next one starts (or is
+// done): an object without normals must not take the next one's. The count here
+// waits after each object it adds, long enough for a reader to take that object if
+// it were allowed to; none may reach the sink before the next object is added.
+TEST(CountAndReadGeometry, AnObjectWaitsForTheNextOnesStart)
+{
+    const std::string scene = testing::Scene({Mesh("A", 5, true, true), Mesh("B", 7, true, false),
+                                              Mesh("C", 9, false, false), Mesh("D", 4, true, true),
+                                              Mesh("E", 6, true, false), Mesh("F", 3, true, true)});
+    const std::string sequential = Collect(scene, Read::kSequential);
+    std::mutex mutex;
+    std::condition_variable handedOn;
+    std::int32_t lastHanded = -1;
+    std::vector<std::int32_t> early;  // objects handed on before the next one was added
+    std::string out;
+    const NamedObjectSink sink = [&](std::int32_t object, const std::string&, const ObjectArrays& arrays) {
+        out.append(reinterpret_cast<const char*>(&object), sizeof object);
+        out.append(reinterpret_cast<const char*>(&arrays.cornersRead), sizeof arrays.cornersRead);
+        out.append(reinterpret_cast<const char*>(arrays.corners.data()),
+                   sizeof(CornerRecord) * static_cast<std::size_t>(arrays.cornersRead));
+        {
+            const std::lock_guard lock(mutex);
+            lastHanded = object;
+        }
+        handedOn.notify_all();
+    };
+    LineSource input = LineSource::FromMemory(scene);
+    const CountTelling slowCount = [&](const ObjectCounted& counted) {
+        return CountObjects(input, "test", ObjectCounted([&](const MeshTables& tables) {
+                                counted(tables);
+                                const std::int32_t added = tables.objectCount - 1;
+                                std::unique_lock lock(mutex);
+                                if (handedOn.wait_for(lock, std::chrono::milliseconds(50),
+                                                      [&] { return lastHanded >= added; }))
+                                    early.push_back(added);
+                            }));
+    };
+    CountAndReadGeometry(slowCount, [&] { return LineSource::FromMemory(scene); }, sink, 2);
+    EXPECT_TRUE(early.empty()) << "object " << early.front() << " was read before the next one's start was known";
+    EXPECT_EQ(out, sequential);
 }
 
 TEST(ParallelCount, MatchesTheSequentialCountOnTheCorpus)
