@@ -51,10 +51,9 @@ def _metadata(project):
     return "\n".join(lines) + "\n"
 
 
-def _build_module(config_settings):
-    """Configures and builds the module target; gives the folder holding the
-    package (ase2sgl/__init__.py and ase2sgl/_ase2sgl*.so)."""
-    build = pathlib.Path(tempfile.mkdtemp(prefix="ase2sgl-wheel-"))
+def _build_module(config_settings, build):
+    """Configures and builds the module target in the folder `build`; gives the
+    folder holding the package (ase2sgl/__init__.py and ase2sgl/_ase2sgl*.so)."""
     extra = shlex.split((config_settings or {}).get("cmake.args", ""))
     configure = ["cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release", "-DASE2SGL_TESTS=OFF",
                  "-DASE2SGL_SGLTOOL=OFF", "-DASE2SGL_PYTHON=ON", f"-DPython3_EXECUTABLE={sys.executable}", *extra]
@@ -75,11 +74,14 @@ def _record_line(name, data):
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     project = _project()
-    package = _build_module(config_settings)
     name = f"{project['name']}-{project['version']}-{_tag()}.whl"
     info = f"{project['name']}-{project['version']}.dist-info"
-    files = [(f"ase2sgl/{path.name}", path.read_bytes()) for path in sorted((package / "ase2sgl").iterdir())
-             if path.name == "__init__.py" or path.name.startswith("_ase2sgl")]
+    # The CMake build goes once the module's bytes are read: a wheel built leaves no
+    # build folder behind in the temporary folder.
+    with tempfile.TemporaryDirectory(prefix="ase2sgl-wheel-") as build:
+        package = _build_module(config_settings, pathlib.Path(build))
+        files = [(f"ase2sgl/{path.name}", path.read_bytes()) for path in sorted((package / "ase2sgl").iterdir())
+                 if path.name == "__init__.py" or path.name.startswith("_ase2sgl")]
     files.append((f"{info}/METADATA", _metadata(project).encode()))
     wheel = f"Wheel-Version: 1.0\nGenerator: ase2sgl_build\nRoot-Is-Purelib: false\nTag: {_tag()}\n"
     files.append((f"{info}/WHEEL", wheel.encode()))

@@ -17,7 +17,12 @@ fail() { echo "FAIL: $*"; exit 1; }
 # A copy of the tree: the build must not depend on the source folder's build/.
 mkdir "$work/src"
 tar -C "$source" --exclude=./build --exclude='./bazel-*' --exclude=./.git -cf - . | tar -C "$work/src" -xf -
-"$work/venv/bin/pip" install --no-index "$work/src" > "$work/pip.log" 2>&1 || { tail -n 40 "$work/pip.log"; fail "pip install ."; }
+# The build's temporary folder is watched: a wheel built leaves nothing there.
+mkdir "$work/tmp"
+TMPDIR="$work/tmp" "$work/venv/bin/pip" install --no-index "$work/src" > "$work/pip.log" 2>&1 ||
+    { tail -n 40 "$work/pip.log"; fail "pip install ."; }
+leftover=$(find "$work/tmp" -mindepth 1 -maxdepth 1 -name 'ase2sgl-*')
+[[ -z $leftover ]] || fail "the build left $leftover in the temporary folder"
 cd "$work"
 "$work/venv/bin/python" - "$source/examples/box.ase" "$work/box.sgl" <<'PY' || fail "the installed package"
 import sys
