@@ -75,9 +75,13 @@ LineSource::LineSource(const std::string& path, std::size_t chunkSize, const std
 void LineSource::SetUpReading(std::size_t chunkSize, Access access)
 {
     const std::uint64_t size = file_.Size();
-    if (access == Access::kMapWherePossible && size >= chunkSize && mapped_.Map(file_, size)) {
-        ReadInPlace(mapped_.Data(), size, chunkSize);
-        return;
+    if (access == Access::kMapWherePossible && size >= chunkSize) {
+        auto mapping = std::make_shared<platform::MappedInput>();
+        if (mapping->Map(file_, size)) {
+            mapped_ = std::move(mapping);
+            ReadInPlace(mapped_->Data(), size, chunkSize);
+            return;
+        }
     }
     if (const std::size_t bytes = BufferSize(size, chunkSize); bytes != capacity_ || !buffer_)
         AllocateBuffer(bytes);
@@ -120,6 +124,16 @@ LineSource LineSource::Reopen() const
 {
     if (fromMemory_)
         return FromMemory(memory_);
+    if (mapped_) {
+        // The same mapping: the pages another source took in are not taken in again.
+        LineSource source;
+        source.path_ = path_;
+        source.access_ = access_;
+        source.spool_ = spool_;
+        source.mapped_ = mapped_;
+        source.ReadInPlace(mapped_->Data(), mapped_->Size(), kDefaultChunk);
+        return source;
+    }
     if (!spool_)
         return LineSource(path_, kDefaultChunk, {}, access_);
     LineSource source;
@@ -134,7 +148,7 @@ LineSource LineSource::Reopen() const
 
 std::uint64_t LineSource::SizeWhenOpened() const
 {
-    return fromMemory_ ? memory_.size() : file_.Size();
+    return fromMemory_ ? memory_.size() : mapped_ ? mapped_->Size() : file_.Size();
 }
 
 LineSource LineSource::FromMemory(std::string_view bytes, std::size_t chunkSize)
@@ -167,6 +181,7 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
         inPlaceBytes_ = other.inPlaceBytes_;
         inPlaceSize_ = other.inPlaceSize_;
         releasedUpTo_ = other.releasedUpTo_;
+        keepPassedPages_ = other.keepPassedPages_;
         buffer_ = std::move(other.buffer_);
         capacity_ = other.capacity_;
         bufferOffset_ = other.bufferOffset_;
@@ -191,14 +206,14 @@ void LineSource::Close()
 
 void LineSource::ThrowIfCut() const
 {
-    if (mapped_.Cut())
+    if (mapped_ && mapped_->Cut())
         throw FileError("impossible de lire", path_, EIO);
 }
 
 void LineSource::ReleasePassedPages(std::int64_t upTo)
 {
-    if (mapped_.Mapped() && upTo > releasedUpTo_) {
-        mapped_.Release(static_cast<std::uint64_t>(releasedUpTo_), static_cast<std::uint64_t>(upTo - releasedUpTo_));
+    if (mapped_ && !keepPassedPages_ && upTo > releasedUpTo_) {
+        mapped_->Release(static_cast<std::uint64_t>(releasedUpTo_), static_cast<std::uint64_t>(upTo - releasedUpTo_));
         releasedUpTo_ = upTo;
     }
 }

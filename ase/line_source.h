@@ -130,6 +130,11 @@ class LineSource {
     std::size_t BufferCapacity() const { return capacity_; }
     // True when the window is the input itself (bytes in memory, a mapped file).
     bool ReadsInPlace() const { return inPlace_; }
+    // The mapped file this source and the ones Reopen made read, or null.
+    const std::shared_ptr<const platform::MappedInput>& Mapping() const { return mapped_; }
+    // The pages this source passes stay taken in, for sources reading behind it
+    // (whoever knows when they are done gives them back, MappedInput::Release).
+    void KeepPassedPages() { keepPassedPages_ = true; }
 
   private:
     LineSource() = default;
@@ -177,7 +182,7 @@ class LineSource {
 
     std::string_view memory_;  // the input when reading from memory
     bool fromMemory_ = false;
-    platform::MappedInput mapped_;
+    std::shared_ptr<const platform::MappedInput> mapped_;  // shared with the sources Reopen makes
     Access access_ = Access::kMapWherePossible;
 
     // The window: data_[0, end_) are the input's bytes from bufferOffset_ on. Read in
@@ -188,6 +193,7 @@ class LineSource {
     const char* inPlaceBytes_ = nullptr;
     std::uint64_t inPlaceSize_ = 0;
     std::int64_t releasedUpTo_ = 0;  // a mapped file's pages before here are given back
+    bool keepPassedPages_ = false;
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     std::int64_t bufferOffset_ = 0;  // input offset of data_[0]

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ namespace ase2sgl {
 
 class LineSource;
 class PassObserver;
+namespace platform {
+class MappedInput;
+}
 
 struct MeshTables {
     std::int32_t objectCount = 0;
@@ -108,8 +112,13 @@ MeshTables CountAndReadGeometry(LineSource& input, const InputOpener& open, cons
                                 const NamedObjectSink& sink, int threads);
 // The same with the count given: it must tell `counted` of each object it adds, as
 // CountObjects does, and return the tables (tests slow it down to watch the readers).
+// The count keeps within `lead` bytes of the oldest object not yet handed on (it
+// reads objects itself while it is further ahead); `mapping`, when the count's and
+// the readers' sources share one, has its pages given back behind that object.
 using CountTelling = std::function<MeshTables(const ObjectCounted& counted)>;
+inline constexpr std::int64_t kCountLead = std::int64_t{4} << 20;
 MeshTables CountAndReadGeometry(const CountTelling& count, const InputOpener& open, const NamedObjectSink& sink,
-                                int threads);
+                                int threads, std::int64_t lead = kCountLead,
+                                std::shared_ptr<const platform::MappedInput> mapping = nullptr);
 
 }  // namespace ase2sgl

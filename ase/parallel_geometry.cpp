@@ -13,7 +13,11 @@
 // and an object may be read once the next one's vertex-start line is known (its end)
 // or the count is done. The readers wait for that; the calling thread joins them
 // when the count is done. The first read then runs ahead of the second on another
-// core instead of both waiting for each other at the end of the count.
+// core instead of both waiting for each other at the end of the count. The count
+// keeps near the readers: more than a few MiB ahead of the oldest object not yet
+// handed on, it reads objects itself until the readers catch up. The sources share
+// one mapping of the file, so the pages the count took in are still there for the
+// readers, and are given back once every object before them is handed on.
 #include "ase/mesh_tables.h"
 
 #include "ase/geometry_reader.h"
@@ -25,6 +29,7 @@
 #include <condition_variable>
 #include <exception>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -40,8 +45,12 @@ class ParallelGeometry {
         : open_(open), tables_(&tables), sink_(sink)
     {
     }
-    // Objects as a count running beside the readers publishes them.
-    ParallelGeometry(const InputOpener& open, const NamedObjectSink& sink) : open_(open), namedSink_(sink)
+    // Objects as a count running beside the readers publishes them; `mapping` is the
+    // one the count and the readers share (or null), `lead` how far the count may get
+    // ahead of the oldest object not yet handed on.
+    ParallelGeometry(const InputOpener& open, const NamedObjectSink& sink,
+                     std::shared_ptr<const platform::MappedInput> mapping, std::int64_t lead)
+        : open_(open), namedSink_(sink), mapping_(std::move(mapping)), lead_(lead)
     {
         published_.reserve(static_cast<std::size_t>(kMaxObjects) + 1);  // never moves: read while it grows
     }
@@ -116,11 +125,64 @@ class ParallelGeometry {
         entry.extent.start = counted.objectStart[j];
         entry.extent.vertexCount = counted.vertexCount[j];
         entry.extent.cornerCount = counted.cornerCount[j];
-        const std::lock_guard lock(mutex_);
-        if (!published_.empty())
-            published_.back().extent.end = entry.extent.start;
-        published_.push_back(std::move(entry));
-        turnTaken_.notify_all();
+        {
+            const std::lock_guard lock(mutex_);
+            if (!published_.empty())
+                published_.back().extent.end = entry.extent.start;
+            published_.push_back(std::move(entry));
+            turnTaken_.notify_all();
+        }
+        KeepNear();
+    }
+
+    // On the counting thread, after each object: while the count is more than lead_
+    // bytes ahead of the oldest object not yet handed on (and that one may be read,
+    // so that the readers can move without the count), reads the objects that may be
+    // read itself, or waits for the readers. A failure there is the readers' (it
+    // stops them), not the count's, which goes on.
+    void KeepNear()
+    {
+        try {
+            for (;;) {
+                std::unique_lock lock(mutex_);
+                const auto turn = static_cast<std::size_t>(turn_);
+                if (stop_ || turn + 1 >= published_.size() ||
+                    published_.back().extent.start - published_[turn].extent.start <= lead_)
+                    return;
+                const auto ready = static_cast<std::int32_t>(published_.size() - 1);
+                std::int32_t object = next_.load();
+                while (object < ready && !next_.compare_exchange_weak(object, object + 1)) {
+                }
+                if (object >= ready) {
+                    turnTaken_.wait(lock);  // every object that may be read is taken: wait for one to be handed on
+                    continue;
+                }
+                const ObjectExtent extent = published_[static_cast<std::size_t>(object)].extent;
+                lock.unlock();
+                if (!countingThreadReader_) {
+                    countingThreadSource_ = std::make_unique<LineSource>(open_());
+                    countingThreadReader_ = std::make_unique<GeometryReader>(*countingThreadSource_, noTables_);
+                }
+                if (!TakeObject(*countingThreadReader_, object, extent))
+                    return;
+            }
+        } catch (...) {
+            Stop(std::current_exception());
+        }
+    }
+
+    // Gives back the shared mapping's pages before the oldest object not yet handed
+    // on (called with mutex_ held, after turn_ moved): no reader goes back before it,
+    // and the count is past it. In steps of 1 MiB or more.
+    void ReleaseHandedPages()
+    {
+        if (!mapping_ || static_cast<std::size_t>(turn_) >= published_.size())
+            return;
+        const auto frontier = static_cast<std::uint64_t>(published_[static_cast<std::size_t>(turn_)].extent.start);
+        if (frontier < released_ + (std::uint64_t{1} << 20))
+            return;
+        mapping_->Release(released_, frontier - released_);
+        released_ = frontier;
     }
 
     // Whether `object` is there to be read, waiting for the count where it has not
@@ -148,8 +210,7 @@ class ParallelGeometry {
     {
         try {
             LineSource input = open_();
-            const MeshTables none;
-            GeometryReader reader(input, tables_ != nullptr ? *tables_ : none);
+            GeometryReader reader(input, tables_ != nullptr ? *tables_ : noTables_);
             for (;;) {
                 const std::int32_t object = next_.fetch_add(1);
                 ObjectExtent extent;
@@ -216,6 +277,7 @@ class ParallelGeometry {
             lock.lock();
             turn_ = inTurn + 1;
         }
+        ReleaseHandedPages();
         turnTaken_.notify_all();
         return true;
     }
@@ -248,10 +310,17 @@ class ParallelGeometry {
 
     const InputOpener& open_;
     const MeshTables* tables_ = nullptr;  // complete tables; else the objects published
+    const MeshTables noTables_;           // the readers' tables when objects are published
     ObjectSink sink_;
     NamedObjectSink namedSink_;
     std::vector<Published> published_;  // written under mutex_; an entry stays as it is once readable
     bool counted_ = false;               // the count is done: no entry will be added
+    std::shared_ptr<const platform::MappedInput> mapping_;
+    std::uint64_t released_ = 0;  // the shared mapping's pages before here are given back
+    std::int64_t lead_ = 0;
+    // The counting thread's own reader, for the objects it reads while ahead.
+    std::unique_ptr<LineSource> countingThreadSource_;
+    std::unique_ptr<GeometryReader> countingThreadReader_;
     std::atomic<std::int32_t> next_{0};
 
     std::mutex mutex_;
@@ -272,16 +341,19 @@ void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, c
 }
 
 MeshTables CountAndReadGeometry(const CountTelling& count, const InputOpener& open, const NamedObjectSink& sink,
-                                int threads)
+                                int threads, std::int64_t lead, std::shared_ptr<const platform::MappedInput> mapping)
 {
-    return ParallelGeometry(open, sink).CountAlongside(std::max(threads, 2), count);
+    return ParallelGeometry(open, sink, std::move(mapping), lead).CountAlongside(std::max(threads, 2), count);
 }
 
 MeshTables CountAndReadGeometry(LineSource& input, const InputOpener& open, const std::string& inputPath,
                                 const NamedObjectSink& sink, int threads)
 {
+    // The sources `open` makes share the input's mapping (LineSource::Reopen); the
+    // pages the count passes stay for them.
+    input.KeepPassedPages();
     return CountAndReadGeometry([&](const ObjectCounted& counted) { return CountObjects(input, inputPath, counted); },
-                                open, sink, threads);
+                                open, sink, threads, kCountLead, input.Mapping());
 }
 
 }  // namespace ase2sgl

@@ -127,7 +127,9 @@ class SplitFirstTwoObjects {
     std::thread::id sinkThread_[2];
 };
 
-enum class Read { kSequential, kParallel, kParallelFirstTwoSplit, kBesideTheCount };
+// Beside the count: as the conversion runs it, and with the count kept right behind
+// the readers (it reads objects itself after every object it adds).
+enum class Read { kSequential, kParallel, kParallelFirstTwoSplit, kBesideTheCount, kBesideTheCountNear };
 
 // Every object the sink received, flattened to bytes: number, count, corners.
 std::string Collect(std::string_view ase, Read read, int threads = 2)
@@ -148,7 +150,7 @@ std::string Collect(std::string_view ase, Read read, int threads = 2)
     };
     if (read == Read::kSequential)
         ReadGeometry(input, tables, sink);
-    else if (read == Read::kBesideTheCount) {
+    else if (read == Read::kBesideTheCount || read == Read::kBesideTheCountNear) {
         // The count again, on this thread, with the readers behind it: the same
         // tables come back, and each object reaches the sink with its name.
         LineSource counted = LineSource::FromMemory(ase);
@@ -156,8 +158,12 @@ std::string Collect(std::string_view ase, Read read, int threads = 2)
             EXPECT_EQ(name, tables.nameText.at(static_cast<std::size_t>(object)));
             sink(object, arrays);
         };
+        const InputOpener open = [&] { return LineSource::FromMemory(ase); };
         const MeshTables again =
-            CountAndReadGeometry(counted, [&] { return LineSource::FromMemory(ase); }, "test", named, threads);
+            read == Read::kBesideTheCount
+                ? CountAndReadGeometry(counted, open, "test", named, threads)
+                : CountAndReadGeometry([&](const ObjectCounted& tell) { return CountObjects(counted, "test", tell); },
+                                       open, named, threads, 0);
         EXPECT_EQ(again.objectCount, tables.objectCount);
         EXPECT_EQ(again.objectStart, tables.objectStart);
         EXPECT_EQ(again.inputBytes, tables.inputBytes);
@@ -182,6 +188,8 @@ void ExpectSameAsSequential(std::string_view ase, const std::string& label)
                 << label << ", " << threads << " threads, run " << run;
             ASSERT_EQ(Collect(ase, Read::kBesideTheCount, threads), sequential)
                 << label << ", " << threads << " threads beside the count, run " << run;
+            ASSERT_EQ(Collect(ase, Read::kBesideTheCountNear, threads), sequential)
+                << label << ", " << threads << " threads beside the count kept near, run " << run;
         }
     }
 }
@@ -319,6 +327,7 @@ TEST(ParallelGeometry, MatchesTheSequentialReadOnEveryCut)
         const std::string sequential = Collect(part, Read::kSequential);
         ASSERT_EQ(Collect(part, Read::kParallel), sequential) << "cut at " << cut;
         ASSERT_EQ(Collect(part, Read::kBesideTheCount), sequential) << "cut at " << cut << ", beside the count";
+        ASSERT_EQ(Collect(part, Read::kBesideTheCountNear), sequential) << "cut at " << cut << ", count kept near";
     }
 }
 
@@ -503,6 +512,34 @@ TEST(CountAndReadGeometry, AnObjectWaitsForTheNextOnesStart)
     CountAndReadGeometry(slowCount, [&] { return LineSource::FromMemory(scene); }, sink, 2);
     EXPECT_TRUE(early.empty()) << "object " << early.front() << " was read before the next one's start was known";
     EXPECT_EQ(out, sequential);
+}
+
+// With slow readers (a sink that takes its time) and the count kept right behind them,
+// the counting thread reads most objects itself: only ones whose end is known, never
+// the one it has just added. Every other object has no normals, so one read without
+// its end would take the next one's.
+TEST(CountAndReadGeometry, TheCountingThreadReadsOnlyObjectsThatMayBeRead)
+{
+    std::vector<MeshSpec> meshes;
+    for (int i = 0; i < 12; ++i)
+        meshes.push_back(Mesh("M" + std::to_string(i), 3 + i, true, i % 2 == 0));
+    const std::string scene = testing::Scene(meshes);
+    const std::string sequential = Collect(scene, Read::kSequential);
+    std::string out;
+    const NamedObjectSink slowSink = [&](std::int32_t object, const std::string&, const ObjectArrays& arrays) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        out.append(reinterpret_cast<const char*>(&object), sizeof object);
+        out.append(reinterpret_cast<const char*>(&arrays.cornersRead), sizeof arrays.cornersRead);
+        out.append(reinterpret_cast<const char*>(arrays.corners.data()),
+                   sizeof(CornerRecord) * static_cast<std::size_t>(arrays.cornersRead));
+    };
+    for (const int threads : {2, 3}) {
+        out.clear();
+        LineSource input = LineSource::FromMemory(scene);
+        CountAndReadGeometry([&](const ObjectCounted& tell) { return CountObjects(input, "test", tell); },
+                             [&] { return LineSource::FromMemory(scene); }, slowSink, threads, 0);
+        EXPECT_EQ(out, sequential) << threads << " threads";
+    }
 }
 
 TEST(ParallelCount, MatchesTheSequentialCountOnTheCorpus)
