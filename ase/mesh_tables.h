@@ -103,7 +103,8 @@ void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, c
 // The count and the geometry read at once, on `threads` threads: the count runs on
 // the calling thread over `input`, and the other threads read each object's
 // geometry as soon as the count has found where the next one starts; the calling
-// thread joins them when the count is done. Objects reach `sink` in order, with
+// thread joins them when the count is done (on one thread, it reads the objects it
+// has counted whenever it is a few MiB ahead, and the rest at the end). Objects reach `sink` in order, with
 // their names, as ReadGeometryInParallel hands them on; the tables come back at the
 // end. A failure of the count is the one thrown, as when the count runs first.
 using NamedObjectSink =

@@ -82,7 +82,7 @@ class ParallelGeometry {
             turnTaken_.notify_all();
         }
         if (!countError)
-            Work();
+            WorkAfterCount();
         try {
             Join(helpers);
         } catch (...) {
@@ -159,11 +159,7 @@ class ParallelGeometry {
                 }
                 const ObjectExtent extent = published_[static_cast<std::size_t>(object)].extent;
                 lock.unlock();
-                if (!countingThreadReader_) {
-                    countingThreadSource_ = std::make_unique<LineSource>(open_());
-                    countingThreadReader_ = std::make_unique<GeometryReader>(*countingThreadSource_, noTables_);
-                }
-                if (!TakeObject(*countingThreadReader_, object, extent))
+                if (!TakeObject(CountingThreadReader(), object, extent))
                     return;
             }
         } catch (...) {
@@ -211,14 +207,39 @@ class ParallelGeometry {
         try {
             LineSource input = open_();
             GeometryReader reader(input, tables_ != nullptr ? *tables_ : noTables_);
-            for (;;) {
-                const std::int32_t object = next_.fetch_add(1);
-                ObjectExtent extent;
-                if (!Available(object, extent) || !TakeObject(reader, object, extent))
-                    return;
-            }
+            ReadObjectsInTurn(reader);
         } catch (...) {
             Stop(std::current_exception());
+        }
+    }
+
+    // The counting thread, once the count is done, with the reader it used while
+    // ahead (its arrays already grown).
+    void WorkAfterCount()
+    {
+        try {
+            ReadObjectsInTurn(CountingThreadReader());
+        } catch (...) {
+            Stop(std::current_exception());
+        }
+    }
+
+    GeometryReader& CountingThreadReader()
+    {
+        if (!countingThreadReader_) {
+            countingThreadSource_ = std::make_unique<LineSource>(open_());
+            countingThreadReader_ = std::make_unique<GeometryReader>(*countingThreadSource_, noTables_);
+        }
+        return *countingThreadReader_;
+    }
+
+    void ReadObjectsInTurn(GeometryReader& reader)
+    {
+        for (;;) {
+            const std::int32_t object = next_.fetch_add(1);
+            ObjectExtent extent;
+            if (!Available(object, extent) || !TakeObject(reader, object, extent))
+                return;
         }
     }
 
@@ -343,7 +364,7 @@ void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, c
 MeshTables CountAndReadGeometry(const CountTelling& count, const InputOpener& open, const NamedObjectSink& sink,
                                 int threads, std::int64_t lead, std::shared_ptr<const platform::MappedInput> mapping)
 {
-    return ParallelGeometry(open, sink, std::move(mapping), lead).CountAlongside(std::max(threads, 2), count);
+    return ParallelGeometry(open, sink, std::move(mapping), lead).CountAlongside(std::max(threads, 1), count);
 }
 
 MeshTables CountAndReadGeometry(LineSource& input, const InputOpener& open, const std::string& inputPath,

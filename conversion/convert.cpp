@@ -62,8 +62,11 @@ int GeometryThreadCount(const MeshTables& tables, GeometryThreads threads, const
 // Threads for a conversion whose geometry is read while the count goes on, or 0 where
 // the count goes first. Two or three threads: one counts while the others read behind
 // it, and all read once it is done. With more, one thread counting would hold up the
-// readers, so the count is read in parallel parts first. Only where the output can be
-// written over: the object count goes first in the file and is known last.
+// readers, so the count is read in parallel parts first. One thread, for an input of
+// a chunk or more: it counts a few MiB ahead, then reads the objects it has counted,
+// so that the second read finds the pages the first took in still mapped and their
+// bytes still in the cache. Only where the output can be written over: the object
+// count goes first in the file and is known last.
 int ThreadsBesideTheCount(const LineSource& input, GeometryThreads threads, bool outputWritesOver)
 {
     if (!outputWritesOver)
@@ -72,8 +75,11 @@ int ThreadsBesideTheCount(const LineSource& input, GeometryThreads threads, bool
         return 2;
     if (threads != GeometryThreads::kChosen)
         return 0;
-    const int count = ThreadsFor(static_cast<std::int64_t>(input.SizeWhenOpened()));
-    return count == 2 || count == 3 ? count : 0;
+    const auto size = static_cast<std::int64_t>(input.SizeWhenOpened());
+    const int count = ThreadsFor(size);
+    if (count == 1)
+        return size >= static_cast<std::int64_t>(LineSource::kDefaultChunk) ? 1 : 0;
+    return count <= 3 ? count : 0;
 }
 
 // Room the file is given ahead of the records while the count is not done (see

@@ -182,7 +182,7 @@ void ExpectSameAsSequential(std::string_view ase, const std::string& label)
     const std::string sequential = Collect(ase, Read::kSequential);
     // More threads than cores too: threads then wait for their turn while others
     // still read, the case a many-core machine makes common.
-    for (const int threads : {2, 3, 8}) {
+    for (const int threads : {1, 2, 3, 8}) {
         for (int run = 0; run < 5; ++run) {  // thread timing differs from run to run
             ASSERT_EQ(Collect(ase, Read::kParallel, threads), sequential)
                 << label << ", " << threads << " threads, run " << run;
@@ -533,7 +533,7 @@ TEST(CountAndReadGeometry, TheCountingThreadReadsOnlyObjectsThatMayBeRead)
         out.append(reinterpret_cast<const char*>(arrays.corners.data()),
                    sizeof(CornerRecord) * static_cast<std::size_t>(arrays.cornersRead));
     };
-    for (const int threads : {2, 3}) {
+    for (const int threads : {1, 2, 3}) {
         out.clear();
         LineSource input = LineSource::FromMemory(scene);
         CountAndReadGeometry([&](const ObjectCounted& tell) { return CountObjects(input, "test", tell); },
