@@ -104,7 +104,7 @@ void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, c
 // the calling thread over `input`, and the other threads read each object's
 // geometry as soon as the count has found where the next one starts; the calling
 // thread joins them when the count is done (on one thread, it reads the objects it
-// has counted whenever it is a few MiB ahead, and the rest at the end). Objects reach `sink` in order, with
+// has counted whenever it is 1 MiB ahead, and the rest at the end). Objects reach `sink` in order, with
 // their names, as ReadGeometryInParallel hands them on; the tables come back at the
 // end. A failure of the count is the one thrown, as when the count runs first.
 using NamedObjectSink =
@@ -117,7 +117,7 @@ MeshTables CountAndReadGeometry(LineSource& input, const InputOpener& open, cons
 // reads objects itself while it is further ahead); `mapping`, when the count's and
 // the readers' sources share one, has its pages given back behind that object.
 using CountTelling = std::function<MeshTables(const ObjectCounted& counted)>;
-inline constexpr std::int64_t kCountLead = std::int64_t{4} << 20;
+inline constexpr std::int64_t kCountLead = std::int64_t{1} << 20;
 MeshTables CountAndReadGeometry(const CountTelling& count, const InputOpener& open, const NamedObjectSink& sink,
                                 int threads, std::int64_t lead = kCountLead,
                                 std::shared_ptr<const platform::MappedInput> mapping = nullptr);

@@ -14,7 +14,7 @@
 // or the count is done. The readers wait for that; the calling thread joins them
 // when the count is done. The first read then runs ahead of the second on another
 // core instead of both waiting for each other at the end of the count. The count
-// keeps near the readers: more than a few MiB ahead of the oldest object not yet
+// keeps near the readers: more than 1 MiB ahead of the oldest object not yet
 // handed on, it reads objects itself until the readers catch up. The sources share
 // one mapping of the file, so the pages the count took in are still there for the
 // readers, and are given back once every object before them is handed on.

@@ -63,7 +63,7 @@ int GeometryThreadCount(const MeshTables& tables, GeometryThreads threads, const
 // the count goes first. Two or three threads: one counts while the others read behind
 // it, and all read once it is done. With more, one thread counting would hold up the
 // readers, so the count is read in parallel parts first. One thread, for an input of
-// a chunk or more: it counts a few MiB ahead, then reads the objects it has counted,
+// a chunk or more: it counts 1 MiB ahead, then reads the objects it has counted,
 // so that the second read finds the pages the first took in still mapped and their
 // bytes still in the cache. Only where the output can be written over: the object
 // count goes first in the file and is known last.
