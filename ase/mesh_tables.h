@@ -104,9 +104,10 @@ void ReadGeometryInParallel(const InputOpener& open, const MeshTables& tables, c
 // the calling thread over `input`, and the other threads read each object's
 // geometry as soon as the count has found where the next one starts; the calling
 // thread joins them when the count is done (on one thread, it reads the objects it
-// has counted whenever it is 1 MiB ahead, and the rest at the end). Objects reach `sink` in order, with
-// their names, as ReadGeometryInParallel hands them on; the tables come back at the
-// end. A failure of the count is the one thrown, as when the count runs first.
+// has counted whenever it is 1 MiB ahead, and the rest at the end). Objects reach
+// `sink` in order, with their names, as ReadGeometryInParallel hands them on; the
+// tables come back at the end. A failure of the count is the one thrown, as when the
+// count runs first.
 using NamedObjectSink =
     std::function<void(std::int32_t object, const std::string& nameText, const ObjectArrays& arrays)>;
 MeshTables CountAndReadGeometry(LineSource& input, const InputOpener& open, const std::string& inputPath,
