@@ -8,7 +8,7 @@
 // texture-face scan stored less than all used the carry, and is read again with the
 // true one before it is handed on.
 //
-// The same readers can also run while the count is still going on (two or three
+// The same readers can also run while the count is still going on (one to three
 // threads): the count, on the calling thread, publishes each object as it adds it,
 // and an object may be read once the next one's vertex-start line is known (its end)
 // or the count is done. The readers wait for that; the calling thread joins them

@@ -3,8 +3,9 @@
 // 4 + sum of (259 + 32n), n a multiple of 3, every name zero-terminated within its
 // 255 bytes, at most 5000 objects; the conversion may read at most five lines per
 // input line, and gives the same bundle through a small read buffer, as the plain
-// reference reading of the tests, and with the reading (counting and geometry)
-// split over two threads and over parts chosen by the input. Anything else, and any
+// reference reading of the tests, with the reading (counting and geometry) split
+// over two threads and over parts chosen by the input, and with the geometry read
+// beside the count. Anything else, and any
 // sanitizer report, aborts.
 //
 // Build (clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer):
@@ -49,6 +50,42 @@ std::size_t CountNodeHeaders(std::string_view bytes)
     return headers;
 }
 
+// Every object a read hands on, as bytes: number, name, corners read, corners.
+std::string ObjectBytes(std::int32_t object, std::string_view name, const ase2sgl::ObjectArrays& arrays)
+{
+    std::string out(reinterpret_cast<const char*>(&object), sizeof object);
+    out.append(name);
+    out.append(reinterpret_cast<const char*>(&arrays.cornersRead), sizeof arrays.cornersRead);
+    out.append(reinterpret_cast<const char*>(arrays.corners.data()),
+               sizeof(ase2sgl::CornerRecord) * static_cast<std::size_t>(arrays.cornersRead));
+    return out;
+}
+
+std::string ObjectsAfterTheCount(std::string_view ase)
+{
+    ase2sgl::LineSource input = ase2sgl::LineSource::FromMemory(ase);
+    const ase2sgl::MeshTables tables = ase2sgl::CountObjects(input, "fuzz");
+    std::string out;
+    ase2sgl::ReadGeometry(input, tables, [&](std::int32_t object, const ase2sgl::ObjectArrays& arrays) {
+        out += ObjectBytes(object, tables.nameText[static_cast<std::size_t>(object)], arrays);
+    });
+    return out;
+}
+
+std::string ObjectsBesideTheCount(std::string_view ase, int threads)
+{
+    ase2sgl::LineSource input = ase2sgl::LineSource::FromMemory(ase);
+    std::string out;
+    ase2sgl::CountAndReadGeometry(
+        [&](const ase2sgl::ObjectCounted& counted) { return ase2sgl::CountObjects(input, "fuzz", counted); },
+        [&] { return ase2sgl::LineSource::FromMemory(ase); },
+        [&](std::int32_t object, const std::string& name, const ase2sgl::ObjectArrays& arrays) {
+            out += ObjectBytes(object, name, arrays);
+        },
+        threads, 0);
+    return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -87,6 +124,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // first read in any number of parts must find what the sequential one finds.
     if (ase2sgl::ConvertBytes(ase, ase2sgl::GeometryThreads::kTwo) != bytes)
         Fail("the bundle depends on the thread count", "2 threads");
+    if (ase2sgl::ConvertBytes(ase, ase2sgl::GeometryThreads::kTwoBesideTheCount) != bytes)
+        Fail("the bundle depends on the thread count", "2 threads beside the count");
+    // Beside the count on one to three threads, the count kept right behind the
+    // readers (it reads objects itself after each one it adds): the same objects.
+    const int besideThreads = 1 + static_cast<int>(size % 3);
+    if (ObjectsBesideTheCount(ase, besideThreads) != ObjectsAfterTheCount(ase))
+        Fail("the objects depend on reading beside the count", std::to_string(besideThreads) + " threads");
     const int parts = 2 + static_cast<int>(size % 7);
     ase2sgl::LineSource whole = ase2sgl::LineSource::FromMemory(ase, chunkSize);
     ase2sgl::LineSource split = ase2sgl::LineSource::FromMemory(ase, chunkSize);
