@@ -110,35 +110,6 @@ TEST(DeterministicOutput, FileConversionWritesTheSameBytes)
     }
 }
 
-// A file large enough to be mapped, with the count kept a few MiB ahead of the
-// readers: they read the pages the count took in through the one mapping they share,
-// which are given back behind them; the bytes are the in-memory ones.
-TEST(DeterministicOutput, AMappedFileReadBesideTheCountGivesTheSameBytes)
-{
-    ScratchDir dir;
-    std::vector<MeshSpec> meshes;
-    for (int i = 0; i < 120; ++i) {
-        MeshSpec mesh = BoxMesh("M" + std::to_string(i));
-        for (int f = 0; f < 400; ++f) {
-            mesh.faces.push_back({f % 8, (f + 3) % 8, (f + 5) % 8});
-            mesh.texFaces.push_back({f % 12, (f + 1) % 12, (f + 7) % 12});
-            for (int k = 0; k < 3; ++k)
-                mesh.vertexNormals.push_back({0.5f, -0.25f * static_cast<float>(k), static_cast<float>(f) * 0.01f});
-        }
-        if (i % 7 == 3)
-            mesh = WithoutNormalsBlock(mesh);
-        meshes.push_back(mesh);
-    }
-    const std::string scene = Scene(meshes);
-    ASSERT_GT(scene.size(), std::size_t{10} << 20);  // past the count's lead, twice over
-    testing::WriteFile(dir / "scene.ase", scene);
-    const std::string expected = ConvertBytes(scene, GeometryThreads::kOne);
-    for (int run = 0; run < 3; ++run) {
-        Convert((dir / "scene.ase").string(), (dir / "scene.sgl").string(), GeometryThreads::kTwoBesideTheCount);
-        EXPECT_TRUE(ReadFile(dir / "scene.sgl") == expected) << "run " << run;
-    }
-}
-
 // The same failure, whichever way the threads go: beside the count the output is made
 // before the count, so where both the input is refused and the output cannot be
 // made, the refusal must still be the one reported, as when the count goes first.

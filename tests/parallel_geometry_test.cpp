@@ -5,6 +5,7 @@
 #include "ase/mesh_tables.h"
 #include "common/conversion_error.h"
 #include "common/format_limits.h"
+#include "conversion/convert.h"
 #include "platform/cores.h"
 #include "support/test_support.h"
 
@@ -539,6 +540,32 @@ TEST(CountAndReadGeometry, TheCountingThreadReadsOnlyObjectsThatMayBeRead)
         CountAndReadGeometry([&](const ObjectCounted& tell) { return CountObjects(input, "test", tell); },
                              [&] { return LineSource::FromMemory(scene); }, slowSink, threads, 0);
         EXPECT_EQ(out, sequential) << threads << " threads";
+    }
+}
+
+// The file route beside the count gives the in-memory bytes, on a file large enough
+// to be mapped (on POSIX hosts; Windows reads it, and writes the object count over
+// through a handle moved there and back): the readers read the pages the count took in
+// through the one mapping they share, which are given back behind them; the count
+// is kept 1 MiB ahead, so it reads objects itself on one thread and waits on two.
+TEST(CountAndReadGeometry, TheFileRouteGivesTheInMemoryBytes)
+{
+    testing::ScratchDir dir;
+    std::vector<MeshSpec> meshes;
+    for (int i = 0; i < 60; ++i)
+        meshes.push_back(Mesh("M" + std::to_string(i), 400 + 7 * i, i % 5 != 2, i % 7 != 3));
+    const std::string scene = testing::Scene(meshes);
+    ASSERT_GT(scene.size(), std::size_t{4} << 20);  // past the count's lead, several times over
+    testing::WriteFile(dir / "scene.ase", scene);
+    const std::string expected = ConvertBytes(scene, GeometryThreads::kOne);
+    for (const GeometryThreads threads : {GeometryThreads::kChosen, GeometryThreads::kTwoBesideTheCount}) {
+        for (const bool over : {false, true}) {
+            if (over)
+                testing::WriteFile(dir / "scene.sgl", std::string(100000, 'z'));
+            Convert((dir / "scene.ase").string(), (dir / "scene.sgl").string(), threads);
+            EXPECT_TRUE(testing::ReadFile(dir / "scene.sgl") == expected)
+                << "threads " << static_cast<int>(threads) << (over ? ", over an old file" : "");
+        }
     }
 }
 
