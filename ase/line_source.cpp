@@ -35,8 +35,9 @@ std::size_t BufferSize(std::uint64_t fileBytes, std::size_t chunkSize)
 }  // namespace
 
 // A mapped file gives back the pages the reading has passed every this many bytes,
-// so that a large input costs the process no more memory than a read one.
-constexpr std::int64_t kReleaseStep = std::int64_t{1} << 20;
+// so that a large input costs the process little more memory than a read one (and
+// sources reading side by side hold little each).
+constexpr std::int64_t kReleaseStep = std::int64_t{1} << 18;
 
 void LineSource::AllocateBuffer(std::size_t size)
 {

@@ -15,9 +15,10 @@
 // when the count is done. The first read then runs ahead of the second on another
 // core instead of both waiting for each other at the end of the count. The count
 // keeps near the readers: more than 1 MiB ahead of the oldest object not yet
-// handed on, it reads objects itself until the readers catch up. The sources share
-// one mapping of the file, so the pages the count took in are still there for the
-// readers, and are given back once every object before them is handed on.
+// handed on, it reads objects itself, leaving two ready for every other thread. The
+// sources share one mapping of the file, so the pages the count took in are still
+// there for the readers, and are given back once every object before them is handed
+// on.
 #include "ase/mesh_tables.h"
 
 #include "ase/geometry_reader.h"
@@ -97,6 +98,7 @@ class ParallelGeometry {
   private:
     std::vector<std::thread> StartHelpers(int threads)
     {
+        threads_ = threads;
         aheadLimit_ = static_cast<std::size_t>(threads);
         std::vector<std::thread> helpers;
         helpers.reserve(static_cast<std::size_t>(threads - 1));
@@ -136,27 +138,27 @@ class ParallelGeometry {
     }
 
     // On the counting thread, after each object: while the count is more than lead_
-    // bytes ahead of the oldest object not yet handed on (and that one may be read,
-    // so that the readers can move without the count), reads the objects that may be
-    // read itself, or waits for the readers. A failure there is the readers' (it
-    // stops them), not the count's, which goes on.
+    // bytes ahead of the oldest object not yet handed on, reads an object that may be
+    // read itself, as long as that leaves two for every other thread (one to read
+    // while this one reads, one for after); with fewer ready, it counts on, since the
+    // readers must not wait for a count that is reading. It never waits. A failure
+    // while it reads is the readers' (it stops them), not the count's, which goes on.
     void KeepNear()
     {
         try {
             for (;;) {
                 std::unique_lock lock(mutex_);
                 const auto turn = static_cast<std::size_t>(turn_);
-                if (stop_ || turn + 1 >= published_.size() ||
+                if (stop_ || turn >= published_.size() ||
                     published_.back().extent.start - published_[turn].extent.start <= lead_)
                     return;
                 const auto ready = static_cast<std::int32_t>(published_.size() - 1);
+                const auto leftForOthers = static_cast<std::int32_t>(threads_ - 1) * 2;
                 std::int32_t object = next_.load();
-                while (object < ready && !next_.compare_exchange_weak(object, object + 1)) {
+                while (ready - object > leftForOthers && !next_.compare_exchange_weak(object, object + 1)) {
                 }
-                if (object >= ready) {
-                    turnTaken_.wait(lock);  // every object that may be read is taken: wait for one to be handed on
-                    continue;
-                }
+                if (ready - object <= leftForOthers)
+                    return;
                 const ObjectExtent extent = published_[static_cast<std::size_t>(object)].extent;
                 lock.unlock();
                 if (!TakeObject(CountingThreadReader(), object, extent))
@@ -169,13 +171,13 @@ class ParallelGeometry {
 
     // Gives back the shared mapping's pages before the oldest object not yet handed
     // on (called with mutex_ held, after turn_ moved): no reader goes back before it,
-    // and the count is past it. In steps of 1 MiB or more.
+    // and the count is past it. In steps of 256 KiB or more.
     void ReleaseHandedPages()
     {
         if (!mapping_ || static_cast<std::size_t>(turn_) >= published_.size())
             return;
         const auto frontier = static_cast<std::uint64_t>(published_[static_cast<std::size_t>(turn_)].extent.start);
-        if (frontier < released_ + (std::uint64_t{1} << 20))
+        if (frontier < released_ + (std::uint64_t{1} << 18))
             return;
         mapping_->Release(released_, frontier - released_);
         released_ = frontier;
@@ -339,6 +341,7 @@ class ParallelGeometry {
     std::shared_ptr<const platform::MappedInput> mapping_;
     std::uint64_t released_ = 0;  // the shared mapping's pages before here are given back
     std::int64_t lead_ = 0;
+    int threads_ = 1;
     // The counting thread's own reader, for the objects it reads while ahead.
     std::unique_ptr<LineSource> countingThreadSource_;
     std::unique_ptr<GeometryReader> countingThreadReader_;
