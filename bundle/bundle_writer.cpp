@@ -18,12 +18,14 @@ static_assert(bundle::kMaxObjects == kMaxObjects && bundle::kNameFieldBytes == k
 namespace {
 
 constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
+// Room for a corner of any stream at least, however small the bundle expected.
+constexpr std::size_t kSmallestBuffer = 64;
 
 }  // namespace
 
 BundleWriter::BundleWriter(ByteSink& sink, std::uint64_t expectedBytes)
     : sink_(sink),
-      capacity_(static_cast<std::size_t>(std::clamp<std::uint64_t>(expectedBytes, kCountBytes, kWriteBuffer))),
+      capacity_(static_cast<std::size_t>(std::clamp<std::uint64_t>(expectedBytes, kSmallestBuffer, kWriteBuffer))),
       buffer_(new char[capacity_])
 {
 }
@@ -83,12 +85,19 @@ void BundleWriter::WriteObject(std::string_view nameText, std::span<const Corner
     std::memcpy(name, nameText.data(), std::min(nameText.size(), kMaxNameBytes));
     WriteBytes(name, sizeof name);
     WriteInt32(static_cast<std::int32_t>(corners.size()));
-    AssembleStreams(corners, streams_);
-    if constexpr (std::endian::native == std::endian::big) {
-        for (float& value : streams_)
-            value = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<std::uint32_t>(value)));
+    // Each stream straight into the buffer, as many corners at a time as it has room
+    // for: no copy of the object's floats is held besides its corners.
+    for (const Stream stream : {Stream::kPositions, Stream::kNormals, Stream::kTexcoords}) {
+        const std::size_t bytesPerCorner = kStreamBytesPerCorner[static_cast<int>(stream)];
+        for (std::size_t first = 0; first < corners.size();) {
+            if (capacity_ - used_ < bytesPerCorner)
+                Flush();
+            const std::size_t count = std::min(corners.size() - first, (capacity_ - used_) / bytesPerCorner);
+            char* const end = AssembleStream(corners.subspan(first, count), stream, buffer_.get() + used_);
+            used_ = static_cast<std::size_t>(end - buffer_.get());
+            first += count;
+        }
     }
-    WriteBytes(streams_.data(), streams_.size() * sizeof(float));
 }
 
 void BundleWriter::Flush()

@@ -35,9 +35,14 @@
 
 namespace ase2sgl {
 
-// Lays out one object's corners as the three streams of its record, in file order:
-// 3n position floats, 3n normal floats, 2n texcoord floats (V negated back).
-void AssembleStreams(std::span<const CornerRecord> corners, std::vector<float>& streams);
+// One object's record holds three streams, in this order: 3n position floats, 3n
+// normal floats, 2n texcoord floats (V negated back). AssembleStream writes one of
+// them, for some corners, as the file stores it (little-endian floats) at `out`,
+// which need not be aligned: 12, 12 or 8 bytes a corner. Gives the end of what it
+// wrote.
+enum class Stream { kPositions, kNormals, kTexcoords };
+inline constexpr std::size_t kStreamBytesPerCorner[3] = {12, 12, 8};
+char* AssembleStream(std::span<const CornerRecord> corners, Stream stream, char* out);
 
 // Where bundle bytes go: a file, or memory.
 class ByteSink {
@@ -83,7 +88,6 @@ class BundleWriter {
     std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
-    std::vector<float> streams_;
 };
 
 }  // namespace ase2sgl

@@ -3,27 +3,44 @@
 // reordered or normalised.
 #include "bundle/mesh_bundle.h"
 
+#include <bit>
+#include <cstring>
+
 namespace ase2sgl {
 
-void AssembleStreams(std::span<const CornerRecord> corners, std::vector<float>& streams)
+namespace {
+
+// A float as the file stores it, little-endian, at any address.
+char* Put(char* out, float value)
 {
-    const std::size_t n = corners.size();
-    streams.resize(kFloatsPerVertex * n);
-    float* positions = streams.data();
-    float* normals = positions + 3 * n;
-    float* texcoords = normals + 3 * n;
-    for (const CornerRecord& corner : corners) {
-        *positions++ = corner.position[0];
-        *positions++ = corner.position[1];
-        *positions++ = corner.position[2];
-        *normals++ = corner.normal[0];
-        *normals++ = corner.normal[1];
-        *normals++ = corner.normal[2];
-        *texcoords++ = corner.texcoord[0];
+    std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+    if constexpr (std::endian::native == std::endian::big)
+        bits = __builtin_bswap32(bits);
+    std::memcpy(out, &bits, sizeof bits);
+    return out + sizeof bits;
+}
+
+}  // namespace
+
+char* AssembleStream(std::span<const CornerRecord> corners, Stream stream, char* out)
+{
+    switch (stream) {
+    case Stream::kPositions:
+        for (const CornerRecord& corner : corners)
+            out = Put(Put(Put(out, corner.position[0]), corner.position[1]), corner.position[2]);
+        break;
+    case Stream::kNormals:
+        for (const CornerRecord& corner : corners)
+            out = Put(Put(Put(out, corner.normal[0]), corner.normal[1]), corner.normal[2]);
+        break;
+    case Stream::kTexcoords:
         // V was stored negated while reading; negating again only flips the sign
         // bit, so the file carries V as written (and an unwritten +0.0 as -0.0).
-        *texcoords++ = -corner.texcoord[1];
+        for (const CornerRecord& corner : corners)
+            out = Put(Put(out, corner.texcoord[0]), -corner.texcoord[1]);
+        break;
     }
+    return out;
 }
 
 }  // namespace ase2sgl

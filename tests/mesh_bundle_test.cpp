@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+
 #include <cstring>
 
 namespace ase2sgl {
@@ -129,18 +130,32 @@ TEST(MeshBundle, ObjectsAreWrittenInInputOrder)
     EXPECT_EQ(bundle.objects[0].positions[0], -1);
 }
 
+// The three streams of two corners, as the file stores them.
+std::string StreamBytes(std::span<const CornerRecord> corners)
+{
+    std::string bytes(kBytesPerVertex * corners.size(), '\0');
+    char* out = bytes.data();
+    for (const Stream stream : {Stream::kPositions, Stream::kNormals, Stream::kTexcoords})
+        out = AssembleStream(corners, stream, out);
+    EXPECT_EQ(out, bytes.data() + bytes.size());
+    return bytes;
+}
+
 TEST(StreamAssembly, LaysOutPositionsNormalsTexcoordsNegatingVBack)
 {
     const CornerRecord corners[2] = {
         {{1, 2, 3}, {0.5f, 0.25f, 2}, {0.25f, -0.75f}},
         {{4, 5, 6}, {7, 8, 9}, {0, 0}},  // an unwritten V (+0.0) leaves as -0.0
     };
-    std::vector<float> streams;
-    AssembleStreams(corners, streams);
+    const std::string bytes = StreamBytes(corners);
     const std::vector<float> expected = {1, 2, 3, 4, 5, 6, 0.5f, 0.25f, 2, 7, 8, 9, 0.25f, 0.75f, 0, -0.0f};
-    ASSERT_EQ(streams.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(Bits(streams[i]), Bits(expected[i])) << "float " << i;
+    ASSERT_EQ(bytes.size(), expected.size() * 4);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        std::uint32_t bits = 0;
+        for (int b = 3; b >= 0; --b)  // little-endian in the file
+            bits = bits << 8 | static_cast<unsigned char>(bytes[4 * i + static_cast<std::size_t>(b)]);
+        EXPECT_EQ(bits, Bits(expected[i])) << "float " << i;
+    }
 }
 
 TEST(BundleWriter, LargeObjectsPassTheBufferUnchanged)
@@ -161,6 +176,41 @@ TEST(BundleWriter, LargeObjectsPassTheBufferUnchanged)
     EXPECT_EQ(bundle.objects[1].VertexCount(), 39999);
     EXPECT_EQ(bundle.objects[1].positions[3 * 39998], 39998);
     EXPECT_EQ(bundle.objects[1].texcoords[2 * 39998 + 1], 7);
+}
+
+// The streams go into the write buffer as many corners at a time as it has room for:
+// whatever its size, the bytes are the object count, the name field, the vertex count
+// and the three streams as AssembleStream lays them out for the whole object.
+TEST(BundleWriter, StreamsCutAtAnyBufferSizeGiveTheSameBytes)
+{
+    std::vector<CornerRecord> corners(5003);
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        const auto f = static_cast<float>(i);
+        corners[i] = {{f, f + 0.5f, -f}, {f * 2, 1, -1}, {0.25f * f, (i % 3 == 0) ? 0.0f : -f}};
+    }
+    std::string expected;
+    const auto put32 = [&](std::uint32_t bits) {
+        for (int b = 0; b < 4; ++b)
+            expected += static_cast<char>((bits >> (8 * b)) & 0xFF);
+    };
+    put32(2);
+    for (const std::size_t n : {std::size_t{7}, corners.size()}) {
+        std::string name(kNameFieldBytes, '\0');
+        name.replace(0, 1, n == 7 ? "A" : "B");
+        expected += name;
+        put32(static_cast<std::uint32_t>(n));
+        expected += StreamBytes(std::span<const CornerRecord>(corners.data(), n));
+    }
+    for (const std::uint64_t buffer : {std::uint64_t{1}, std::uint64_t{64}, std::uint64_t{100}, std::uint64_t{4099},
+                                       std::uint64_t{1} << 20}) {
+        MemorySink sink;
+        BundleWriter writer(sink, buffer);
+        writer.WriteObjectCount(2);
+        writer.WriteObject("A", std::span<const CornerRecord>(corners.data(), 7));
+        writer.WriteObject("B", corners);
+        writer.Flush();
+        EXPECT_TRUE(sink.bytes == expected) << "a buffer of " << buffer << " bytes";
+    }
 }
 
 TEST(AtomicOutputFile, UnfinishedOutputCanBeRemovedFromASignalHandler)
