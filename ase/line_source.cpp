@@ -398,8 +398,10 @@ void LineSource::SeekTo(std::int64_t position)
         return;
     }
     if (inPlace_) {
-        // A mapped file's pages held so far are given back: the reading goes on elsewhere.
-        ReleasePassedPages(bufferOffset_ + static_cast<std::int64_t>(end_));
+        // A mapped file's pages passed so far are given back: the reading goes on
+        // elsewhere. Not the held bytes past the cursor: sources sharing the mapping
+        // may be reading them.
+        ReleasePassedPages(bufferOffset_ + static_cast<std::int64_t>(cursor_));
         releasedUpTo_ = position;
         data_ = inPlaceBytes_ + std::min<std::uint64_t>(static_cast<std::uint64_t>(position), inPlaceSize_);
     }
