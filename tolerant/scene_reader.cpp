@@ -765,7 +765,7 @@ class TokenList {
   private:
     const Piece& piece_;
     std::size_t next_ = 0;
-    Token end_{TokenKind::kEnd, {}, piece_.endLine};
+    Token end_{{}, piece_.endLine, TokenKind::kEnd};
 };
 
 // What the reading of the bytes tells about the whole input.
