@@ -24,6 +24,13 @@
 #include <system_error>
 #include <thread>
 
+// SSE2 is part of every x86-64 processor: there line feeds are counted 16 bytes at
+// a time; elsewhere by memchr.
+#if defined(__SSE2__) || defined(_M_X64)
+#define ASE2SGL_LINT_SSE2 1
+#include <emmintrin.h>
+#endif
+
 namespace ase2sgl::lint {
 
 namespace {
@@ -162,12 +169,25 @@ class LineIndex : public tolerant::ByteSource {
         lastByte_ = piece.empty() ? lastByte_ : piece.back();
     }
 
-    // Line feeds in piece[from, to).
+    // Line feeds in piece[from, to). With SSE2, 16 bytes at a time without a branch
+    // per line: each byte lane adds up its line feeds for up to 255 rounds (it
+    // cannot overflow), then the lanes are summed.
     static std::int64_t Count(std::string_view piece, std::int64_t from, std::int64_t to)
     {
         std::int64_t count = 0;
         const char* p = piece.data() + from;
         const char* stop = piece.data() + to;
+#ifdef ASE2SGL_LINT_SSE2
+        const __m128i lineFeed = _mm_set1_epi8('\n');
+        while (stop - p >= 16) {
+            const char* roundsEnd = p + std::min<std::ptrdiff_t>((stop - p) / 16, 255) * 16;
+            __m128i lanes = _mm_setzero_si128();
+            for (; p < roundsEnd; p += 16)
+                lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lineFeed));
+            const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());  // two sums of eight lanes
+            count += _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
+        }
+#endif
         while (p < stop && (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p))))) {
             ++count;
             ++p;

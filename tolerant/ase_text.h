@@ -68,12 +68,13 @@ class LineEndsSeen {
     bool lf_ = false, crlf_ = false, cr_ = false, stopped_ = false;
 };
 
-enum class TokenKind { kEnd, kKeyword, kOpen, kClose, kString, kWord };
+enum class TokenKind : std::uint8_t { kEnd, kKeyword, kOpen, kClose, kString, kWord };
 
+// 24 bytes: a piece of text is cut into as many tokens as it has words.
 struct Token {
-    TokenKind kind = TokenKind::kEnd;
     std::string_view text;  // keyword with its star; string without its quotes
     std::int32_t line = 0;  // from 1
+    TokenKind kind = TokenKind::kEnd;
 };
 
 // Cuts the text into tokens, one at a time. Blanks, tabs, line ends (LF, CR LF or
@@ -94,6 +95,7 @@ class Tokenizer {
   private:
     void NextToken(Token& token);
     void SkipSeparators();
+    void CutBlocks(std::vector<Token>& out);
     bool StartsKeyword(std::size_t at) const;
     std::string_view text_;
     std::size_t pos_ = 0;

@@ -14,6 +14,7 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstddef>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <limits>
@@ -59,15 +60,88 @@ char AsciiUpper(char c)
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Keywords compare without their star and without regard to case.
+// Eight bytes of text as one number, in memory order.
+std::uint64_t Load8(const char* p)
+{
+    std::uint64_t bytes = 0;
+    std::memcpy(&bytes, p, 8);
+    return bytes;
+}
+
+// AsciiUpper on eight bytes at once: each byte from 'a' to 'z' loses 0x20; bytes
+// of 0x80 and up stay as they are.
+std::uint64_t AsciiUpper8(std::uint64_t bytes)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = kOnes * 0x80;
+    const std::uint64_t low = bytes & ~kHigh;
+    const std::uint64_t fromA = low + kOnes * (0x80 - 'a');     // high bit set from 'a' up
+    const std::uint64_t pastZ = low + kOnes * (0x80 - 'z' - 1); // high bit set past 'z'
+    const std::uint64_t lower = fromA & ~pastZ & ~bytes & kHigh;
+    return bytes - (lower >> 2);
+}
+
+// Keywords compare without their star and without regard to case. Names of eight
+// letters or more are compared eight bytes at a time, the last eight perhaps
+// overlapping the ones before.
 bool Is(std::string_view keyword, std::string_view name)
 {
     if (keyword.size() != name.size() + 1 || keyword[0] != '*')
         return false;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (AsciiUpper(keyword[i + 1]) != name[i])
+    const char* text = keyword.data() + 1;
+    const std::size_t size = name.size();
+    if (size < 8) {
+        for (std::size_t i = 0; i < size; ++i)
+            if (AsciiUpper(text[i]) != name[i])
+                return false;
+        return true;
+    }
+    for (std::size_t i = 0; i + 8 < size; i += 8)
+        if (AsciiUpper8(Load8(text + i)) != Load8(name.data() + i))
             return false;
-    return true;
+    return AsciiUpper8(Load8(text + size - 8)) == Load8(name.data() + size - 8);
+}
+
+// The keywords of the statements read inside a node, told once per statement.
+enum class Keyword : unsigned char {
+    kOther,
+    kComment,
+    kNodeName,
+    kVertex,
+    kTexVertex,
+    kFace,
+    kSmoothing,
+    kMaterialId,
+    kTexFace,
+    kFaceNormal,
+    kVertexNormal,
+};
+
+// The length of a keyword with its star.
+constexpr std::size_t Stars(std::string_view name)
+{
+    return name.size() + 1;
+}
+
+Keyword Classify(std::string_view keyword)
+{
+    switch (keyword.size()) {
+    case Stars("COMMENT"): return Is(keyword, "COMMENT") ? Keyword::kComment : Keyword::kOther;
+    case Stars("NODE_NAME"):  // and MESH_FACE
+        return Is(keyword, "MESH_FACE") ? Keyword::kFace
+               : Is(keyword, "NODE_NAME") ? Keyword::kNodeName
+                                          : Keyword::kOther;
+    case Stars("MESH_TVERT"):  // and MESH_TFACE, MESH_MTLID
+        return Is(keyword, "MESH_TVERT")   ? Keyword::kTexVertex
+               : Is(keyword, "MESH_TFACE") ? Keyword::kTexFace
+               : Is(keyword, "MESH_MTLID") ? Keyword::kMaterialId
+                                           : Keyword::kOther;
+    case Stars("MESH_VERTEX"): return Is(keyword, "MESH_VERTEX") ? Keyword::kVertex : Keyword::kOther;
+    case Stars("MESH_SMOOTHING"): return Is(keyword, "MESH_SMOOTHING") ? Keyword::kSmoothing : Keyword::kOther;
+    case Stars("MESH_FACENORMAL"): return Is(keyword, "MESH_FACENORMAL") ? Keyword::kFaceNormal : Keyword::kOther;
+    case Stars("MESH_VERTEXNORMAL"):
+        return Is(keyword, "MESH_VERTEXNORMAL") ? Keyword::kVertexNormal : Keyword::kOther;
+    default: return Keyword::kOther;
+    }
 }
 
 bool StartsWithKeyword(std::string_view keyword, std::string_view prefix)
@@ -100,16 +174,6 @@ bool ParseInteger(std::string_view text, std::int64_t& value)
 bool IsLabel(std::string_view text)
 {
     return text.size() >= 2 && text.back() == ':' && std::isalpha(static_cast<unsigned char>(text[0]));
-}
-
-bool LabelIs(std::string_view label, std::string_view name)
-{
-    if (label.size() != name.size() + 1)
-        return false;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (AsciiUpper(label[i]) != name[i])
-            return false;
-    return true;
 }
 
 enum class Block { kNode, kGroup, kMesh, kTransform, kSkipped, kOther };
@@ -161,7 +225,7 @@ class SceneReader {
     void Pop();
     void HandOut(Pending& pending);
     void HandOutClosed();
-    void ReadMeshStatement(MeshLists& mesh, const Statement& statement);
+    void ReadMeshStatement(MeshLists& mesh, const Statement& statement, Keyword word);
     void ReadFace(MeshLists& mesh, const Statement& statement);
     void Malformed(const Statement& statement);
 
@@ -379,10 +443,11 @@ void SceneReader::Dispatch(const Statement& statement)
     if (!statement.active || skipDepth_ > 0 || excessDepth_ > 0)
         return;
     const std::string_view keyword = statement.keyword.text;
+    const Keyword word = Classify(keyword);
     SceneNode* node = CurrentNode();
-    if (Is(keyword, "COMMENT") && stack_.empty() && scene_.comment.empty()) {
+    if (word == Keyword::kComment && stack_.empty() && scene_.comment.empty()) {
         scene_.comment = statement.Arg(0);
-    } else if (Is(keyword, "NODE_NAME") && node && !node->named) {
+    } else if (word == Keyword::kNodeName && node && !node->named) {
         node->name = statement.Arg(0);
         node->named = true;
     } else if (StartsWithKeyword(keyword, "TM_ROW") && keyword.size() == 8 && node &&
@@ -393,19 +458,19 @@ void SceneReader::Dispatch(const Statement& statement)
                 node->transform[static_cast<std::size_t>(row - '0')][i] = statement.Arg(i);
             node->hasTransform = true;
         }
-    } else if (node && node->kind == NodeKind::kGeometry && StartsWithKeyword(keyword, "MESH_")) {
-        ReadMeshStatement(node->mesh, statement);
+    } else if (node && node->kind == NodeKind::kGeometry && word >= Keyword::kVertex) {
+        ReadMeshStatement(node->mesh, statement, word);
     }
 }
 
-void SceneReader::ReadMeshStatement(MeshLists& mesh, const Statement& statement)
+// The lists' statements (word is one of them); others inside *MESH are passed over.
+void SceneReader::ReadMeshStatement(MeshLists& mesh, const Statement& statement, Keyword word)
 {
-    const std::string_view keyword = statement.keyword.text;
     const std::size_t n = statement.argCount;
     std::int64_t number = kNoNumber;
-    if (Is(keyword, "MESH_VERTEX") || Is(keyword, "MESH_TVERT")) {
+    if (word == Keyword::kVertex || word == Keyword::kTexVertex) {
         // "n x y z"; a texture vertex may also be "n u v", "u v w" or "u v".
-        const bool texture = Is(keyword, "MESH_TVERT");
+        const bool texture = word == Keyword::kTexVertex;
         const bool numbered = n >= 4 || (texture && n == 3 && ParseInteger(statement.Arg(0), number));
         const std::size_t values = n - (numbered ? 1 : 0);
         if ((numbered && !ParseInteger(statement.Arg(0), number)) || values < (texture ? 2u : 3u))
@@ -417,12 +482,12 @@ void SceneReader::ReadMeshStatement(MeshLists& mesh, const Statement& statement)
         if (!numbered && values == 2)
             vertex.value[2] = {};
         (texture ? mesh.texVertices : mesh.vertices).push_back(vertex);
-    } else if (Is(keyword, "MESH_FACE")) {
+    } else if (word == Keyword::kFace) {
         ReadFace(mesh, statement);
-    } else if ((Is(keyword, "MESH_SMOOTHING") || Is(keyword, "MESH_MTLID")) && !mesh.faces.empty() &&
+    } else if ((word == Keyword::kSmoothing || word == Keyword::kMaterialId) && !mesh.faces.empty() &&
                mesh.faces.back().line == statement.keyword.line) {
-        (Is(keyword, "MESH_MTLID") ? mesh.faces.back().materialId : mesh.faces.back().smoothing) = statement.Arg(0);
-    } else if (Is(keyword, "MESH_TFACE")) {
+        (word == Keyword::kMaterialId ? mesh.faces.back().materialId : mesh.faces.back().smoothing) = statement.Arg(0);
+    } else if (word == Keyword::kTexFace) {
         TexFaceLine face;
         const std::size_t first = n >= 4 ? 1 : 0;
         if (n < 3 || (first == 1 && !ParseInteger(statement.Arg(0), face.number)))
@@ -431,14 +496,14 @@ void SceneReader::ReadMeshStatement(MeshLists& mesh, const Statement& statement)
             if (!ParseInteger(statement.Arg(first + i), face.corner[i]))
                 return Malformed(statement);
         mesh.texFaces.push_back(face);
-    } else if (Is(keyword, "MESH_FACENORMAL") || Is(keyword, "MESH_VERTEXNORMAL")) {
+    } else if (word == Keyword::kFaceNormal || word == Keyword::kVertexNormal) {
         const std::size_t first = n >= 4 ? 1 : 0;
         if (n < 3)
             return Malformed(statement);
         ValueText value;
         for (std::size_t i = 0; i < 3; ++i)
             value[i] = statement.Arg(first + i);
-        if (Is(keyword, "MESH_VERTEXNORMAL")) {
+        if (word == Keyword::kVertexNormal) {
             mesh.vertexNormals.push_back({first == 1 ? statement.Arg(0) : std::string_view(), value});
             if (!mesh.faceNormals.empty())
                 ++mesh.faceNormals.back().vertexNormalCount;
@@ -474,13 +539,18 @@ void SceneReader::ReadFace(MeshLists& mesh, const Statement& statement)
         if (!IsLabel(label))
             continue;
         labelled = true;
-        static constexpr std::string_view kCorners[] = {"A", "B", "C"};
-        static constexpr std::string_view kEdges[] = {"AB", "BC", "CA"};
-        for (std::size_t c = 0; c < 3; ++c) {
-            if (LabelIs(label, kCorners[c]) && ParseInteger(statement.Arg(i + 1), face.corner[c]))
+        // Corners "A:", "B:", "C:"; edges "AB:", "BC:", "CA:"; in any case.
+        const char first = AsciiUpper(label[0]);
+        if (label.size() == 2 && first >= 'A' && first <= 'C') {
+            const auto c = static_cast<std::size_t>(first - 'A');
+            if (ParseInteger(statement.Arg(i + 1), face.corner[c]))
                 cornersFound |= 1 << c;
-            if (LabelIs(label, kEdges[c]))
-                face.edge[c] = statement.Arg(i + 1);
+        } else if (label.size() == 3) {
+            const char second = AsciiUpper(label[1]);
+            static constexpr std::string_view kEdges[] = {"AB", "BC", "CA"};
+            for (std::size_t c = 0; c < 3; ++c)
+                if (first == kEdges[c][0] && second == kEdges[c][1])
+                    face.edge[c] = statement.Arg(i + 1);
         }
     }
     if (!labelled && statement.argCount >= next + 3) {
@@ -695,7 +765,7 @@ class TokenList {
   private:
     const Piece& piece_;
     std::size_t next_ = 0;
-    Token end_{TokenKind::kEnd, {}, piece_.endLine};
+    Token end_{{}, piece_.endLine, TokenKind::kEnd};
 };
 
 // What the reading of the bytes tells about the whole input.
