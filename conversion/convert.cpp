@@ -32,19 +32,25 @@ std::uint64_t BundleSizeLimit(const MeshTables& tables)
 }
 
 // Below this size one thread converts: a second one would cost more to start than
-// it saves. Above it, each thread gets at least kBytesPerThread of input.
-constexpr std::int64_t kParallelFrom = std::int64_t{16} << 20;
+// it saves. Up to three threads read beside the count, each from kBytesBeside of
+// input; more read after a count in parallel parts, each from kBytesPerThread.
+constexpr std::int64_t kParallelFrom = std::int64_t{4} << 20;
+constexpr std::int64_t kBytesBeside = std::int64_t{2} << 20;
 constexpr std::int64_t kBytesPerThread = std::int64_t{8} << 20;
+constexpr std::int64_t kMostThreadsBeside = 3;
 constexpr std::int64_t kMaxThreads = 256;
 
 // Threads for a read of `bytes` of input: as many as the process has cores to run
-// them, each with at least kBytesPerThread; one below kParallelFrom.
+// them, each with at least kBytesPerThread, or kBytesBeside while they are three or
+// fewer; one below kParallelFrom.
 int ThreadsFor(std::int64_t bytes)
 {
     if (bytes < kParallelFrom)
         return 1;
-    const std::int64_t wanted =
-        std::min({std::int64_t{platform::UsableCores()}, bytes / kBytesPerThread, kMaxThreads});
+    std::int64_t wanted = bytes / kBytesPerThread;
+    if (wanted <= kMostThreadsBeside)
+        wanted = std::min(kMostThreadsBeside, bytes / kBytesBeside);
+    wanted = std::min({std::int64_t{platform::UsableCores()}, wanted, kMaxThreads});
     return static_cast<int>(std::max<std::int64_t>(wanted, 1));
 }
 
@@ -79,7 +85,7 @@ int ThreadsBesideTheCount(const LineSource& input, GeometryThreads threads, bool
     const int count = ThreadsFor(size);
     if (count == 1)
         return size >= static_cast<std::int64_t>(LineSource::kDefaultChunk) ? 1 : 0;
-    return count <= 3 ? count : 0;
+    return count <= kMostThreadsBeside ? count : 0;
 }
 
 // Room the file is given ahead of the records while the count is not done (see
