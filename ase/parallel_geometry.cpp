@@ -277,7 +277,13 @@ class ParallelGeometry {
         if (stop_)
             return false;
         if (turn_ != object) {
-            aside_.emplace(object, SetAside{reader.TakeArrays(), reader.NeedsCarry(), reader.Update(), extent});
+            ObjectArrays spare;
+            if (!spareArrays_.empty()) {
+                spare = std::move(spareArrays_.back());
+                spareArrays_.pop_back();
+            }
+            aside_.emplace(object,
+                           SetAside{reader.TakeArrays(std::move(spare)), reader.NeedsCarry(), reader.Update(), extent});
             return true;
         }
         lock.unlock();  // the turn is this thread's until it passes it on
@@ -299,6 +305,10 @@ class ParallelGeometry {
             }
             lock.lock();
             turn_ = inTurn + 1;
+            // Its arrays go to the next object set aside: memory already touched, not
+            // new pages to fault in and clear (at most one set per thread is kept).
+            if (spareArrays_.size() < aheadLimit_)
+                spareArrays_.push_back(std::move(next.arrays));
         }
         ReleaseHandedPages();
         turnTaken_.notify_all();
@@ -351,6 +361,7 @@ class ParallelGeometry {
     std::condition_variable turnTaken_;
     std::int32_t turn_ = 0;  // the next object to hand to the sink
     std::map<std::int32_t, SetAside> aside_;  // objects read before their turn
+    std::vector<ObjectArrays> spareArrays_;    // the arrays of objects set aside and handed on
     std::size_t aheadLimit_ = 1;
     bool stop_ = false;
     std::exception_ptr error_;
