@@ -5,6 +5,7 @@
 
 #include "bundle/atomic_output.h"
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -22,6 +23,13 @@ int NormalizeFile(const NormalizeOptions& options)
 {
     InputFile input(options.input, "normalize " + options.input);
     AtomicOutputFile file(options.output);
+    // The normalized text is about as long as the input: room for that is allocated
+    // ahead, since replacing an existing file by renaming otherwise makes the file
+    // system write the new file's blocks out before the rename (see Reserve).
+    std::error_code sizeError;
+    const std::uintmax_t inputBytes = std::filesystem::file_size(options.input, sizeError);
+    if (!sizeError)
+        file.Reserve(inputBytes);
     const normalize::NormalizeResult result = NormalizeFile(
         input, [&](std::string_view piece) { file.Write(piece.data(), piece.size()); }, options.keepOtherNodes);
     file.Commit();
