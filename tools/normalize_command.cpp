@@ -1,9 +1,11 @@
 // `sgltool normalize`: rewrites any exporter's ASE into the layout ase2sgl reads;
 // the output is replaced whole or not at all, like a bundle.
 #include "tools/ase_input.h"
+#include "tools/background_writer.h"
 #include "tools/subcommands.h"
 
 #include "bundle/atomic_output.h"
+#include "platform/cores.h"
 
 #include <filesystem>
 #include <iostream>
@@ -30,8 +32,11 @@ int NormalizeFile(const NormalizeOptions& options)
     const std::uintmax_t inputBytes = std::filesystem::file_size(options.input, sizeError);
     if (!sizeError)
         file.Reserve(inputBytes);
-    const normalize::NormalizeResult result = NormalizeFile(
-        input, [&](std::string_view piece) { file.Write(piece.data(), piece.size()); }, options.keepOtherNodes);
+    BackgroundWriter writer([&](std::string_view piece) { file.Write(piece.data(), piece.size()); },
+                            platform::UsableCores());
+    const normalize::NormalizeResult result =
+        NormalizeFile(input, [&](std::string_view piece) { writer.Put(piece); }, options.keepOtherNodes);
+    writer.Finish();
     file.Commit();
     std::cout << (options.report ? normalize::DescribeReport(result.report)
                                  : normalize::Summary(result.report) + "\n");
