@@ -4,6 +4,7 @@
 // bundle is the one ase2sgl writes for the normalized text, written whole or not at
 // all. The path written is printed after the summary line.
 #include "tools/ase_input.h"
+#include "tools/background_writer.h"
 #include "tools/export.h"
 #include "tools/loaded_bundle.h"
 #include "tools/subcommands.h"
@@ -11,6 +12,7 @@
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
 #include "conversion/output_path.h"
+#include "platform/cores.h"
 
 #include <cctype>
 #include <chrono>
@@ -60,9 +62,12 @@ normalize::NormalizeResult NormalizeToFile(const std::string& input, const std::
     std::ofstream file(normalized, std::ios::binary | std::ios::trunc);
     if (!file)
         throw ToolError(normalized + ": cannot be written (temporary file)", kExitFile);
-    normalize::NormalizeResult result = NormalizeFile(
-        source, [&](std::string_view piece) { file.write(piece.data(), static_cast<std::streamsize>(piece.size())); },
-        false);
+    BackgroundWriter writer(
+        [&](std::string_view piece) { file.write(piece.data(), static_cast<std::streamsize>(piece.size())); },
+        platform::UsableCores());
+    normalize::NormalizeResult result =
+        NormalizeFile(source, [&](std::string_view piece) { writer.Put(piece); }, false);
+    writer.Finish();
     file.close();
     if (!file)
         throw ToolError(normalized + ": cannot be written (temporary file)", kExitFile);

@@ -1,10 +1,13 @@
 // `sgltool normalize`: rewrites any exporter's ASE into the layout ase2sgl reads;
 // the output is replaced whole or not at all, like a bundle.
 #include "tools/ase_input.h"
+#include "tools/background_writer.h"
 #include "tools/subcommands.h"
 
 #include "bundle/atomic_output.h"
+#include "platform/cores.h"
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -22,8 +25,18 @@ int NormalizeFile(const NormalizeOptions& options)
 {
     InputFile input(options.input, "normalize " + options.input);
     AtomicOutputFile file(options.output);
-    const normalize::NormalizeResult result = NormalizeFile(
-        input, [&](std::string_view piece) { file.Write(piece.data(), piece.size()); }, options.keepOtherNodes);
+    // The normalized text is about as long as the input: room for that is allocated
+    // ahead, since replacing an existing file by renaming otherwise makes the file
+    // system write the new file's blocks out before the rename (see Reserve).
+    std::error_code sizeError;
+    const std::uintmax_t inputBytes = std::filesystem::file_size(options.input, sizeError);
+    if (!sizeError)
+        file.Reserve(inputBytes);
+    BackgroundWriter writer([&](std::string_view piece) { file.Write(piece.data(), piece.size()); },
+                            platform::UsableCores());
+    const normalize::NormalizeResult result =
+        NormalizeFile(input, [&](std::string_view piece) { writer.Put(piece); }, options.keepOtherNodes);
+    writer.Finish();
     file.Commit();
     std::cout << (options.report ? normalize::DescribeReport(result.report)
                                  : normalize::Summary(result.report) + "\n");
