@@ -52,15 +52,9 @@ class GeometryReader {
         Carry Apply(const Carry& before) const;
     };
     CarryUpdate Update() const;
-    // The last object's arrays, taken away from the reader, which reads the next
-    // object into `spare` (arrays an earlier object left, their memory already
-    // touched) or into new ones.
-    ObjectArrays TakeArrays(ObjectArrays spare = {})
-    {
-        ObjectArrays taken = std::move(arrays_);
-        arrays_ = std::move(spare);
-        return taken;
-    }
+    // The last object's arrays, taken away from the reader (which makes new ones for
+    // the next object).
+    ObjectArrays TakeArrays() { return std::move(arrays_); }
 
   private:
     // ReadLine, except that the object's end is the end of the input.

@@ -140,7 +140,8 @@ class ParallelGeometry {
     // On the counting thread, after each object: while the count is more than lead_
     // bytes ahead of the oldest object not yet handed on, reads an object that may be
     // read itself, as long as that leaves two for every other thread (one to read
-    // while this one reads, one for after); with fewer ready, it counts on, since the
+    // while this one reads, one for after), or one once more than kMostAhead bytes lie
+    // between (their pages are held); with fewer ready, it counts on, since the
     // readers must not wait for a count that is reading. It never waits. A failure
     // while it reads is the readers' (it stops them), not the count's, which goes on.
     void KeepNear()
@@ -149,11 +150,13 @@ class ParallelGeometry {
             for (;;) {
                 std::unique_lock lock(mutex_);
                 const auto turn = static_cast<std::size_t>(turn_);
-                if (stop_ || turn >= published_.size() ||
-                    published_.back().extent.start - published_[turn].extent.start <= lead_)
+                if (stop_ || turn >= published_.size())
+                    return;
+                const std::int64_t ahead = published_.back().extent.start - published_[turn].extent.start;
+                if (ahead <= lead_)
                     return;
                 const auto ready = static_cast<std::int32_t>(published_.size() - 1);
-                const auto leftForOthers = static_cast<std::int32_t>(threads_ - 1) * 2;
+                const auto leftForOthers = static_cast<std::int32_t>(threads_ - 1) * (ahead > kMostAhead ? 1 : 2);
                 std::int32_t object = next_.load();
                 while (ready - object > leftForOthers && !next_.compare_exchange_weak(object, object + 1)) {
                 }
@@ -277,13 +280,7 @@ class ParallelGeometry {
         if (stop_)
             return false;
         if (turn_ != object) {
-            ObjectArrays spare;
-            if (!spareArrays_.empty()) {
-                spare = std::move(spareArrays_.back());
-                spareArrays_.pop_back();
-            }
-            aside_.emplace(object,
-                           SetAside{reader.TakeArrays(std::move(spare)), reader.NeedsCarry(), reader.Update(), extent});
+            aside_.emplace(object, SetAside{reader.TakeArrays(), reader.NeedsCarry(), reader.Update(), extent});
             return true;
         }
         lock.unlock();  // the turn is this thread's until it passes it on
@@ -305,10 +302,6 @@ class ParallelGeometry {
             }
             lock.lock();
             turn_ = inTurn + 1;
-            // Its arrays go to the next object set aside: memory already touched, not
-            // new pages to fault in and clear (at most one set per thread is kept).
-            if (spareArrays_.size() < aheadLimit_)
-                spareArrays_.push_back(std::move(next.arrays));
         }
         ReleaseHandedPages();
         turnTaken_.notify_all();
@@ -352,6 +345,10 @@ class ParallelGeometry {
     std::uint64_t released_ = 0;  // the shared mapping's pages before here are given back
     std::int64_t lead_ = 0;
     int threads_ = 1;
+    // Past this many bytes between the oldest object not yet handed on and the count,
+    // the pages held weigh more than the other threads' next object: the counting
+    // thread reads an object where one stays ready for every other thread.
+    static constexpr std::int64_t kMostAhead = std::int64_t{4} << 20;
     // The counting thread's own reader, for the objects it reads while ahead.
     std::unique_ptr<LineSource> countingThreadSource_;
     std::unique_ptr<GeometryReader> countingThreadReader_;
@@ -361,7 +358,6 @@ class ParallelGeometry {
     std::condition_variable turnTaken_;
     std::int32_t turn_ = 0;  // the next object to hand to the sink
     std::map<std::int32_t, SetAside> aside_;  // objects read before their turn
-    std::vector<ObjectArrays> spareArrays_;    // the arrays of objects set aside and handed on
     std::size_t aheadLimit_ = 1;
     bool stop_ = false;
     std::exception_ptr error_;
