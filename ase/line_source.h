@@ -81,7 +81,7 @@ class LineSource {
         const char* const base = data_;
         std::size_t at = cursor_;
         const __m128i lineFeed = _mm_set1_epi8('\n');
-        for (int block = 0; block < 8 && end_ - at >= 16 && at < end_; ++block, at += 16) {
+        for (int block = 0; block < 8 && end_ - at >= 16; ++block, at += 16) {
             const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(
                 _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at)), lineFeed)));
             if (bits != 0) {

@@ -99,7 +99,6 @@ class ParallelGeometry {
     std::vector<std::thread> StartHelpers(int threads)
     {
         threads_ = threads;
-        aheadLimit_ = static_cast<std::size_t>(threads);
         std::vector<std::thread> helpers;
         helpers.reserve(static_cast<std::size_t>(threads - 1));
         try {
@@ -122,11 +121,8 @@ class ParallelGeometry {
     // One object the count added: the last in `counted`. The one before it may now be read.
     void Publish(const MeshTables& counted)
     {
-        const auto j = static_cast<std::size_t>(counted.objectCount - 1);
-        Published entry{counted.nameText[j], ObjectExtent{}};
-        entry.extent.start = counted.objectStart[j];
-        entry.extent.vertexCount = counted.vertexCount[j];
-        entry.extent.cornerCount = counted.cornerCount[j];
+        const std::int32_t last = counted.objectCount - 1;
+        Published entry{counted.nameText[static_cast<std::size_t>(last)], ExtentOf(counted, last)};  // no end yet
         {
             const std::lock_guard lock(mutex_);
             if (!published_.empty())
@@ -276,7 +272,7 @@ class ParallelGeometry {
     {
         reader.ReadObject(object, extent);
         std::unique_lock lock(mutex_);
-        turnTaken_.wait(lock, [&] { return turn_ == object || stop_ || aside_.size() < aheadLimit_; });
+        turnTaken_.wait(lock, [&] { return turn_ == object || stop_ || aside_.size() < static_cast<std::size_t>(threads_); });
         if (stop_)
             return false;
         if (turn_ != object) {
@@ -344,7 +340,7 @@ class ParallelGeometry {
     std::shared_ptr<const platform::MappedInput> mapping_;
     std::uint64_t released_ = 0;  // the shared mapping's pages before here are given back
     std::int64_t lead_ = 0;
-    int threads_ = 1;
+    int threads_ = 1;  // reading; as many objects may be set aside at once
     // Past this many bytes between the oldest object not yet handed on and the count,
     // the pages held weigh more than the other threads' next object: the counting
     // thread reads an object where one stays ready for every other thread.
@@ -358,7 +354,6 @@ class ParallelGeometry {
     std::condition_variable turnTaken_;
     std::int32_t turn_ = 0;  // the next object to hand to the sink
     std::map<std::int32_t, SetAside> aside_;  // objects read before their turn
-    std::size_t aheadLimit_ = 1;
     bool stop_ = false;
     std::exception_ptr error_;
     GeometryReader::Carry carry_;  // written by the thread whose turn it is

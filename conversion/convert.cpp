@@ -31,6 +31,12 @@ std::uint64_t BundleSizeLimit(const MeshTables& tables)
     return bytes;
 }
 
+// The corners an object's record holds: three per face line read.
+std::span<const CornerRecord> CornersRead(const ObjectArrays& arrays)
+{
+    return {arrays.corners.data(), static_cast<std::size_t>(arrays.cornersRead)};
+}
+
 // Below this size one thread converts: a second one would cost more to start than
 // it saves. Up to three threads read beside the count, each from kBytesBeside of
 // input; more read after a count in parallel parts, each from kBytesPerThread.
@@ -102,7 +108,7 @@ void CountAndWriteBundle(LineSource& input, const InputOpener& open, const std::
     bundle.WriteObjectCount(0);
     std::uint64_t bytes = kCountBytes, reserved = 0;
     const NamedObjectSink sink = [&](std::int32_t, const std::string& nameText, const ObjectArrays& arrays) {
-        const std::span<const CornerRecord> corners(arrays.corners.data(), static_cast<std::size_t>(arrays.cornersRead));
+        const std::span<const CornerRecord> corners = CornersRead(arrays);
         const std::uint64_t record = kRecordHeaderBytes + kBytesPerVertex * static_cast<std::uint64_t>(corners.size());
         if (bytes + record > reserved) {
             reserved = bytes + record + kReserveAhead;
@@ -136,9 +142,7 @@ void WriteBundle(LineSource& input, const InputOpener& open, const MeshTables& t
     BundleWriter bundle(output, BundleSizeLimit(tables));
     bundle.WriteObjectCount(tables.objectCount);
     const ObjectSink sink = [&](std::int32_t object, const ObjectArrays& arrays) {
-        const std::span<const CornerRecord> corners(arrays.corners.data(),
-                                                    static_cast<std::size_t>(arrays.cornersRead));
-        bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], corners);
+        bundle.WriteObject(tables.nameText[static_cast<std::size_t>(object)], CornersRead(arrays));
     };
     if (const int count = GeometryThreadCount(tables, threads, observer); count > 1) {
         input.Close();
