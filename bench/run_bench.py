@@ -183,15 +183,28 @@ def startup(table, args, tmp):
         return
     smallest = min(files, key=os.path.getsize)
     out = os.path.join(tmp, "small.sgl")
-    conv, true = [], []
+    # Two cases: a new output, and one that replaces the bundle of the round before.
+    # Renaming over an existing file makes the filesystem free the old one then and
+    # there (about 0.1 ms on ext4, the same for any program that replaces a file
+    # atomically), so the second row shows that cost beside the start-up itself.
+    conv_new, conv_over, true = [], [], []
     for _ in range(args.startup_runs):
         true.append(run(["/bin/true"]))
-        conv.append(run([args.converter, smallest, out]))
-    ratio = pair_ratio(conv, true)
+        if os.path.exists(out):
+            os.remove(out)
+        conv_new.append(run([args.converter, smallest, out]))
+        conv_over.append(run([args.converter, smallest, out]))
     size = os.path.getsize(smallest)
+    name = os.path.basename(smallest)
     table.add("start-up: /bin/true", "/bin/true", "2", size, true)
-    table.add(f"start-up: {os.path.basename(smallest)} ({size} B)", "ase2sgl", "2", size, conv,
+    ratio = pair_ratio(conv_new, true)
+    table.add(f"start-up: {name} ({size} B), new output", "ase2sgl", "2", size, conv_new,
               f"{ratio:.3f}x /bin/true", f"<= 1.1: {verdict(ratio, 1.1)}")
+    ratio = pair_ratio(conv_over, true)
+    table.add(f"start-up: {name} ({size} B), replacing it", "ase2sgl", "2", size, conv_over,
+              f"{ratio:.3f}x /bin/true", f"<= 1.1: {verdict(ratio, 1.1)}")
+    if os.path.exists(out):
+        os.remove(out)
 
 
 def main():
