@@ -52,6 +52,8 @@ void LineSource::ReadInPlace(const char* bytes, std::uint64_t size, std::size_t 
     inPlace_ = true;
     inPlaceBytes_ = bytes != nullptr ? bytes : kNoBytes;
     inPlaceSize_ = size;
+    if (!noEndMarkBefore_)
+        noEndMarkBefore_ = std::make_shared<std::atomic<std::uint64_t>>(0);
     data_ = inPlaceBytes_;
     buffer_.reset();
     capacity_ = std::max<std::size_t>(chunkSize, 1);
@@ -123,8 +125,11 @@ void LineSource::CopyInto(platform::InputFile& spool, const std::string& folder)
 
 LineSource LineSource::Reopen() const
 {
-    if (fromMemory_)
-        return FromMemory(memory_);
+    if (fromMemory_) {
+        LineSource source = FromMemory(memory_);
+        source.noEndMarkBefore_ = noEndMarkBefore_;
+        return source;
+    }
     if (mapped_) {
         // The same mapping: the pages another source took in are not taken in again.
         LineSource source;
@@ -132,6 +137,7 @@ LineSource LineSource::Reopen() const
         source.access_ = access_;
         source.spool_ = spool_;
         source.mapped_ = mapped_;
+        source.noEndMarkBefore_ = noEndMarkBefore_;
         source.ReadInPlace(mapped_->Data(), mapped_->Size(), kDefaultChunk);
         return source;
     }
@@ -182,6 +188,7 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
         inPlaceBytes_ = other.inPlaceBytes_;
         inPlaceSize_ = other.inPlaceSize_;
         releasedUpTo_ = other.releasedUpTo_;
+        noEndMarkBefore_ = std::move(other.noEndMarkBefore_);
         keepPassedPages_ = other.keepPassedPages_;
         buffer_ = std::move(other.buffer_);
         capacity_ = other.capacity_;
@@ -271,13 +278,37 @@ bool LineSource::Refill(std::size_t& scanFrom)
         return false;
     }
     // Everything from a 0x1A byte on is never read: the input ends there.
-    if (const void* stop = std::memchr(data_ + end_, kEndOfInput, added)) {
-        end_ = static_cast<std::size_t>(static_cast<const char*>(stop) - data_);
+    if (const char* stop = FindEndMark(static_cast<std::uint64_t>(heldEnd), added)) {
+        end_ = static_cast<std::size_t>(stop - data_);
         atEnd_ = true;
         return scanFrom < end_;
     }
     end_ += added;
     return true;
+}
+
+// The first 0x1A among the `length` bytes from data_ + end_ (input offset `offset`),
+// or null. Read in place, the bytes another source sharing the input has searched are
+// passed over, and a search that joins on to theirs moves the shared mark on: the two
+// reads of a conversion search the input once between them.
+const char* LineSource::FindEndMark(std::uint64_t offset, std::size_t length)
+{
+    const char* const from = data_ + end_;
+    if (!inPlace_)
+        return static_cast<const char*>(std::memchr(from, kEndOfInput, length));
+    std::atomic<std::uint64_t>& mark = *noEndMarkBefore_;
+    std::uint64_t searched = mark.load(std::memory_order_relaxed);
+    const std::size_t known =
+        searched > offset ? static_cast<std::size_t>(std::min<std::uint64_t>(searched - offset, length)) : 0;
+    if (const void* stop = std::memchr(from + known, kEndOfInput, length - known))
+        return static_cast<const char*>(stop);
+    // Only a search that starts within the searched bytes extends them: the mark
+    // never passes a byte no source has looked at.
+    const std::uint64_t through = offset + length;
+    while (searched >= offset && searched < through &&
+           !mark.compare_exchange_weak(searched, through, std::memory_order_relaxed)) {
+    }
+    return nullptr;
 }
 
 bool LineSource::ReadLineAfterHeldBytes(std::string_view& line)

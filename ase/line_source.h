@@ -7,6 +7,7 @@
 #include "platform/input_file.h"
 #include "platform/mapped_input.h"
 
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -165,6 +166,7 @@ class LineSource {
     // Moves the unread bytes to the front and reads more behind them; `scanFrom`
     // (an index into the buffer) moves with the bytes. False when nothing was added.
     bool Refill(std::size_t& scanFrom);
+    const char* FindEndMark(std::uint64_t offset, std::size_t length);
     // Moves the cursor, a line start, on past the held lines that cannot begin with
     // `first` `second`, counting them as read.
     void PassOverLines(char first, char second);
@@ -193,6 +195,10 @@ class LineSource {
     const char* inPlaceBytes_ = nullptr;
     std::uint64_t inPlaceSize_ = 0;
     std::int64_t releasedUpTo_ = 0;  // a mapped file's pages before here are given back
+    // Read in place: the input's bytes before this offset hold no 0x1A, as found by
+    // any of the sources Reopen makes (they share it), so a range another source has
+    // searched already is not searched again.
+    std::shared_ptr<std::atomic<std::uint64_t>> noEndMarkBefore_;
     bool keepPassedPages_ = false;
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;

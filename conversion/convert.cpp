@@ -224,7 +224,7 @@ void ConvertBytesToFile(std::string_view ase, const std::string& inputName, cons
 {
     CheckOutputPath(inputName, outputPath);
     LineSource input = LineSource::FromMemory(ase);
-    ConvertToFile(input, [&] { return LineSource::FromMemory(ase); }, inputName, outputPath, GeometryThreads::kChosen);
+    ConvertToFile(input, [&] { return input.Reopen(); }, inputName, outputPath, GeometryThreads::kChosen);
 }
 
 namespace {
@@ -232,7 +232,7 @@ namespace {
 std::string ConvertInMemory(std::string_view ase, GeometryThreads threads, PassObserver* observer)
 {
     LineSource input = LineSource::FromMemory(ase);
-    const InputOpener open = [&] { return LineSource::FromMemory(ase); };
+    const InputOpener open = [&] { return input.Reopen(); };
     MemorySink output;
     if (const int beside = observer == nullptr ? ThreadsBesideTheCount(input, threads, true) : 0; beside > 0) {
         CountAndWriteBundle(input, open, kMemoryInputName, beside, output, [](std::uint64_t) {});

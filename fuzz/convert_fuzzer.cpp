@@ -78,7 +78,7 @@ std::string ObjectsBesideTheCount(std::string_view ase, int threads)
     std::string out;
     ase2sgl::CountAndReadGeometry(
         [&](const ase2sgl::ObjectCounted& counted) { return ase2sgl::CountObjects(input, "fuzz", counted); },
-        [&] { return ase2sgl::LineSource::FromMemory(ase); },
+        [&] { return input.Reopen(); },
         [&](std::int32_t object, const std::string& name, const ase2sgl::ObjectArrays& arrays) {
             out += ObjectBytes(object, name, arrays);
         },

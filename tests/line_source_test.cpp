@@ -156,6 +156,60 @@ TEST(LineSource, EndOfInputByteStaysUntilSeek)
     }
 }
 
+// Every line of `source` from where it stands.
+std::vector<std::string> AllLines(LineSource& source)
+{
+    std::vector<std::string> lines;
+    for (std::string_view line; source.ReadLine(line);)
+        lines.emplace_back(line);
+    return lines;
+}
+
+// Sources made by Reopen share what any of them found of the 0x1A bytes: whatever
+// order they read in, each stops at the first 0x1A on its way and never misses one
+// because another source searched the bytes around it. The input has a 0x1A between
+// "B" and "C" and lines after it; "seek" sources start past it, which they may read
+// since they started there.
+TEST(LineSource, SourcesSharingTheInputEachStopAtTheEndByte)
+{
+    const std::string input = std::string(
+                                  "A\n"
+                                  "B\x1A"
+                                  "C\n") +
+                              std::string(40, 'x') + "\nD\n";
+    const std::int64_t pastTheMark = 6;  // the start of the 40 x
+    struct Order {
+        const char* label;
+        int firstReadsBefore;  // lines the first source reads before the other starts
+        bool otherSeeksPast;
+    };
+    const Order orders[] = {{"first reads all, then a second", 3, false},
+                            {"second reads all before the first", 0, false},
+                            {"first one line, second past the mark", 1, false},
+                            {"a source past the mark reads first", 0, true},
+                            {"one line, then a source past the mark", 1, true}};
+    for (const Order& order : orders) {
+        for (const std::size_t chunk : kChunkSizes) {
+            SCOPED_TRACE(std::string(order.label) + ", chunk " + std::to_string(chunk));
+            LineSource first = LineSource::FromMemory(input, chunk);
+            std::vector<std::string> firstLines;
+            std::string_view line;
+            for (int i = 0; i < order.firstReadsBefore && first.ReadLine(line); ++i)
+                firstLines.emplace_back(line);
+            LineSource other = first.Reopen();
+            if (order.otherSeeksPast) {
+                other.SeekTo(pastTheMark);
+                EXPECT_EQ(AllLines(other), (std::vector<std::string>{std::string(40, 'x'), "D"}));
+            } else {
+                EXPECT_EQ(AllLines(other), (std::vector<std::string>{"A", "B"}));
+            }
+            for (std::string_view rest; first.ReadLine(rest);)
+                firstLines.emplace_back(rest);
+            EXPECT_EQ(firstLines, (std::vector<std::string>{"A", "B"}));
+        }
+    }
+}
+
 TEST(LineSource, BufferGrowsToTheLongestLineOnly)
 {
     const std::string longLine(10000, 'q');
@@ -194,15 +248,6 @@ TEST(LineSource, ReadsFilesAndReportsFileErrors)
 }
 
 #ifndef _WIN32
-// Every line of `source` from where it stands.
-std::vector<std::string> AllLines(LineSource& source)
-{
-    std::vector<std::string> lines;
-    for (std::string_view line; source.ReadLine(line);)
-        lines.emplace_back(line);
-    return lines;
-}
-
 // An input that cannot seek (here a FIFO) is copied into an unnamed file: in the
 // folder given, or the temporary folder when that is empty or cannot take it. The
 // copy reads as the bytes would, seeks, and outlives the source for Reopen, and no
