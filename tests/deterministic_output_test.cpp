@@ -110,6 +110,28 @@ TEST(DeterministicOutput, FileConversionWritesTheSameBytes)
     }
 }
 
+// A 0x1A byte ends the input as if the file were cut there, however the threads
+// share a file that is mapped (a megabyte or more) and searched for that byte once
+// between the two reads: before the first window's end, just past it, and late in
+// an object the second thread reads.
+TEST(DeterministicOutput, AnEndByteInALargeFileEndsTheInputOnEveryRoute)
+{
+    ScratchDir dir;
+    const std::vector<MeshSpec> meshes(1500, BoxMesh());
+    const std::string scene = Scene(meshes);
+    ASSERT_GT(scene.size(), std::size_t{2} << 20);
+    for (const std::size_t at : {scene.size() / 3, (std::size_t{1} << 20) + 5, scene.size() * 9 / 10}) {
+        const std::string expected = ConvertBytes(std::string_view(scene).substr(0, at), GeometryThreads::kOne);
+        testing::WriteFile(dir / "scene.ase", scene.substr(0, at) + '\x1A' + scene.substr(at));
+        for (const GeometryThreads threads : {GeometryThreads::kOne, GeometryThreads::kTwo,
+                                              GeometryThreads::kTwoBesideTheCount}) {
+            Convert((dir / "scene.ase").string(), (dir / "scene.sgl").string(), threads);
+            EXPECT_TRUE(ReadFile(dir / "scene.sgl") == expected)
+                << "0x1A at " << at << ", threads " << static_cast<int>(threads);
+        }
+    }
+}
+
 // The same failure, whichever way the threads go: beside the count the output is made
 // before the count, so where both the input is refused and the output cannot be
 // made, the refusal must still be the one reported, as when the count goes first.
