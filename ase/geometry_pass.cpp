@@ -260,20 +260,6 @@ void GeometryReader::PrepareArrays(const ObjectExtent& extent)
     faceScans_ = texFaceScans_ = 0;
 }
 
-CornerRecord* GeometryReader::PoolEntry(std::int64_t index)
-{
-    return index >= 0 && static_cast<std::uint64_t>(index) < arrays_.vertexPool.size()
-               ? &arrays_.vertexPool[static_cast<std::size_t>(index)]
-               : nullptr;
-}
-
-CornerRecord* GeometryReader::Corner(std::int64_t index)
-{
-    return index >= 0 && static_cast<std::uint64_t>(index) < arrays_.corners.size()
-               ? &arrays_.corners[static_cast<std::size_t>(index)]
-               : nullptr;
-}
-
 // Vertex lines 0, 1, 2, ... each scanned with its own number in the format.
 void GeometryReader::ReadVertices()
 {

@@ -67,8 +67,20 @@ class GeometryReader {
     bool FindFromLineInHand(bool stopsFromLineInHand, bool& stopped);
     void PrepareArrays(const ObjectExtent& extent);
     void SetCornersRead(std::int64_t faces);
-    CornerRecord* PoolEntry(std::int64_t index);
-    CornerRecord* Corner(std::int64_t index);
+    // The pool entry or corner record at `index`, or null outside the arrays (a
+    // number in the file that names no vertex, a list longer than counted).
+    CornerRecord* PoolEntry(std::int64_t index)
+    {
+        return index >= 0 && static_cast<std::uint64_t>(index) < arrays_.vertexPool.size()
+                   ? &arrays_.vertexPool[static_cast<std::size_t>(index)]
+                   : nullptr;
+    }
+    CornerRecord* Corner(std::int64_t index)
+    {
+        return index >= 0 && static_cast<std::uint64_t>(index) < arrays_.corners.size()
+                   ? &arrays_.corners[static_cast<std::size_t>(index)]
+                   : nullptr;
+    }
     void ReadVertices();
     bool ReadTexVertices();
     void ReadTexVertexRun();
