@@ -97,7 +97,8 @@ TEST(TolerantTokens, CutAtOnceAsOneAtATimeAtBlockEdges)
     const std::string tails[] = {
         "\r\nA",  "\r\n",  "\r",  "\rA",  "\n\r\r\n",  "A:0 B:1",  "*K:W:X y",  ":::",  "*",  "A{B}C",
         "\"name \" q\" *NEXT x\n", "\"open", "\x1a A", "A\x1a", std::string(130, 'W') + " x", std::string(130, ' ') + "\n",
-        std::string("\0\v\fA", 4),
+        std::string("\0\v\fA", 4), "A:*B:C D", "*A:*B:C x", "x::*K:W y", "a*b:c *d:e\n*f", "A:B:C:D:E:F:G:H:I:J:K:L",
+        "*" + std::string(70, 'K') + ":W x:y",
     };
     for (const std::string& tail : tails) {
         for (std::size_t at = 0; at < 140; ++at) {
