@@ -118,6 +118,32 @@ TEST(TolerantTokens, CutAtOnceAsOneAtATimeAtBlockEdges)
     }
 }
 
+// Whether bytes are UTF-8 does not depend on where a sequence falls among the
+// ASCII bytes that are passed over many at a time: each sequence, well formed or
+// not, is put at every offset of a text longer than two blocks of 64 bytes.
+TEST(TolerantTokens, Utf8ToldWhereverItsSequencesFall)
+{
+    const struct {
+        std::string bytes;
+        bool utf8;
+    } cases[] = {
+        {"\xC3\xA9", true},       {"\xE2\x82\xAC", true}, {"\xF0\x9F\x98\x80", true}, {"\xC3", false},
+        {"\xC3\x41", false},      {"\x80", false},         {"\xC0\xAF", false},        {"\xF5\x80\x80\x80", false},
+        {"\xE2\x82", false},      {"\xFF", false},         {"\x7F", true},
+    };
+    for (const auto& [bytes, utf8] : cases) {
+        for (std::size_t at = 0; at <= 140; ++at) {
+            const std::string text = std::string(at, 'a') + bytes + std::string(150 - at, 'b');
+            EXPECT_EQ(tolerant::IsUtf8(text), utf8) << "sequence at " << at << " of " << text.size();
+            // Cut short just after it: a sequence cut by the end is no UTF-8.
+            const std::string_view cut = std::string_view(text).substr(0, at + bytes.size() - 1);
+            if (bytes.size() > 1) {
+                EXPECT_FALSE(tolerant::IsUtf8(cut)) << "sequence cut at " << at;
+            }
+        }
+    }
+}
+
 using tolerant::ReadScene;
 using tolerant::Scene;
 

@@ -95,12 +95,23 @@ std::string Utf16ToUtf8(std::string_view bytes, bool littleEndian)
 
 // Well-formed UTF-8: every lead byte followed by the continuation bytes it
 // announces, no overlong two-byte form, nothing above U+10FFFF. Plain ASCII, the
-// bulk of any ASE file, is passed over eight bytes at a time.
+// bulk of any ASE file, is passed over 64 bytes at a time (with SSE2; eight
+// elsewhere, and where the next 64 bytes are not all ASCII).
 bool IsUtf8(std::string_view text)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = p + text.size();
     while (p < end) {
+#ifdef ASE2SGL_TOKENIZER_SSE2
+        if (end - p >= 64) {
+            const auto load = [&](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)); };
+            const __m128i any = _mm_or_si128(_mm_or_si128(load(0), load(1)), _mm_or_si128(load(2), load(3)));
+            if (_mm_movemask_epi8(any) == 0) {
+                p += 64;
+                continue;
+            }
+        }
+#endif
         if (end - p >= 8) {
             std::uint64_t word = 0;
             std::memcpy(&word, p, 8);
