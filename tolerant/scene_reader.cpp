@@ -82,8 +82,9 @@ std::uint64_t AsciiUpper8(std::uint64_t bytes)
 
 // Keywords compare without their star and without regard to case. Names of eight
 // letters or more are compared eight bytes at a time, the last eight perhaps
-// overlapping the ones before.
-bool Is(std::string_view keyword, std::string_view name)
+// overlapping the ones before. Inlined where it is called (telling a statement's
+// keyword calls it once or twice per statement, with a constant name).
+[[gnu::always_inline]] inline bool Is(std::string_view keyword, std::string_view name)
 {
     if (keyword.size() != name.size() + 1 || keyword[0] != '*')
         return false;
@@ -450,7 +451,7 @@ void SceneReader::Dispatch(const Statement& statement)
     } else if (word == Keyword::kNodeName && node && !node->named) {
         node->name = statement.Arg(0);
         node->named = true;
-    } else if (StartsWithKeyword(keyword, "TM_ROW") && keyword.size() == 8 && node &&
+    } else if (keyword.size() == 8 && StartsWithKeyword(keyword, "TM_ROW") && node &&
                CurrentBlock() == Block::kTransform) {
         const char row = keyword[7];
         if (row >= '0' && row <= '3' && statement.argCount >= 3) {
