@@ -356,6 +356,20 @@ TEST(Normalize, KeepsNamesAndTransformsAsWritten)
         for (const std::string& line : cases[i].second)
             EXPECT_NE(result.text.find(line), std::string::npos) << "case " << i << ": no " << line << result.text;
     }
+    // Names of every short length the text is copied in pieces of, and one longer
+    // than the room the text is built in (3 MiB, more than is handed on at once).
+    for (const std::size_t length : {1u, 3u, 4u, 7u, 8u, 9u, 15u, 16u, 17u, 40u, 3u << 20}) {
+        std::string longName;
+        for (std::size_t i = 0; i < length; ++i)
+            longName += static_cast<char>('a' + i % 26);
+        const std::string input = Replace(kBlenderTriangle, "\"Tri\"", "\"" + longName + "\"");
+        std::string text;
+        const NormalizeResult result =
+            normalize::NormalizeTo(input, [&](std::string_view piece) { text += piece; });
+        ASSERT_TRUE(result.ok) << "name of " << length;
+        EXPECT_NE(text.find("*NODE_NAME \"" + longName + "\"\n"), std::string::npos) << "name of " << length;
+        EXPECT_EQ(text, Normalize(input).text) << "name of " << length;
+    }
 }
 
 // A face without normals gets the flat normal of its corners as the file winds
