@@ -90,6 +90,8 @@ bool ParseValue(std::string_view text, double& value)
 // A small non-negative integer, or `fallback` when the text is none.
 std::int64_t IntegerOr(std::string_view text, std::int64_t max, std::int64_t fallback)
 {
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '9')  // most are one digit: an edge flag, a material
+        return text[0] - '0' <= max ? text[0] - '0' : fallback;
     std::int64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size() && value >= 0 && value <= max ? value : fallback;

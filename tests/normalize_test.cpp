@@ -456,6 +456,31 @@ TEST(Normalize, MeshesWithoutTextureOrNormalsStayApart)
     EXPECT_EQ(normalize::Summary(result.report), "2 meshes, dialect: 3ds Max, normals computed for 2");
 }
 
+// Edge flags are 0 or 1 (visible when the exporter wrote anything else or nothing);
+// a material is a number from 0, or 0.
+TEST(Normalize, EdgeFlagsAndMaterialsAsTheConverterReadsThem)
+{
+    const struct {
+        const char* written;
+        const char* normalized;
+    } cases[] = {
+        {"AB: 1 BC: 1 CA: 0 *MESH_SMOOTHING 1 *MESH_MTLID 0", "AB:    1 BC:    1 CA:    0\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0"},
+        {"AB: 0 BC: 2 CA: 9 *MESH_SMOOTHING 1 *MESH_MTLID 7", "AB:    0 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 7"},
+        {"AB: x BC: 01 CA: -0 *MESH_SMOOTHING 1 *MESH_MTLID 12", "AB:    1 BC:    1 CA:    0\t *MESH_SMOOTHING 1 \t*MESH_MTLID 12"},
+        {"AB: 10 BC: 1 CA: + *MESH_SMOOTHING 1 *MESH_MTLID -1", "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0"},
+        {"*MESH_SMOOTHING 1 *MESH_MTLID x", "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0"},
+        {"AB: 1 BC: 1 CA: 1 *MESH_SMOOTHING 1 *MESH_MTLID 9", "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 9"},
+    };
+    for (const auto& [written, normalized] : cases) {
+        const std::string input =
+            Replace(kBlenderTriangle, "AB: 1 BC: 1 CA: 0 *MESH_SMOOTHING 1 *MESH_MTLID 0", written);
+        const NormalizeResult result = Normalize(input);
+        ASSERT_TRUE(result.ok) << written;
+        const std::string line = std::string("*MESH_FACE    0:    A:    0 B:    1 C:    2 ") + normalized + "\n";
+        EXPECT_NE(result.text.find(line), std::string::npos) << written << "\n" << result.text;
+    }
+}
+
 TEST(Normalize, BrokenListsAreRepairedOrLeftOut)
 {
     struct Broken {

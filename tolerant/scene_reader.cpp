@@ -753,20 +753,19 @@ struct Piece {
 // The tokens of a piece cut beforehand, given out as the Tokenizer gives them.
 class TokenList {
   public:
-    explicit TokenList(const Piece& piece) : piece_(piece) {}
+    explicit TokenList(const Piece& piece)
+        : next_(piece.tokens.data()), last_(piece.tokens.data() + piece.tokens.size()),
+          end_{{}, piece.endLine, TokenKind::kEnd}
+    {
+    }
     TokenList(const TokenList&) = delete;
     TokenList& operator=(const TokenList&) = delete;
-    const Token& Next()
-    {
-        if (next_ < piece_.tokens.size())
-            return piece_.tokens[next_++];
-        return end_;
-    }
+    const Token& Next() { return next_ != last_ ? *next_++ : end_; }
 
   private:
-    const Piece& piece_;
-    std::size_t next_ = 0;
-    Token end_{{}, piece_.endLine, TokenKind::kEnd};
+    const Token* next_;
+    const Token* last_;
+    Token end_;
 };
 
 // What the reading of the bytes tells about the whole input.
