@@ -112,7 +112,8 @@ class Writer {
     std::int64_t unreadableValues = 0;
     std::int32_t firstUnreadableLine = 0;
 
-    void Text(std::string_view text)
+    // Inlined: most calls give a literal, whose length then picks the copy.
+    [[gnu::always_inline]] void Text(std::string_view text)
     {
         Copy(Room(text.size()), text.data(), text.size());
         size_ += text.size();
@@ -178,7 +179,7 @@ class Writer {
     static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
     // Room for `bytes` more at the end of the text.
-    char* Room(std::size_t bytes)
+    [[gnu::always_inline]] char* Room(std::size_t bytes)
     {
         if (capacity_ - size_ < bytes)
             Grow(bytes);
@@ -195,7 +196,7 @@ class Writer {
     }
     // memcpy for the short pieces this text is made of: two loads and two stores
     // that may overlap, all within the `size` bytes, instead of a call.
-    static void Copy(char* to, const char* from, std::size_t size)
+    [[gnu::always_inline]] static void Copy(char* to, const char* from, std::size_t size)
     {
         if (size >= 8 && size <= 16) {
             std::uint64_t head = 0, tail = 0;
