@@ -22,8 +22,10 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -88,6 +90,8 @@ bool ParseValue(std::string_view text, double& value)
 // A small non-negative integer, or `fallback` when the text is none.
 std::int64_t IntegerOr(std::string_view text, std::int64_t max, std::int64_t fallback)
 {
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '9')  // most are one digit: an edge flag, a material
+        return text[0] - '0' <= max ? text[0] - '0' : fallback;
     std::int64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size() && value >= 0 && value <= max ? value : fallback;
@@ -99,15 +103,21 @@ double ValueOf(std::string_view text)
     return ParseValue(text, value) ? value : 0.0;
 }
 
-// Builds the text in `out`, handed to the sink a piece at a time.
+// Builds the text in a buffer of its own, handed to the sink a piece at a time.
+// The text is mostly short pieces (a tab, a keyword, a number of a few digits):
+// they are copied in place, without a call per piece, into room made beforehand.
 class Writer {
   public:
     explicit Writer(const TextSink& sink) : sink_(sink) {}
-    std::string out;
     std::int64_t unreadableValues = 0;
     std::int32_t firstUnreadableLine = 0;
 
-    void Text(std::string_view text) { out.append(text); }
+    // Inlined: most calls give a literal, whose length then picks the copy.
+    [[gnu::always_inline]] void Text(std::string_view text)
+    {
+        Copy(Room(text.size()), text.data(), text.size());
+        size_ += text.size();
+    }
     void Integer(std::int64_t value) { Padded(value, 0); }
     // Right-aligned in `width` columns, as printf's "%*lld" writes it.
     void Padded(std::int64_t value, int width)
@@ -115,32 +125,34 @@ class Writer {
         char buffer[32];
         const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
         const auto length = static_cast<std::size_t>(end - buffer);
-        if (length < static_cast<std::size_t>(width))
-            out.append(static_cast<std::size_t>(width) - length, ' ');
-        out.append(buffer, length);
+        const std::size_t blanks = length < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - length : 0;
+        char* at = Room(blanks + length);
+        std::memset(at, ' ', blanks);
+        Copy(at + blanks, buffer, length);
+        size_ += blanks + length;
     }
     void Fixed(double value)
     {
         char buffer[64];
         const int length = std::snprintf(buffer, sizeof buffer, "%.4f", value);
-        out.append(buffer, static_cast<std::size_t>(length));
+        Text(std::string_view(buffer, static_cast<std::size_t>(length)));
     }
     void Value(std::string_view text, std::int32_t line)
     {
         if (IsPlainDecimal(text) && text.size() <= kMaxValueText) {
-            out.append(text);
+            Text(text);
             return;
         }
         double value = 0.0;
         if (ParseValue(text, value)) {
             char buffer[64];
             const int length = std::snprintf(buffer, sizeof buffer, "%.9g", value);
-            out.append(buffer, static_cast<std::size_t>(length));
+            Text(std::string_view(buffer, static_cast<std::size_t>(length)));
             return;
         }
         if (unreadableValues++ == 0)
             firstUnreadableLine = line;
-        out.append("0.0000");
+        Text("0.0000");
     }
     void Values(const ValueText& values, std::int32_t line)
     {
@@ -157,15 +169,58 @@ class Writer {
     // `all`, whatever there is.
     void Flush(bool all)
     {
-        if (out.empty() || (!all && out.size() < kFlushBytes))
+        if (size_ == 0 || (!all && size_ < kFlushBytes))
             return;
-        sink_(out);
-        out.clear();
+        sink_(std::string_view(buffer_.get(), size_));
+        size_ = 0;
     }
 
   private:
     static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+
+    // Room for `bytes` more at the end of the text.
+    [[gnu::always_inline]] char* Room(std::size_t bytes)
+    {
+        if (capacity_ - size_ < bytes)
+            Grow(bytes);
+        return buffer_.get() + size_;
+    }
+    void Grow(std::size_t bytes)
+    {
+        const std::size_t capacity = std::max({capacity_ * 2, size_ + bytes, kFlushBytes + 4096});
+        auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+        if (size_ > 0)
+            std::memcpy(larger.get(), buffer_.get(), size_);
+        buffer_ = std::move(larger);
+        capacity_ = capacity;
+    }
+    // memcpy for the short pieces this text is made of: two loads and two stores
+    // that may overlap, all within the `size` bytes, instead of a call.
+    [[gnu::always_inline]] static void Copy(char* to, const char* from, std::size_t size)
+    {
+        if (size >= 8 && size <= 16) {
+            std::uint64_t head = 0, tail = 0;
+            std::memcpy(&head, from, 8);
+            std::memcpy(&tail, from + size - 8, 8);
+            std::memcpy(to, &head, 8);
+            std::memcpy(to + size - 8, &tail, 8);
+        } else if (size >= 4 && size < 8) {
+            std::uint32_t head = 0, tail = 0;
+            std::memcpy(&head, from, 4);
+            std::memcpy(&tail, from + size - 4, 4);
+            std::memcpy(to, &head, 4);
+            std::memcpy(to + size - 4, &tail, 4);
+        } else if (size < 4) {
+            for (std::size_t i = 0; i < size; ++i)
+                to[i] = from[i];
+        } else {
+            std::memcpy(to, from, size);
+        }
+    }
+
     const TextSink& sink_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t size_ = 0, capacity_ = 0;
 };
 
 // Entry numbers of a list, slot by slot: by each entry's own number when the

@@ -356,6 +356,20 @@ TEST(Normalize, KeepsNamesAndTransformsAsWritten)
         for (const std::string& line : cases[i].second)
             EXPECT_NE(result.text.find(line), std::string::npos) << "case " << i << ": no " << line << result.text;
     }
+    // Names of every short length the text is copied in pieces of, and one longer
+    // than the room the text is built in (3 MiB, more than is handed on at once).
+    for (const std::size_t length : {1u, 3u, 4u, 7u, 8u, 9u, 15u, 16u, 17u, 40u, 3u << 20}) {
+        std::string longName;
+        for (std::size_t i = 0; i < length; ++i)
+            longName += static_cast<char>('a' + i % 26);
+        const std::string input = Replace(kBlenderTriangle, "\"Tri\"", "\"" + longName + "\"");
+        std::string text;
+        const NormalizeResult result =
+            normalize::NormalizeTo(input, [&](std::string_view piece) { text += piece; });
+        ASSERT_TRUE(result.ok) << "name of " << length;
+        EXPECT_NE(text.find("*NODE_NAME \"" + longName + "\"\n"), std::string::npos) << "name of " << length;
+        EXPECT_EQ(text, Normalize(input).text) << "name of " << length;
+    }
 }
 
 // A face without normals gets the flat normal of its corners as the file winds
@@ -440,6 +454,31 @@ TEST(Normalize, MeshesWithoutTextureOrNormalsStayApart)
     EXPECT_EQ(result.report.normalsComputed, 2);
     EXPECT_EQ(testing::Bits(bundle.objects[1].texcoords[1]), testing::Bits(-0.0f));
     EXPECT_EQ(normalize::Summary(result.report), "2 meshes, dialect: 3ds Max, normals computed for 2");
+}
+
+// Edge flags are 0 or 1 (visible when the exporter wrote anything else or nothing);
+// a material is a number from 0, or 0.
+TEST(Normalize, EdgeFlagsAndMaterialsAsTheConverterReadsThem)
+{
+    const struct {
+        const char* written;
+        const char* normalized;
+    } cases[] = {
+        {"AB: 1 BC: 1 CA: 0 *MESH_SMOOTHING 1 *MESH_MTLID 0", "AB:    1 BC:    1 CA:    0\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0"},
+        {"AB: 0 BC: 2 CA: 9 *MESH_SMOOTHING 1 *MESH_MTLID 7", "AB:    0 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 7"},
+        {"AB: x BC: 01 CA: -0 *MESH_SMOOTHING 1 *MESH_MTLID 12", "AB:    1 BC:    1 CA:    0\t *MESH_SMOOTHING 1 \t*MESH_MTLID 12"},
+        {"AB: 10 BC: 1 CA: + *MESH_SMOOTHING 1 *MESH_MTLID -1", "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0"},
+        {"*MESH_SMOOTHING 1 *MESH_MTLID x", "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0"},
+        {"AB: 1 BC: 1 CA: 1 *MESH_SMOOTHING 1 *MESH_MTLID 9", "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 9"},
+    };
+    for (const auto& [written, normalized] : cases) {
+        const std::string input =
+            Replace(kBlenderTriangle, "AB: 1 BC: 1 CA: 0 *MESH_SMOOTHING 1 *MESH_MTLID 0", written);
+        const NormalizeResult result = Normalize(input);
+        ASSERT_TRUE(result.ok) << written;
+        const std::string line = std::string("*MESH_FACE    0:    A:    0 B:    1 C:    2 ") + normalized + "\n";
+        EXPECT_NE(result.text.find(line), std::string::npos) << written << "\n" << result.text;
+    }
 }
 
 TEST(Normalize, BrokenListsAreRepairedOrLeftOut)

@@ -97,7 +97,8 @@ TEST(TolerantTokens, CutAtOnceAsOneAtATimeAtBlockEdges)
     const std::string tails[] = {
         "\r\nA",  "\r\n",  "\r",  "\rA",  "\n\r\r\n",  "A:0 B:1",  "*K:W:X y",  ":::",  "*",  "A{B}C",
         "\"name \" q\" *NEXT x\n", "\"open", "\x1a A", "A\x1a", std::string(130, 'W') + " x", std::string(130, ' ') + "\n",
-        std::string("\0\v\fA", 4),
+        std::string("\0\v\fA", 4), "A:*B:C D", "*A:*B:C x", "x::*K:W y", "a*b:c *d:e\n*f", "A:B:C:D:E:F:G:H:I:J:K:L",
+        "*" + std::string(70, 'K') + ":W x:y",
     };
     for (const std::string& tail : tails) {
         for (std::size_t at = 0; at < 140; ++at) {
@@ -114,6 +115,32 @@ TEST(TolerantTokens, CutAtOnceAsOneAtATimeAtBlockEdges)
                     "*MESH_SMOOTHING 1 \t*MESH_MTLID 0" + lineEnd;
         for (std::size_t skip = 0; skip < 64; ++skip)
             ExpectSameTokens(std::string_view(text).substr(skip), 1, std::string("face lines from ") + std::to_string(skip));
+    }
+}
+
+// Whether bytes are UTF-8 does not depend on where a sequence falls among the
+// ASCII bytes that are passed over many at a time: each sequence, well formed or
+// not, is put at every offset of a text longer than two blocks of 64 bytes.
+TEST(TolerantTokens, Utf8ToldWhereverItsSequencesFall)
+{
+    const struct {
+        std::string bytes;
+        bool utf8;
+    } cases[] = {
+        {"\xC3\xA9", true},       {"\xE2\x82\xAC", true}, {"\xF0\x9F\x98\x80", true}, {"\xC3", false},
+        {"\xC3\x41", false},      {"\x80", false},         {"\xC0\xAF", false},        {"\xF5\x80\x80\x80", false},
+        {"\xE2\x82", false},      {"\xFF", false},         {"\x7F", true},
+    };
+    for (const auto& [bytes, utf8] : cases) {
+        for (std::size_t at = 0; at <= 140; ++at) {
+            const std::string text = std::string(at, 'a') + bytes + std::string(150 - at, 'b');
+            EXPECT_EQ(tolerant::IsUtf8(text), utf8) << "sequence at " << at << " of " << text.size();
+            // Cut short just after it: a sequence cut by the end is no UTF-8.
+            const std::string_view cut = std::string_view(text).substr(0, at + bytes.size() - 1);
+            if (bytes.size() > 1) {
+                EXPECT_FALSE(tolerant::IsUtf8(cut)) << "sequence cut at " << at;
+            }
+        }
     }
 }
 

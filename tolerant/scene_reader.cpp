@@ -82,8 +82,9 @@ std::uint64_t AsciiUpper8(std::uint64_t bytes)
 
 // Keywords compare without their star and without regard to case. Names of eight
 // letters or more are compared eight bytes at a time, the last eight perhaps
-// overlapping the ones before.
-bool Is(std::string_view keyword, std::string_view name)
+// overlapping the ones before. Inlined where it is called (telling a statement's
+// keyword calls it once or twice per statement, with a constant name).
+[[gnu::always_inline]] inline bool Is(std::string_view keyword, std::string_view name)
 {
     if (keyword.size() != name.size() + 1 || keyword[0] != '*')
         return false;
@@ -450,7 +451,7 @@ void SceneReader::Dispatch(const Statement& statement)
     } else if (word == Keyword::kNodeName && node && !node->named) {
         node->name = statement.Arg(0);
         node->named = true;
-    } else if (StartsWithKeyword(keyword, "TM_ROW") && keyword.size() == 8 && node &&
+    } else if (keyword.size() == 8 && StartsWithKeyword(keyword, "TM_ROW") && node &&
                CurrentBlock() == Block::kTransform) {
         const char row = keyword[7];
         if (row >= '0' && row <= '3' && statement.argCount >= 3) {
@@ -752,20 +753,19 @@ struct Piece {
 // The tokens of a piece cut beforehand, given out as the Tokenizer gives them.
 class TokenList {
   public:
-    explicit TokenList(const Piece& piece) : piece_(piece) {}
+    explicit TokenList(const Piece& piece)
+        : next_(piece.tokens.data()), last_(piece.tokens.data() + piece.tokens.size()),
+          end_{{}, piece.endLine, TokenKind::kEnd}
+    {
+    }
     TokenList(const TokenList&) = delete;
     TokenList& operator=(const TokenList&) = delete;
-    const Token& Next()
-    {
-        if (next_ < piece_.tokens.size())
-            return piece_.tokens[next_++];
-        return end_;
-    }
+    const Token& Next() { return next_ != last_ ? *next_++ : end_; }
 
   private:
-    const Piece& piece_;
-    std::size_t next_ = 0;
-    Token end_{{}, piece_.endLine, TokenKind::kEnd};
+    const Token* next_;
+    const Token* last_;
+    Token end_;
 };
 
 // What the reading of the bytes tells about the whole input.
