@@ -221,7 +221,14 @@ void LineSource::ThrowIfCut() const
 void LineSource::ReleasePassedPages(std::int64_t upTo)
 {
     if (mapped_ && !keepPassedPages_ && upTo > releasedUpTo_) {
-        mapped_->Release(static_cast<std::uint64_t>(releasedUpTo_), static_cast<std::uint64_t>(upTo - releasedUpTo_));
+        const auto from = static_cast<std::uint64_t>(releasedUpTo_);
+        const auto length = static_cast<std::uint64_t>(upTo - releasedUpTo_);
+        // Alone on the mapping, the pages before the ones passed are this source's
+        // own, passed before; with other sources they may be what another one reads.
+        if (mapped_.use_count() == 1)
+            mapped_->ReleaseFromBlockStart(from, length);
+        else
+            mapped_->Release(from, length);
         releasedUpTo_ = upTo;
     }
 }

@@ -178,7 +178,7 @@ class ParallelGeometry {
         const auto frontier = static_cast<std::uint64_t>(published_[static_cast<std::size_t>(turn_)].extent.start);
         if (frontier < released_ + (std::uint64_t{1} << 18))
             return;
-        mapping_->Release(released_, frontier - released_);
+        mapping_->ReleaseFromBlockStart(released_, frontier - released_);
         released_ = frontier;
     }
 

@@ -34,6 +34,10 @@ class MappedInput {
     // bytes stay readable (they are mapped again from the file when touched), but
     // pages passed over no longer count against the process.
     void Release(std::uint64_t offset, std::uint64_t length) const;
+    // Release, the range widened back to the start of the 2 MiB block `offset` lies
+    // in: for pages nothing reads before `offset` any more, neither the caller nor a
+    // source sharing the mapping.
+    void ReleaseFromBlockStart(std::uint64_t offset, std::uint64_t length) const;
     // True once a page past the file's end was touched: the file was cut shorter
     // after it was mapped, and some bytes read as zeros.
     bool Cut() const;

@@ -35,6 +35,9 @@ static_assert(std::atomic<std::uintptr_t>::is_always_lock_free && std::atomic<bo
 
 struct sigaction previousAction {};
 std::uintptr_t pageSize = 4096;
+// The system may keep a file's pages in blocks of up to 2 MiB (a large page on x86-64
+// and on arm64 with 4 KiB pages) and map each block whole, with one page-table entry.
+constexpr std::uintptr_t kLargeBlock = std::uintptr_t{2} << 20;
 bool handlerInstalled = false;
 
 // Hands a bus error that is not one of ours to whoever had it before, or, where no
@@ -171,6 +174,20 @@ void MappedInput::Release(std::uint64_t offset, std::uint64_t length) const
     if (first >= last)
         return;
     ::madvise(const_cast<char*>(data_) + first, static_cast<std::size_t>(last - first), MADV_DONTNEED);
+}
+
+void MappedInput::ReleaseFromBlockStart(std::uint64_t offset, std::uint64_t length) const
+{
+    if (data_ == nullptr || offset >= size_)
+        return;
+    // A block mapped whole and given back only in part stays mapped, all of it; a
+    // reading that gives back what it passed a piece at a time would keep every block
+    // it crossed. Starting at the start of the block `offset` lies in, each block is
+    // given back whole by the first call that reaches its end.
+    const auto base = reinterpret_cast<std::uintptr_t>(data_);
+    const std::uintptr_t blockStart = (base + offset) / kLargeBlock * kLargeBlock;
+    const std::uint64_t start = blockStart > base ? blockStart - base : 0;
+    Release(start, offset - start + length);
 }
 
 bool MappedInput::Cut() const

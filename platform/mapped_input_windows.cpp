@@ -29,6 +29,7 @@ bool MappedInput::Map(const InputFile&, std::uint64_t)
 }
 
 void MappedInput::Release(std::uint64_t, std::uint64_t) const {}
+void MappedInput::ReleaseFromBlockStart(std::uint64_t, std::uint64_t) const {}
 
 bool MappedInput::Cut() const
 {

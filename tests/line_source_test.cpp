@@ -15,6 +15,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <cmath>
 #include <limits>
@@ -324,6 +326,55 @@ TEST(LineSource, MappedAndReadFilesGiveTheSameLinesAndPositions)
         }
     }
 }
+
+#ifdef __linux__
+// The resident size of the mapping that holds `address`, from /proc/self/smaps.
+std::size_t ResidentBytesOfMappingAt(const void* address)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        std::uintptr_t from = 0, to = 0;
+        char dash = 0;
+        std::istringstream head(line);
+        if (head >> std::hex >> from >> dash >> to && dash == '-') {
+            inside = from <= at && at < to;
+        } else if (inside && line.rfind("Rss:", 0) == 0) {
+            return std::stoul(line.substr(4)) * 1024;
+        }
+    }
+    return 0;
+}
+
+// A file read from start to end keeps only the pages about the window mapped, also
+// where the system caches the file in large blocks and maps each block whole (a
+// block that is given back only in part stays mapped whole): 32 MiB read through,
+// in the file's order, seeking ahead as the geometry read does between objects.
+TEST(LineSource, PagesPassedAreGivenBackWhileReading)
+{
+    testing::ScratchDir dir;
+    const auto path = (dir / "large.ase").string();
+    std::string text;
+    for (int i = 0; text.size() < (std::size_t{32} << 20); ++i)
+        text += "\t\t\t*MESH_VERTEXNORMAL " + std::to_string(i) + "\t0.0000\t0.0000\t1.0000\n";
+    testing::WriteFile(path, text);
+    for (const bool seeking : {false, true}) {
+        SCOPED_TRACE(seeking ? "seeking ahead" : "line after line");
+        LineSource source(path);
+        ASSERT_TRUE(source.ReadsInPlace());
+        std::size_t mostResident = 0;
+        std::string_view line;
+        for (std::int64_t lines = 0; source.ReadLine(line); ++lines) {
+            if (seeking && lines % 20000 == 0)
+                source.SeekTo(source.Tell() + 300000);
+            if (lines % 50000 == 0)
+                mostResident = std::max(mostResident, ResidentBytesOfMappingAt(source.Mapping()->Data()));
+        }
+        EXPECT_LE(mostResident, std::size_t{6} << 20);
+    }
+}
+#endif
 
 #ifndef _WIN32
 // Another program cuts a mapped file shorter while it is read: the bytes that are gone
