@@ -21,13 +21,19 @@ namespace ase2sgl {
 
 namespace {
 
+// One object's record: its name field and vertex count, then its corners' floats.
+std::uint64_t RecordBytes(std::uint64_t corners)
+{
+    return kRecordHeaderBytes + kBytesPerVertex * corners;
+}
+
 // The bundle's size if every face the counting pass found is read: the object count,
 // then each object's record.
 std::uint64_t BundleSizeLimit(const MeshTables& tables)
 {
     std::uint64_t bytes = kCountBytes;
     for (const std::int32_t corners : tables.cornerCount)
-        bytes += kRecordHeaderBytes + kBytesPerVertex * static_cast<std::uint64_t>(corners);
+        bytes += RecordBytes(static_cast<std::uint64_t>(corners));
     return bytes;
 }
 
@@ -60,13 +66,19 @@ int ThreadsFor(std::int64_t bytes)
     return static_cast<int>(std::max<std::int64_t>(wanted, 1));
 }
 
+// The thread choices that ask for two threads whatever the input's size.
+bool AskedForTwo(GeometryThreads threads)
+{
+    return threads == GeometryThreads::kTwo || threads == GeometryThreads::kTwoBesideTheCount;
+}
+
 // Large inputs are read by as many threads as the process has cores to run them, up
 // to one per object; a single object, and a read that is observed, by one.
 int GeometryThreadCount(const MeshTables& tables, GeometryThreads threads, const PassObserver* observer)
 {
     if (tables.objectCount < 2 || observer != nullptr || threads == GeometryThreads::kOne)
         return 1;
-    if (threads == GeometryThreads::kTwo || threads == GeometryThreads::kTwoBesideTheCount)
+    if (AskedForTwo(threads))
         return 2;
     return std::min(ThreadsFor(tables.inputBytes), static_cast<int>(tables.objectCount));
 }
@@ -109,7 +121,7 @@ void CountAndWriteBundle(LineSource& input, const InputOpener& open, const std::
     std::uint64_t bytes = kCountBytes, reserved = 0;
     const NamedObjectSink sink = [&](std::int32_t, const std::string& nameText, const ObjectArrays& arrays) {
         const std::span<const CornerRecord> corners = CornersRead(arrays);
-        const std::uint64_t record = kRecordHeaderBytes + kBytesPerVertex * static_cast<std::uint64_t>(corners.size());
+        const std::uint64_t record = RecordBytes(corners.size());
         if (bytes + record > reserved) {
             reserved = bytes + record + kReserveAhead;
             reserve(reserved);
@@ -128,9 +140,7 @@ MeshTables Count(LineSource& input, const InputOpener& open, const std::string& 
 {
     if (observer != nullptr || threads == GeometryThreads::kOne)
         return CountObjects(input, inputName, observer);
-    const int count = threads == GeometryThreads::kTwo || threads == GeometryThreads::kTwoBesideTheCount
-                          ? 2
-                          : ThreadsFor(static_cast<std::int64_t>(input.SizeWhenOpened()));
+    const int count = AskedForTwo(threads) ? 2 : ThreadsFor(static_cast<std::int64_t>(input.SizeWhenOpened()));
     return CountObjectsInParallel(input, open, inputName, count);
 }
 
