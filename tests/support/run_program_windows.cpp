@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace ase2sgl::testing {
@@ -65,35 +66,52 @@ RunResult RunProgram(const std::string& executable, const std::vector<std::strin
 {
     std::vector<std::string> command = {executable};
     command.insert(command.end(), args.begin(), args.end());
-    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-    if (!::CreatePipe(&outRead, &outWrite, &inherited, 0) || !::CreatePipe(&errRead, &errWrite, &inherited, 0))
-        throw std::runtime_error("CreatePipe failed");
-    ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-
     std::wstring line;
     for (const std::string& argument : command)
         line += (line.empty() ? L"" : L" ") + Quoted(Wide(argument));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
-    PROCESS_INFORMATION process{};
     const std::wstring folder = std::filesystem::absolute(workingDir).wstring();
-    const bool started = ::CreateProcessW(Wide(command.front()).c_str(), line.data(), nullptr, nullptr, TRUE, 0,
-                                          nullptr, folder.c_str(), &startup, &process);
-    ::CloseHandle(outWrite);
-    ::CloseHandle(errWrite);
+
+    // Under Wine a start can fail now and then for no reason of the program's (it
+    // happened once in a suite run, to a program that other tests of the same run
+    // started fine): a few more tries before the test fails, with Windows' error
+    // code. A missing program fails at once.
+    PROCESS_INFORMATION process{};
+    HANDLE outRead = nullptr, errRead = nullptr;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (attempt > 0)
+            ::Sleep(200);
+        SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE outWrite = nullptr, errWrite = nullptr;
+        if (!::CreatePipe(&outRead, &outWrite, &inherited, 0) || !::CreatePipe(&errRead, &errWrite, &inherited, 0))
+            throw std::runtime_error("CreatePipe failed");
+        ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+        ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = outWrite;
+        startup.hStdError = errWrite;
+        const bool started = ::CreateProcessW(Wide(command.front()).c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                              nullptr, folder.c_str(), &startup, &process);
+        error = started ? 0 : ::GetLastError();
+        ::CloseHandle(outWrite);
+        ::CloseHandle(errWrite);
+        if (started)
+            break;
+        ::CloseHandle(outRead);
+        ::CloseHandle(errRead);
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            break;
+    }
+    if (error != 0)
+        throw std::runtime_error("cannot start " + command.front() + " (error " + std::to_string(error) + ")");
     RunResult result;
     std::thread out(Drain, outRead, std::ref(result.out));
     std::thread err(Drain, errRead, std::ref(result.err));
     out.join();
     err.join();
-    if (!started)
-        throw std::runtime_error("cannot start " + command.front());
     ::WaitForSingleObject(process.hProcess, INFINITE);
     DWORD status = 0;
     ::GetExitCodeProcess(process.hProcess, &status);
