@@ -108,7 +108,7 @@ double ValueOf(std::string_view text)
 // they are copied in place, without a call per piece, into room made beforehand.
 class Writer {
   public:
-    explicit Writer(const TextSink& sink) : sink_(sink) {}
+    explicit Writer(const BufferSink& sink) : sink_(sink) {}
     std::int64_t unreadableValues = 0;
     std::int32_t firstUnreadableLine = 0;
 
@@ -171,7 +171,11 @@ class Writer {
     {
         if (size_ == 0 || (!all && size_ < kFlushBytes))
             return;
-        sink_(std::string_view(buffer_.get(), size_));
+        TextBuffer piece{std::move(buffer_), size_, capacity_};
+        sink_(piece);
+        // Written on in the buffer the sink left, made larger as the text needs.
+        buffer_ = std::move(piece.bytes);
+        capacity_ = buffer_ ? piece.capacity : 0;
         size_ = 0;
     }
 
@@ -218,7 +222,7 @@ class Writer {
         }
     }
 
-    const TextSink& sink_;
+    const BufferSink& sink_;
     std::unique_ptr<char[]> buffer_;
     std::size_t size_ = 0, capacity_ = 0;
 };
@@ -745,7 +749,7 @@ bool IsWritableMesh(const SceneNode& node)
 // and the nodes are only counted, for the refusal to say how many there are.
 class SceneWriter {
   public:
-    SceneWriter(const NormalizeOptions& options, const TextSink& sink, NormalizeReport& report)
+    SceneWriter(const NormalizeOptions& options, const BufferSink& sink, NormalizeReport& report)
         : options_(options), w_(sink), report_(report)
     {
         w_.Text("*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"AsciiExport Version  2,00 - normalized\"\n");
@@ -921,6 +925,12 @@ void TakeSceneFacts(Scene& scene, NormalizeReport& report)
 }  // namespace
 
 NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const TextSink& sink, const NormalizeOptions& options)
+{
+    const BufferSink views = [&sink](TextBuffer& piece) { sink(piece.View()); };
+    return NormalizeFrom(source, views, options);
+}
+
+NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const BufferSink& sink, const NormalizeOptions& options)
 {
     NormalizeResult result;
     NormalizeReport& report = result.report;

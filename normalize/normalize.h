@@ -6,6 +6,7 @@
 // object's list search runs on into the next one. The output is deterministic.
 #pragma once
 
+#include "common/text_buffer.h"
 #include "tolerant/ase_text.h"
 #include "tolerant/scene.h"
 
@@ -72,6 +73,14 @@ NormalizeResult NormalizeTo(std::string_view input, const TextSink& sink, const 
 // memory it takes follows the largest mesh, not the input. What `source` throws
 // when it cannot read leaves this function as it is.
 NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const TextSink& sink,
+                              const NormalizeOptions& options = {});
+
+// Where the text goes as the buffers it is written in: the sink may keep the
+// buffer it is given, leaving another (or none) for the writing to go on in.
+using BufferSink = std::function<void(TextBuffer&)>;
+
+// NormalizeFrom, each piece handed over in its buffer rather than as a view.
+NormalizeResult NormalizeFrom(tolerant::ByteSource& source, const BufferSink& sink,
                               const NormalizeOptions& options = {});
 
 // One line: "3 meshes, dialect: Blender, normals computed for 1".

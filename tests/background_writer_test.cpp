@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,27 +41,51 @@ TEST(BackgroundWriter, PiecesArriveWholeAndInOrder)
         {{5, kBig, 7, kBig + 3, 1, kBig}, 1, false},    // one core: no thread
         {std::vector<std::size_t>(40, kBig / 4 * 5), 4, true},
     };
-    for (const Case& c : cases) {
-        std::string written, expected;
-        std::size_t calls = 0;
-        {
-            BackgroundWriter writer(
-                [&](std::string_view piece) {
-                    written.append(piece);
-                    ++calls;
-                },
-                c.cores);
-            for (std::size_t i = 0; i < c.sizes.size(); ++i) {
-                const std::string piece = Piece(i, c.sizes[i]);
-                expected += piece;
-                writer.Put(piece);
+    // Each piece given as a view (copied when it goes to the thread) or in a buffer
+    // handed over (which the caller then fills again, or the one it got back).
+    for (const bool handOver : {false, true}) {
+        for (const Case& c : cases) {
+            std::string written, expected;
+            std::vector<const char*> handedAt, writtenFrom;
+            std::size_t calls = 0;
+            {
+                BackgroundWriter writer(
+                    [&](std::string_view piece) {
+                        written.append(piece);
+                        writtenFrom.push_back(piece.data());
+                        ++calls;
+                    },
+                    c.cores);
+                TextBuffer buffer;
+                for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+                    const std::string piece = Piece(i, c.sizes[i]);
+                    expected += piece;
+                    if (!handOver) {
+                        writer.Put(piece);
+                        continue;
+                    }
+                    if (buffer.capacity < piece.size()) {
+                        buffer.bytes = std::make_unique<char[]>(piece.size());
+                        buffer.capacity = piece.size();
+                    }
+                    std::copy(piece.begin(), piece.end(), buffer.bytes.get());
+                    buffer.size = piece.size();
+                    handedAt.push_back(buffer.bytes.get());
+                    writer.Put(buffer);
+                    EXPECT_EQ(buffer.size, 0u);
+                }
+                writer.Finish();
+                EXPECT_EQ(writer.Threaded(), c.threaded) << c.sizes.size() << " pieces";
+                EXPECT_EQ(written.size(), expected.size());
+                EXPECT_TRUE(written == expected)
+                    << c.sizes.size() << " pieces on " << c.cores << " cores, handed over: " << handOver;
+                // A buffer handed over is written where it lies, not copied.
+                if (handOver) {
+                    EXPECT_EQ(writtenFrom, handedAt) << c.sizes.size() << " pieces on " << c.cores << " cores";
+                }
             }
-            writer.Finish();
-            EXPECT_EQ(writer.Threaded(), c.threaded) << c.sizes.size() << " pieces";
-            EXPECT_EQ(written.size(), expected.size());
-            EXPECT_TRUE(written == expected) << c.sizes.size() << " pieces on " << c.cores << " cores";
+            EXPECT_EQ(calls, c.sizes.size());
         }
-        EXPECT_EQ(calls, c.sizes.size());
     }
 }
 

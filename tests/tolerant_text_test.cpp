@@ -239,6 +239,14 @@ TEST(TolerantWords, FaceColumnsAndLabelsInAnyCase)
         {"*MESH_FACE 0: A: 4 B: 5 D: 6", false, {}, "", "", ""},
         {"*MESH_FACE 0: A: 4 B: 5 C: 6 AC: 1 CB: 0 BA: 1 ABC: 1", true, {4, 5, 6}, "---", "", ""},
         {"*MESH_FACE 0: A: 4 B: 5 C: 6 *MESH_SMOOTHINGS 2 *MESH_MTLIF 3", true, {4, 5, 6}, "---", "", ""},
+        // A word with a colon is a label only when it starts with an ASCII letter:
+        // with one, the face has labels but no corners; without, "n a b c" is read.
+        {"*MESH_FACE 0 4 5 6 @: 1", true, {4, 5, 6}, "---", "", ""},
+        {"*MESH_FACE 0 4 5 6 [: 1", true, {4, 5, 6}, "---", "", ""},
+        {"*MESH_FACE 0 4 5 6 `: 1", true, {4, 5, 6}, "---", "", ""},
+        {"*MESH_FACE 0 4 5 6 \xE9: 1", true, {4, 5, 6}, "---", "", ""},
+        {"*MESH_FACE 0 4 5 6 z: 1", false, {}, "", "", ""},
+        {"*MESH_FACE 0 4 5 6 Z: 1", false, {}, "", "", ""},
     };
     for (const auto& c : cases) {
         const OneLine read(c.line);

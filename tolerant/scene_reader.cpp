@@ -11,7 +11,6 @@
 #include "platform/cores.h"
 
 #include <algorithm>
-#include <cctype>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
@@ -172,9 +171,15 @@ bool ParseInteger(std::string_view text, std::int64_t& value)
     return true;
 }
 
+// "A:", "ab:": a word of a face line that names the number after it. Its first
+// byte is an ASCII letter, as isalpha tells it in the "C" locale (whatever locale a
+// program embedding the reader has set, and without a call per word).
 bool IsLabel(std::string_view text)
 {
-    return text.size() >= 2 && text.back() == ':' && std::isalpha(static_cast<unsigned char>(text[0]));
+    if (text.size() < 2 || text.back() != ':')
+        return false;
+    const char first = AsciiUpper(text[0]);
+    return first >= 'A' && first <= 'Z';
 }
 
 enum class Block { kNode, kGroup, kMesh, kTransform, kSkipped, kOther };

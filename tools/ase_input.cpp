@@ -60,13 +60,19 @@ std::size_t InputFile::Read(char* buffer, std::size_t size)
     return got;
 }
 
-normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes)
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::BufferSink& sink, bool keepOtherNodes)
 {
     normalize::NormalizeResult result = normalize::NormalizeFrom(input, sink, {keepOtherNodes});
     input.Done();
     if (!result.ok)
         throw ToolError(input.Path() + ": " + result.error, kExitFile);
     return result;
+}
+
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes)
+{
+    return NormalizeFile(
+        input, normalize::BufferSink([&sink](TextBuffer& piece) { sink(piece.View()); }), keepOtherNodes);
 }
 
 }  // namespace ase2sgl::tools

@@ -39,5 +39,6 @@ class InputFile : public tolerant::ByteSource {
 // (kExitFile) naming the file when it cannot be read or is refused (then what the
 // sink was given is to be thrown away).
 normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes);
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::BufferSink& sink, bool keepOtherNodes);
 
 }  // namespace ase2sgl::tools

@@ -1,5 +1,7 @@
 #include "tools/background_writer.h"
 
+#include <cstring>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -27,29 +29,65 @@ void BackgroundWriter::ThrowIfFailed()
     }
 }
 
-void BackgroundWriter::Put(std::string_view piece)
+bool BackgroundWriter::WrittenHere(std::string_view piece)
 {
-    if (!thread_.joinable()) {
-        if (!mayStart_ || piece.size() < kThreadAfterBytes) {
-            write_(piece);
-            return;
-        }
-        // No thread to be had: the pieces are written at once from here on.
-        mayStart_ = false;
-        try {
-            thread_ = std::thread([this] { Run(); });
-        } catch (const std::system_error&) {
-            write_(piece);
-            return;
-        }
+    if (thread_.joinable())
+        return false;
+    if (!mayStart_ || piece.size() < kThreadAfterBytes) {
+        write_(piece);
+        return true;
     }
+    // No thread to be had: the pieces are written at once from here on.
+    mayStart_ = false;
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        write_(piece);
+        return true;
+    }
+    return false;
+}
+
+std::unique_lock<std::mutex> BackgroundWriter::WaitForRoom()
+{
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !hasWaiting_ || failed_; });
     ThrowIfFailed();
-    waiting_.assign(piece);
+    return lock;
+}
+
+void BackgroundWriter::Handed(std::unique_lock<std::mutex>& lock)
+{
     hasWaiting_ = true;
     lock.unlock();
     changed_.notify_all();
+}
+
+void BackgroundWriter::Put(std::string_view piece)
+{
+    if (WrittenHere(piece))
+        return;
+    std::unique_lock lock = WaitForRoom();
+    if (waiting_.capacity < piece.size()) {
+        waiting_.bytes = std::make_unique_for_overwrite<char[]>(piece.size());
+        waiting_.capacity = piece.size();
+    }
+    if (!piece.empty())
+        std::memcpy(waiting_.bytes.get(), piece.data(), piece.size());
+    waiting_.size = piece.size();
+    Handed(lock);
+}
+
+void BackgroundWriter::Put(TextBuffer& piece)
+{
+    if (WrittenHere(piece.View())) {
+        piece.size = 0;
+        return;
+    }
+    std::unique_lock lock = WaitForRoom();
+    std::swap(waiting_, piece);
+    piece.size = 0;
+    Handed(lock);
 }
 
 void BackgroundWriter::Finish()
@@ -63,7 +101,7 @@ void BackgroundWriter::Finish()
 
 void BackgroundWriter::Run()
 {
-    std::string piece;
+    TextBuffer piece;
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return hasWaiting_ || stop_; });
@@ -82,7 +120,7 @@ void BackgroundWriter::Run()
         changed_.notify_all();
         std::exception_ptr error;
         try {
-            write_(piece);
+            write_(piece.View());
         } catch (...) {
             error = std::current_exception();
         }

@@ -2,6 +2,8 @@
 // into the file runs beside the making of the next piece.
 #pragma once
 
+#include "common/text_buffer.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -31,11 +33,20 @@ class BackgroundWriter {
     // Takes a copy of `piece`; waits while one piece is being written and another is
     // waiting. What `write` threw for an earlier piece is thrown here.
     void Put(std::string_view piece);
+    // The same, taking `piece`'s buffer instead of a copy when the piece goes to the
+    // thread; `piece` is left with a buffer written before (or none), empty.
+    void Put(TextBuffer& piece);
     // Waits until everything is written; throws what `write` threw.
     void Finish();
     bool Threaded() const { return thread_.joinable(); }
 
   private:
+    // Writes `piece` here when there is no thread for it (and starts the thread
+    // when the piece is the first one long enough); false when it is for the thread.
+    bool WrittenHere(std::string_view piece);
+    // Waits until the piece waiting before has been taken by the thread.
+    std::unique_lock<std::mutex> WaitForRoom();
+    void Handed(std::unique_lock<std::mutex>& lock);
     void Run();
     void ThrowIfFailed();
 
@@ -43,7 +54,7 @@ class BackgroundWriter {
     bool mayStart_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::string waiting_;  // the next piece to write, handed over whole
+    TextBuffer waiting_;  // the next piece to write; once taken, the one written before
     bool hasWaiting_ = false;
     bool writing_ = false;
     bool stop_ = false;

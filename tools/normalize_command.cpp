@@ -35,7 +35,8 @@ int NormalizeFile(const NormalizeOptions& options)
     BackgroundWriter writer([&](std::string_view piece) { file.Write(piece.data(), piece.size()); },
                             platform::UsableCores());
     const normalize::NormalizeResult result =
-        NormalizeFile(input, [&](std::string_view piece) { writer.Put(piece); }, options.keepOtherNodes);
+        NormalizeFile(input, normalize::BufferSink([&](TextBuffer& piece) { writer.Put(piece); }),
+                      options.keepOtherNodes);
     writer.Finish();
     file.Commit();
     std::cout << (options.report ? normalize::DescribeReport(result.report)
