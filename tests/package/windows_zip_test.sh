@@ -28,9 +28,12 @@ input=$(find "$corpus" -maxdepth 1 -name '*.ase' 2>/dev/null | sort | head -n 1)
 [[ -n $input ]] || { echo "no corpus at $corpus: the programs were not run"; exit 77; }
 cp "$input" "$work/scene.ase"
 cd "$work"
-wine "$name/ase2sgl.exe" scene.ase out.sgl > convert.log 2>&1 || { cat convert.log; fail "ase2sgl.exe"; }
-wine "$name/sgltool.exe" check out.sgl > check.log 2>&1 || { cat check.log; fail "sgltool.exe check"; }
+# Under Wine a program's start can fail now and then for no reason of its own: each
+# of these runs (which only write their own outputs) gets a second try.
+wine_run() { wine "$@" || { echo "(tried again)"; wine "$@"; }; }
+wine_run "$name/ase2sgl.exe" scene.ase out.sgl > convert.log 2>&1 || { cat convert.log; fail "ase2sgl.exe"; }
+wine_run "$name/sgltool.exe" check out.sgl > check.log 2>&1 || { cat check.log; fail "sgltool.exe check"; }
 grep -q "^out.sgl: sound bundle" check.log || { cat check.log; fail "sgltool.exe check did not find a sound bundle"; }
-wine "$name/sgltool.exe" render out.sgl out.png --size 64 > render.log 2>&1 || { cat render.log; fail "sgltool.exe render"; }
+wine_run "$name/sgltool.exe" render out.sgl out.png --size 64 > render.log 2>&1 || { cat render.log; fail "sgltool.exe render"; }
 [[ $(head -c 8 out.png | od -An -tx1 | tr -d ' \n') == 89504e470d0a1a0a ]] || fail "render wrote no PNG"
 echo "both programs ran from the unpacked archive"
