@@ -60,9 +60,13 @@ std::size_t InputFile::Read(char* buffer, std::size_t size)
     return got;
 }
 
-normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes)
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes,
+                                         normalize::MeshTarget* meshes)
 {
-    normalize::NormalizeResult result = normalize::NormalizeFrom(input, sink, {keepOtherNodes});
+    normalize::NormalizeOptions options;
+    options.keepOtherNodes = keepOtherNodes;
+    options.meshes = meshes;
+    normalize::NormalizeResult result = normalize::NormalizeFrom(input, sink, options);
     input.Done();
     if (!result.ok)
         throw ToolError(input.Path() + ": " + result.error, kExitFile);

@@ -1,12 +1,15 @@
 // `sgltool convert`: any exporter's ASE to a bundle, or with --to to glTF or OBJ,
-// in one step. Each input is normalized into a temporary file a piece at a time;
-// the converter's own Convert reads that file as ase2sgl reads its input, so the
-// bundle is the one ase2sgl writes for the normalized text, written whole or not at
-// all. The path written is printed after the summary line.
+// in one step. The bundle is the one ase2sgl writes for the input's normalized
+// text, written whole or not at all. It is made straight from the meshes as
+// normalize orders them (tools/mesh_records.h); where that route is not taken, the
+// input is normalized into a temporary file a piece at a time and the converter's
+// own Convert reads that file as ase2sgl reads its input. The path written is
+// printed after the summary line.
 #include "tools/ase_input.h"
 #include "tools/background_writer.h"
 #include "tools/export.h"
 #include "tools/loaded_bundle.h"
+#include "tools/mesh_records.h"
 #include "tools/subcommands.h"
 
 #include "common/conversion_error.h"
@@ -20,6 +23,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <random>
 
 namespace ase2sgl::tools {
@@ -100,16 +104,27 @@ void ConvertNormalized(const std::string& normalized, const std::string& input, 
     }
 }
 
+// The bundle of `input` at `bundlePath`: straight from its meshes, or where that
+// route is not taken, through the normalized text.
+normalize::NormalizeResult MakeBundle(const std::string& input, const std::string& bundlePath)
+{
+    if (std::optional<normalize::NormalizeResult> result = ConvertByRecords(input, bundlePath))
+        return std::move(*result);
+    const TemporaryPath normalized(".ase");
+    normalize::NormalizeResult result = NormalizeToFile(input, normalized.Path());
+    ConvertNormalized(normalized.Path(), input, bundlePath);
+    return result;
+}
+
 void ConvertOne(const ConvertOptions& options, const std::string& input, const std::string& output)
 {
     RefuseOutput(input, output);
-    const TemporaryPath normalized(".ase");
-    const normalize::NormalizeResult result = NormalizeToFile(input, normalized.Path());
+    normalize::NormalizeResult result;
     if (options.to == "sgl") {
-        ConvertNormalized(normalized.Path(), input, output);
+        result = MakeBundle(input, output);
     } else {
         const TemporaryPath bundle(".sgl");
-        ConvertNormalized(normalized.Path(), input, bundle.Path());
+        result = MakeBundle(input, bundle.Path());
         LoadedBundle loaded;
         LoadBundle(bundle.Path(), loaded);
         loaded.path = input;  // what an export names as its source
