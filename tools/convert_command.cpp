@@ -12,10 +12,12 @@
 #include "tools/mesh_records.h"
 #include "tools/subcommands.h"
 
+#include "bundle/atomic_output.h"
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
 #include "conversion/output_path.h"
 #include "platform/cores.h"
+#include "platform/output_file.h"
 
 #include <cctype>
 #include <chrono>
@@ -101,6 +103,41 @@ void ConvertNormalized(const std::string& normalized, const std::string& input, 
         for (std::size_t at = message.find(normalized); at != std::string::npos; at = message.find(normalized, at))
             message.replace(at, normalized.size(), input);
         throw ToolError(message, kExitFile);
+    }
+}
+
+// The bundle of `input` written at `output` straight from its meshes, whole or not
+// at all; the report is the one normalize gives. Nothing when this route is not
+// taken (an output that is not a regular file, one that cannot be made or written,
+// a mesh the records cannot be sure of): nothing is then left at `output`, and the
+// caller goes through the text. Throws what reading the input throws (ToolError).
+std::optional<normalize::NormalizeResult> ConvertByRecords(const std::string& input, const std::string& output)
+{
+    const platform::PathKind kind = platform::KindOf(output);
+    if (kind != platform::PathKind::kRegularFile && kind != platform::PathKind::kMissing)
+        return std::nullopt;
+    InputFile source(input, "convert " + input);
+    std::optional<AtomicOutputFile> file;
+    try {
+        file.emplace(output);
+    } catch (const FileError&) {
+        return std::nullopt;  // the text route tells why, at the point it tells it
+    }
+    if (!file->WritesOver())
+        return std::nullopt;
+    try {
+        BundleWriter bundle(*file);
+        bundle.WriteObjectCount(0);  // written over once the meshes are counted
+        MeshRecords records(bundle, [&](std::uint64_t bytes) { file->Reserve(bytes); });
+        normalize::NormalizeResult result = NormalizeFile(
+            source, [](std::string_view) {}, false, &records);
+        bundle.WriteObjectCountOver(records.Objects());
+        file->Commit();
+        return result;
+    } catch (const TakeTheTextRoute&) {
+        return std::nullopt;
+    } catch (const FileError&) {
+        return std::nullopt;  // a write that failed: the text route tells it as it does
     }
 }
 

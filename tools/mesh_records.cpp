@@ -14,13 +14,10 @@
 
 #include "ase/mesh_tables.h"
 #include "ase/scan_fields.h"
-#include "bundle/atomic_output.h"
-#include "common/conversion_error.h"
 #include "common/format_limits.h"
-#include "platform/output_file.h"
-#include "tools/ase_input.h"
 
 #include <limits>
+#include <optional>
 
 namespace ase2sgl::tools {
 
@@ -186,36 +183,6 @@ std::int64_t MeshRecords::Mesh(const SceneNode& node, const OrderedMesh& ordered
     bundle_.WriteObject(NameText(header), corners_);
     ++objects_;
     return computed;
-}
-
-std::optional<normalize::NormalizeResult> ConvertByRecords(const std::string& input, const std::string& output)
-{
-    const platform::PathKind kind = platform::KindOf(output);
-    if (kind != platform::PathKind::kRegularFile && kind != platform::PathKind::kMissing)
-        return std::nullopt;
-    InputFile source(input, "convert " + input);
-    std::optional<AtomicOutputFile> file;
-    try {
-        file.emplace(output);
-    } catch (const FileError&) {
-        return std::nullopt;  // the text route tells why, at the point it tells it
-    }
-    if (!file->WritesOver())
-        return std::nullopt;
-    try {
-        BundleWriter bundle(*file);
-        bundle.WriteObjectCount(0);  // written over once the meshes are counted
-        MeshRecords records(bundle, [&](std::uint64_t bytes) { file->Reserve(bytes); });
-        normalize::NormalizeResult result = NormalizeFile(
-            source, [](std::string_view) {}, false, &records);
-        bundle.WriteObjectCountOver(records.Objects());
-        file->Commit();
-        return result;
-    } catch (const TakeTheTextRoute&) {
-        return std::nullopt;
-    } catch (const FileError&) {
-        return std::nullopt;  // a write that failed: the text route tells it as it does
-    }
 }
 
 }  // namespace ase2sgl::tools

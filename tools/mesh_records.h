@@ -12,9 +12,9 @@
 #include "normalize/mesh_repair.h"
 #include "normalize/normalize.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,12 +46,5 @@ class MeshRecords : public normalize::MeshTarget {
     std::vector<std::array<float, 2>> texcoords_;
     std::vector<CornerRecord> corners_;
 };
-
-// The bundle of `input` written at `output` straight from its meshes, whole or not
-// at all; the report is the one normalize gives. Nothing when this route is not
-// taken (an output that is not a regular file, one that cannot be made or written,
-// a mesh the records cannot be sure of): nothing is then left at `output`, and the
-// caller goes through the text. Throws what reading the input throws (ToolError).
-std::optional<normalize::NormalizeResult> ConvertByRecords(const std::string& input, const std::string& output);
 
 }  // namespace ase2sgl::tools
