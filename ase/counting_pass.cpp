@@ -19,8 +19,6 @@
 
 namespace ase2sgl {
 
-namespace {
-
 // The node header line holds a tab, *NODE_NAME, a blank, the quoted name and
 // whatever follows. The bundle keeps the line from byte 13 (just after the opening
 // quote) up to, not including, its last byte: for a line that ends with the closing
@@ -35,6 +33,8 @@ std::string NameText(std::string_view header)
         c = static_cast<char>(UpperCase1252(static_cast<unsigned char>(c)));
     return text;
 }
+
+namespace {
 
 // What a count over part of the input found.
 struct CountedRange {

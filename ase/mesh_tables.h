@@ -15,6 +15,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ase2sgl {
@@ -66,6 +67,9 @@ struct ObjectExtent {
     std::int32_t cornerCount = 0;
 };
 ObjectExtent ExtentOf(const MeshTables& tables, std::int32_t object);
+
+// The name a bundle stores for the object of a node header line (as nameText above).
+std::string NameText(std::string_view header);
 
 // First read: finds the objects, names and measures them, and rewinds the input.
 // Throws InputRefused for more than kMaxObjects objects (common/format_limits.h).

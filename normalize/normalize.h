@@ -18,6 +18,8 @@
 
 namespace ase2sgl::normalize {
 
+class MeshTarget;  // normalize/mesh_repair.h
+
 using tolerant::Dialect;
 using tolerant::DialectName;
 
@@ -35,6 +37,10 @@ struct NormalizeOptions {
     // two cores, and the second past a megabyte when it may use three; kTwo takes
     // both whatever the input's size.
     tolerant::ReadThreads threads = tolerant::ReadThreads::kChosen;
+    // When set, each mesh goes to this target as put in order and repaired instead of
+    // being written as text: the sink is given only what is not a mesh (the file's
+    // header line, other nodes kept). The report is the one the text would give.
+    MeshTarget* meshes = nullptr;
 };
 
 struct NormalizeReport {

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 namespace ase2sgl {
 namespace {
 
@@ -110,6 +113,38 @@ TEST(SgltoolConvert, FailuresLeaveNoOutput)
         EXPECT_EQ(run.exitStatus, c.exitStatus) << c.args[1] << ": " << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_FALSE(std::filesystem::exists(dir / c.output)) << c.output;
+    }
+    // A bundle already there keeps its bytes, and no temporary file is left beside it.
+    testing::WriteFile(dir / "kept.sgl", "old bytes");
+    const testing::RunResult refused = RunSgltool({"convert", (dir / "many.ase").string(), (dir / "kept.sgl").string()});
+    EXPECT_EQ(refused.exitStatus, 3) << refused.err;
+    EXPECT_EQ(testing::ReadFile(dir / "kept.sgl"), "old bytes");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"kept.sgl", "many.ase"}));
+}
+
+// Whether the bundle is made straight from the meshes or, for a name that holds a
+// zero byte, through the normalized text, it is the converter's bundle of that text.
+TEST(SgltoolConvert, EitherRouteGivesTheConvertersBundleOfTheNormalizedText)
+{
+    testing::ScratchDir dir;
+    const std::string plain = CameraAndBareMeshes();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"plain", plain},
+        {"zero byte in a name", testing::Replace(plain, "\"First\"", std::string("\"Fi\0rst\"", 9))},
+    };
+    for (const auto& [label, ase] : cases) {
+        testing::WriteFile(dir / "in.ase", ase);
+        const testing::RunResult run = RunSgltool({"convert", (dir / "in.ase").string(), (dir / "out.sgl").string()});
+        EXPECT_EQ(run.exitStatus, 0) << label << ": " << run.err;
+        const normalize::NormalizeResult normalized = normalize::Normalize(ase);
+        ASSERT_TRUE(normalized.ok) << label;
+        EXPECT_TRUE(testing::ReadFile(dir / "out.sgl") == ConvertBytes(normalized.text)) << label;
+        EXPECT_EQ(run.out, normalize::Summary(normalized.report) + "\nwrote " + (dir / "out.sgl").string() + "\n")
+            << label;
     }
 }
 

@@ -60,19 +60,24 @@ std::size_t InputFile::Read(char* buffer, std::size_t size)
     return got;
 }
 
-normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::BufferSink& sink, bool keepOtherNodes)
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::BufferSink& sink, bool keepOtherNodes,
+                                         normalize::MeshTarget* meshes)
 {
-    normalize::NormalizeResult result = normalize::NormalizeFrom(input, sink, {keepOtherNodes});
+    normalize::NormalizeOptions options;
+    options.keepOtherNodes = keepOtherNodes;
+    options.meshes = meshes;
+    normalize::NormalizeResult result = normalize::NormalizeFrom(input, sink, options);
     input.Done();
     if (!result.ok)
         throw ToolError(input.Path() + ": " + result.error, kExitFile);
     return result;
 }
 
-normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes)
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes,
+                                         normalize::MeshTarget* meshes)
 {
     return NormalizeFile(
-        input, normalize::BufferSink([&sink](TextBuffer& piece) { sink(piece.View()); }), keepOtherNodes);
+        input, normalize::BufferSink([&sink](TextBuffer& piece) { sink(piece.View()); }), keepOtherNodes, meshes);
 }
 
 }  // namespace ase2sgl::tools

@@ -35,10 +35,13 @@ class InputFile : public tolerant::ByteSource {
     std::unique_ptr<ProgressLine> progress_;
 };
 
-// The file normalized, its text handed to `sink` as it is written; throws ToolError
-// (kExitFile) naming the file when it cannot be read or is refused (then what the
-// sink was given is to be thrown away).
-normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes);
-normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::BufferSink& sink, bool keepOtherNodes);
+// The file normalized, its text handed to `sink` as it is written (its meshes to
+// `meshes` instead, when given); throws ToolError (kExitFile) naming the file when
+// it cannot be read or is refused (then what the sink was given is to be thrown away).
+// The sink takes the text as views, or in the buffers it is written in.
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::TextSink& sink, bool keepOtherNodes,
+                                         normalize::MeshTarget* meshes = nullptr);
+normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::BufferSink& sink, bool keepOtherNodes,
+                                         normalize::MeshTarget* meshes = nullptr);
 
 }  // namespace ase2sgl::tools

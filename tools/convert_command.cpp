@@ -1,18 +1,23 @@
 // `sgltool convert`: any exporter's ASE to a bundle, or with --to to glTF or OBJ,
-// in one step. Each input is normalized into a temporary file a piece at a time;
-// the converter's own Convert reads that file as ase2sgl reads its input, so the
-// bundle is the one ase2sgl writes for the normalized text, written whole or not at
-// all. The path written is printed after the summary line.
+// in one step. The bundle is the one ase2sgl writes for the input's normalized
+// text, written whole or not at all. It is made straight from the meshes as
+// normalize orders them (tools/mesh_records.h); where that route is not taken, the
+// input is normalized into a temporary file a piece at a time and the converter's
+// own Convert reads that file as ase2sgl reads its input. The path written is
+// printed after the summary line.
 #include "tools/ase_input.h"
 #include "tools/background_writer.h"
 #include "tools/export.h"
 #include "tools/loaded_bundle.h"
+#include "tools/mesh_records.h"
 #include "tools/subcommands.h"
 
+#include "bundle/atomic_output.h"
 #include "common/conversion_error.h"
 #include "conversion/convert.h"
 #include "conversion/output_path.h"
 #include "platform/cores.h"
+#include "platform/output_file.h"
 
 #include <cctype>
 #include <chrono>
@@ -20,6 +25,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <random>
 
 namespace ase2sgl::tools {
@@ -100,16 +106,62 @@ void ConvertNormalized(const std::string& normalized, const std::string& input, 
     }
 }
 
+// The bundle of `input` written at `output` straight from its meshes, whole or not
+// at all; the report is the one normalize gives. Nothing when this route is not
+// taken (an output that is not a regular file, one that cannot be made or written,
+// a mesh the records cannot be sure of): nothing is then left at `output`, and the
+// caller goes through the text. Throws what reading the input throws (ToolError).
+std::optional<normalize::NormalizeResult> ConvertByRecords(const std::string& input, const std::string& output)
+{
+    const platform::PathKind kind = platform::KindOf(output);
+    if (kind != platform::PathKind::kRegularFile && kind != platform::PathKind::kMissing)
+        return std::nullopt;
+    InputFile source(input, "convert " + input);
+    std::optional<AtomicOutputFile> file;
+    try {
+        file.emplace(output);
+    } catch (const FileError&) {
+        return std::nullopt;  // the text route tells why, at the point it tells it
+    }
+    if (!file->WritesOver())
+        return std::nullopt;
+    try {
+        BundleWriter bundle(*file);
+        bundle.WriteObjectCount(0);  // written over once the meshes are counted
+        MeshRecords records(bundle, [&](std::uint64_t bytes) { file->Reserve(bytes); });
+        normalize::NormalizeResult result = NormalizeFile(
+            source, [](std::string_view) {}, false, &records);
+        bundle.WriteObjectCountOver(records.Objects());
+        file->Commit();
+        return result;
+    } catch (const TakeTheTextRoute&) {
+        return std::nullopt;
+    } catch (const FileError&) {
+        return std::nullopt;  // a write that failed: the text route tells it as it does
+    }
+}
+
+// The bundle of `input` at `bundlePath`: straight from its meshes, or where that
+// route is not taken, through the normalized text.
+normalize::NormalizeResult MakeBundle(const std::string& input, const std::string& bundlePath)
+{
+    if (std::optional<normalize::NormalizeResult> result = ConvertByRecords(input, bundlePath))
+        return std::move(*result);
+    const TemporaryPath normalized(".ase");
+    normalize::NormalizeResult result = NormalizeToFile(input, normalized.Path());
+    ConvertNormalized(normalized.Path(), input, bundlePath);
+    return result;
+}
+
 void ConvertOne(const ConvertOptions& options, const std::string& input, const std::string& output)
 {
     RefuseOutput(input, output);
-    const TemporaryPath normalized(".ase");
-    const normalize::NormalizeResult result = NormalizeToFile(input, normalized.Path());
+    normalize::NormalizeResult result;
     if (options.to == "sgl") {
-        ConvertNormalized(normalized.Path(), input, output);
+        result = MakeBundle(input, output);
     } else {
         const TemporaryPath bundle(".sgl");
-        ConvertNormalized(normalized.Path(), input, bundle.Path());
+        result = MakeBundle(input, bundle.Path());
         LoadedBundle loaded;
         LoadBundle(bundle.Path(), loaded);
         loaded.path = input;  // what an export names as its source
