@@ -115,6 +115,10 @@ std::vector<Input> Inputs()
         {"groups", header + "*GROUP \"g\" {\n" + kTriangle + "*HELPEROBJECT {\n*NODE_NAME \"h\"\n}\n}\n" + kTriangle},
         {"stray closing braces", "}\n}\n" + two + "}\n"},
         {"statement across lines", Replace(two, "A: 0 B: 1", "A: 0\n B: 1")},
+        // Face lines are read on the cutting thread when there is one: a malformed one
+        // and one with a quoted word must come out as the filing reads them.
+        {"a face line without its C corner", header + Replace(kTriangle, "C: 2 AB:", "AB:") + kTriangle},
+        {"a face line with a quoted word", Replace(two, "AB: 1", "\"x y\" AB: 1")},
         {"comment after the first node", kTriangle + "*COMMENT \"Blender 2.7\"\n" + kTriangle},
         {"comment as the last statement", "*3DSMAX_ASCIIEXPORT\t200\n*COMMENT \"Ascii Scene Exporter v2.52\""},
         {"q3map2 spacing, no comment", Replace(kTriangle, "*NODE_NAME ", "*NODE_NAME\t")},
