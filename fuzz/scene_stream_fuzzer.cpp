@@ -44,8 +44,7 @@ std::string Digest(const tl::SceneNode& node)
     for (const std::size_t count : {m.vertices.size(), m.texVertices.size(), m.faces.size(), m.texFaces.size(),
                                     m.faceNormals.size(), m.vertexNormals.size()})
         text += " " + std::to_string(count);
-    // Face lines in full: on two threads most are read on the thread that cuts the
-    // tokens, on one by the filing.
+    // Face lines in full.
     for (const tl::FaceLine& face : m.faces) {
         text += " @" + std::to_string(face.line) + " " + std::to_string(face.number);
         for (const std::int64_t corner : face.corner)

@@ -115,8 +115,7 @@ std::vector<Input> Inputs()
         {"groups", header + "*GROUP \"g\" {\n" + kTriangle + "*HELPEROBJECT {\n*NODE_NAME \"h\"\n}\n}\n" + kTriangle},
         {"stray closing braces", "}\n}\n" + two + "}\n"},
         {"statement across lines", Replace(two, "A: 0 B: 1", "A: 0\n B: 1")},
-        // Face lines are read on the cutting thread when there is one: a malformed one
-        // and one with a quoted word must come out as the filing reads them.
+        // A malformed face line (no C corner) and one with a quoted word among its numbers.
         {"a face line without its C corner", header + Replace(kTriangle, "C: 2 AB:", "AB:") + kTriangle},
         {"a face line with a quoted word", Replace(two, "AB: 1", "\"x y\" AB: 1")},
         {"comment after the first node", kTriangle + "*COMMENT \"Blender 2.7\"\n" + kTriangle},

@@ -75,11 +75,7 @@ struct Token {
     std::string_view text;  // keyword with its star; string without its quotes
     std::int32_t line = 0;  // from 1
     TokenKind kind = TokenKind::kEnd;
-    // What a reader of the tokens found out about a keyword ahead of its filing, on
-    // the thread that cut them (0: nothing); the tokenizer leaves it 0.
-    std::uint8_t tag = 0;
 };
-static_assert(sizeof(Token) == 24);
 
 // Cuts the text into tokens, one at a time. Blanks, tabs, line ends (LF, CR LF or
 // CR alone) and NUL bytes separate tokens; a word also ends after a colon, so

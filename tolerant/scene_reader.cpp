@@ -30,15 +30,12 @@ constexpr std::size_t kMaxArguments = 16;  // a face line has 13 before *MESH_SM
 constexpr std::size_t kMaxDepth = 4096;    // deeper blocks are counted, not kept
 constexpr std::size_t kMaxNotes = 1000;
 
-struct FaceAhead;
-
 struct Statement {
     Token keyword;
     std::array<std::string_view, kMaxArguments> args{};  // the words and strings after the keyword
     std::size_t argCount = 0;
     bool active = false;
     std::size_t chunk = 0;  // of the text read in pieces, the piece its keyword is in
-    const FaceAhead* faceAhead = nullptr;  // a face line read on the cutting thread
 
     void Start(const Token& token, std::size_t inChunk)
     {
@@ -46,7 +43,6 @@ struct Statement {
         argCount = 0;
         active = true;
         chunk = inChunk;
-        faceAhead = nullptr;
     }
     void Add(const Token& token)
     {
@@ -148,20 +144,6 @@ Keyword Classify(std::string_view keyword)
     }
 }
 
-// A keyword token's tag (see Token::tag): its class, plus kFaceAhead when the face
-// line it starts was read ahead.
-constexpr std::uint8_t kFaceAhead = 0x80;
-
-std::uint8_t TagOf(Keyword word)
-{
-    return static_cast<std::uint8_t>(static_cast<std::uint8_t>(word) + 1);
-}
-
-Keyword ClassOf(const Token& keyword)
-{
-    return keyword.tag != 0 ? static_cast<Keyword>((keyword.tag & ~kFaceAhead) - 1) : Classify(keyword.text);
-}
-
 bool StartsWithKeyword(std::string_view keyword, std::string_view prefix)
 {
     return keyword.size() > prefix.size() && Is(keyword.substr(0, prefix.size() + 1), prefix);
@@ -199,54 +181,6 @@ bool IsLabel(std::string_view text)
     const char first = AsciiUpper(text[0]);
     return first >= 'A' && first <= 'Z';
 }
-
-// "*MESH_FACE    0:    A:    0 B:    2 C:    3 AB: 1 BC: 1 CA: 0" in any spacing,
-// "*MESH_FACE\t0\tA:\t0\t..." (no colon after the number), labels missing the
-// edge columns, or no labels at all ("n a b c"): false when a corner is missing.
-bool ReadFaceLine(const Statement& statement, FaceLine& face)
-{
-    face.line = statement.keyword.line;
-    std::size_t next = 0;
-    std::int64_t number = 0;
-    if (statement.argCount >= 1 && !IsLabel(statement.Arg(0)) && ParseInteger(statement.Arg(0), number) &&
-        (statement.argCount >= 4 || IsLabel(statement.Arg(1)))) {
-        face.number = number;
-        next = 1;
-    }
-    int cornersFound = 0;
-    bool labelled = false;
-    for (std::size_t i = next; i + 1 < statement.argCount; ++i) {
-        const std::string_view label = statement.Arg(i);
-        if (!IsLabel(label))
-            continue;
-        labelled = true;
-        // Corners "A:", "B:", "C:"; edges "AB:", "BC:", "CA:"; in any case.
-        const char first = AsciiUpper(label[0]);
-        if (label.size() == 2 && first >= 'A' && first <= 'C') {
-            const auto c = static_cast<std::size_t>(first - 'A');
-            if (ParseInteger(statement.Arg(i + 1), face.corner[c]))
-                cornersFound |= 1 << c;
-        } else if (label.size() == 3) {
-            const char second = AsciiUpper(label[1]);
-            static constexpr std::string_view kEdges[] = {"AB", "BC", "CA"};
-            for (std::size_t c = 0; c < 3; ++c)
-                if (first == kEdges[c][0] && second == kEdges[c][1])
-                    face.edge[c] = statement.Arg(i + 1);
-        }
-    }
-    if (!labelled && statement.argCount >= next + 3) {
-        for (std::size_t c = 0; c < 3; ++c)
-            if (ParseInteger(statement.Arg(next + c), face.corner[c]))
-                cornersFound |= 1 << c;
-    }
-    return cornersFound == 7;
-}
-
-// A face line read on the thread that cut its tokens (see ReadAhead).
-struct FaceAhead {
-    FaceLine face;
-    bool read = false;  // false: a corner is missing, the line is malformed
-};
 
 enum class Block { kNode, kGroup, kMesh, kTransform, kSkipped, kOther };
 
@@ -515,7 +449,7 @@ void SceneReader::Dispatch(const Statement& statement)
     if (!statement.active || skipDepth_ > 0 || excessDepth_ > 0)
         return;
     const std::string_view keyword = statement.keyword.text;
-    const Keyword word = ClassOf(statement.keyword);
+    const Keyword word = Classify(keyword);
     SceneNode* node = CurrentNode();
     if (word == Keyword::kComment && stack_.empty() && scene_.comment.empty()) {
         scene_.comment = statement.Arg(0);
@@ -554,10 +488,6 @@ void SceneReader::ReadMeshStatement(MeshLists& mesh, const Statement& statement,
         if (!numbered && values == 2)
             vertex.value[2] = {};
         (texture ? mesh.texVertices : mesh.vertices).push_back(vertex);
-    } else if (word == Keyword::kFace && statement.faceAhead != nullptr) {
-        if (!statement.faceAhead->read)
-            return Malformed(statement);
-        mesh.faces.push_back(statement.faceAhead->face);
     } else if (word == Keyword::kFace) {
         ReadFace(mesh, statement);
     } else if ((word == Keyword::kSmoothing || word == Keyword::kMaterialId) && !mesh.faces.empty() &&
@@ -594,11 +524,47 @@ void SceneReader::ReadMeshStatement(MeshLists& mesh, const Statement& statement,
     }
 }
 
-// A face line into the mesh's list, or counted among the malformed lines.
+// "*MESH_FACE    0:    A:    0 B:    2 C:    3 AB: 1 BC: 1 CA: 0" in any spacing,
+// "*MESH_FACE\t0\tA:\t0\t..." (no colon after the number), labels missing the
+// edge columns, or no labels at all ("n a b c").
 void SceneReader::ReadFace(MeshLists& mesh, const Statement& statement)
 {
     FaceLine face;
-    if (!ReadFaceLine(statement, face))
+    face.line = statement.keyword.line;
+    std::size_t next = 0;
+    std::int64_t number = 0;
+    if (statement.argCount >= 1 && !IsLabel(statement.Arg(0)) && ParseInteger(statement.Arg(0), number) &&
+        (statement.argCount >= 4 || IsLabel(statement.Arg(1)))) {
+        face.number = number;
+        next = 1;
+    }
+    int cornersFound = 0;
+    bool labelled = false;
+    for (std::size_t i = next; i + 1 < statement.argCount; ++i) {
+        const std::string_view label = statement.Arg(i);
+        if (!IsLabel(label))
+            continue;
+        labelled = true;
+        // Corners "A:", "B:", "C:"; edges "AB:", "BC:", "CA:"; in any case.
+        const char first = AsciiUpper(label[0]);
+        if (label.size() == 2 && first >= 'A' && first <= 'C') {
+            const auto c = static_cast<std::size_t>(first - 'A');
+            if (ParseInteger(statement.Arg(i + 1), face.corner[c]))
+                cornersFound |= 1 << c;
+        } else if (label.size() == 3) {
+            const char second = AsciiUpper(label[1]);
+            static constexpr std::string_view kEdges[] = {"AB", "BC", "CA"};
+            for (std::size_t c = 0; c < 3; ++c)
+                if (first == kEdges[c][0] && second == kEdges[c][1])
+                    face.edge[c] = statement.Arg(i + 1);
+        }
+    }
+    if (!labelled && statement.argCount >= next + 3) {
+        for (std::size_t c = 0; c < 3; ++c)
+            if (ParseInteger(statement.Arg(next + c), face.corner[c]))
+                cornersFound |= 1 << c;
+    }
+    if (cornersFound != 7)
         return Malformed(statement);
     mesh.faces.push_back(face);
 }
@@ -623,10 +589,6 @@ class Feeder {
             case TokenKind::kKeyword:
                 reader_.Dispatch(statement_);
                 statement_.Start(token, chunk);
-                if constexpr (requires { tokens.NextFaceAhead(); }) {
-                    if ((token.tag & kFaceAhead) != 0)
-                        statement_.faceAhead = tokens.NextFaceAhead();
-                }
                 break;
             case TokenKind::kString:
             case TokenKind::kWord: statement_.Add(token); break;
@@ -785,73 +747,29 @@ std::size_t ReadFull(ByteSource& source, std::string& buffer)
     return got;
 }
 
-// The lists made for a piece of text, given back to be reused for a later one.
-struct PieceLists {
-    std::vector<Token> tokens;
-    std::vector<FaceAhead> faces;  // the face lines read ahead, in order
-    void Clear()
-    {
-        tokens.clear();
-        faces.clear();
-    }
-};
-
 // A piece of the decoded text, cut after a line end, and its tokens. The text is
 // held by pointer, so that the tokens' views stay valid as the piece moves.
 struct Piece {
     std::unique_ptr<std::string> text;
-    PieceLists lists;
+    std::vector<Token> tokens;
     std::int32_t endLine = 1;  // the line the tokenizer ended on
 };
 
-// Done on the thread that cuts the tokens, when another files them (the filing's is
-// the busier of the two): each keyword's class into its tag, and each face line,
-// the longest statement of a mesh, read into its FaceLine. A statement that runs on
-// past the piece's last token may go on in the next piece, and is left to the filing.
-void ReadAhead(PieceLists& lists)
-{
-    std::vector<Token>& tokens = lists.tokens;
-    Statement statement;
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        Token& token = tokens[i];
-        if (token.kind != TokenKind::kKeyword)
-            continue;
-        const Keyword word = Classify(token.text);
-        token.tag = TagOf(word);
-        if (word != Keyword::kFace)
-            continue;
-        statement.Start(token, 0);
-        std::size_t end = i + 1;
-        while (end < tokens.size() && (tokens[end].kind == TokenKind::kWord || tokens[end].kind == TokenKind::kString))
-            statement.Add(tokens[end++]);
-        if (end == tokens.size())
-            return;
-        FaceAhead& ahead = lists.faces.emplace_back();
-        ahead.read = ReadFaceLine(statement, ahead.face);
-        token.tag |= kFaceAhead;
-        i = end - 1;
-    }
-}
-
-// The tokens of a piece cut beforehand, given out as the Tokenizer gives them, and
-// the face lines read ahead, in the order of their keywords.
+// The tokens of a piece cut beforehand, given out as the Tokenizer gives them.
 class TokenList {
   public:
     explicit TokenList(const Piece& piece)
-        : next_(piece.lists.tokens.data()), last_(piece.lists.tokens.data() + piece.lists.tokens.size()),
-          nextFace_(piece.lists.faces.data()), end_{{}, piece.endLine, TokenKind::kEnd}
+        : next_(piece.tokens.data()), last_(piece.tokens.data() + piece.tokens.size()),
+          end_{{}, piece.endLine, TokenKind::kEnd}
     {
     }
     TokenList(const TokenList&) = delete;
     TokenList& operator=(const TokenList&) = delete;
     const Token& Next() { return next_ != last_ ? *next_++ : end_; }
-    // For a keyword tagged kFaceAhead: its face line.
-    const FaceAhead* NextFaceAhead() { return nextFace_++; }
 
   private:
     const Token* next_;
     const Token* last_;
-    const FaceAhead* nextFace_;
     Token end_;
 };
 
@@ -866,7 +784,7 @@ struct InputFacts {
 // The input read `readBytes` at a time, decoded, cut at line ends and cut into
 // tokens: each piece goes to `emit` in order, up to the one a 0x1A byte ends. The
 // bytes past it are still read, as far as the encoding and the dialect need them.
-// `spare` gives lists to reuse (empty ones when there are none).
+// `spare` gives token lists to reuse (an empty one when there is none).
 class PieceReader {
   public:
     PieceReader(ByteSource& source, std::size_t readBytes, InputFacts& facts)
@@ -876,8 +794,6 @@ class PieceReader {
     }
 
     bool AtEnd() const { return atEnd_; }
-    // From the next piece on, the face lines are read ahead (see ReadAhead).
-    void ReadAheadFromNowOn(bool on) { readAhead_ = on; }
 
     // One read, and the piece it completes, if any.
     template <typename Emit, typename Spare>
@@ -910,11 +826,9 @@ class PieceReader {
         facts_.lineEnds.Add(*chunk);
         Piece piece;
         piece.text = std::move(chunk);
-        piece.lists = spare();
+        piece.tokens = spare();
         Tokenizer tokens(*piece.text, line_);
-        line_ = piece.endLine = tokens.CutAll(piece.lists.tokens).line;
-        if (readAhead_)
-            ReadAhead(piece.lists);
+        line_ = piece.endLine = tokens.CutAll(piece.tokens).line;
         facts_.stopped = tokens.StoppedAtCtrlZ();
         emit(std::move(piece));
     }
@@ -934,7 +848,6 @@ class PieceReader {
     LineCutter cutter_;
     std::int32_t line_ = 1;
     bool atEnd_ = false;
-    bool readAhead_ = false;
 };
 
 // The pieces handed from the thread that reads them to the one that files their
@@ -985,21 +898,21 @@ class PieceQueue {
         const std::lock_guard lock(mutex_);
         return error_;
     }
-    PieceLists Spare()
+    std::vector<Token> Spare()
     {
         const std::lock_guard lock(mutex_);
         if (spare_.empty())
             return {};
-        PieceLists lists = std::move(spare_.back());
+        std::vector<Token> tokens = std::move(spare_.back());
         spare_.pop_back();
-        return lists;
+        return tokens;
     }
-    void GiveBack(PieceLists lists)
+    void GiveBack(std::vector<Token> tokens)
     {
-        lists.Clear();
+        tokens.clear();
         const std::lock_guard lock(mutex_);
         if (spare_.size() < kAhead + 2)
-            spare_.push_back(std::move(lists));
+            spare_.push_back(std::move(tokens));
     }
 
   private:
@@ -1007,7 +920,7 @@ class PieceQueue {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Piece> ready_;
-    std::vector<PieceLists> spare_;
+    std::vector<std::vector<Token>> spare_;
     bool done_ = false, cancelled_ = false;
     std::exception_ptr error_;
 };
@@ -1073,11 +986,11 @@ Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::si
             chunks.pop_front();
     };
     PieceReader pieces(source, readBytes, facts);
-    PieceLists spare;
+    std::vector<Token> spare;
     const auto fileHere = [&](Piece&& piece) {
         file(piece);
-        spare = std::move(piece.lists);
-        spare.Clear();
+        spare = std::move(piece.tokens);
+        spare.clear();
     };
     const auto spareHere = [&] { return std::move(spare); };
     // The first read is filed on this thread: an input that ends within it is read
@@ -1086,8 +999,6 @@ Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::si
     std::optional<std::thread> reader;
     PieceQueue queue;
     if (!pieces.AtEnd() && UseTwoThreads(threads)) {
-        // Set before the thread starts, which then reads it; taken back if none starts.
-        pieces.ReadAheadFromNowOn(true);
         try {
             reader.emplace([&] {
                 try {
@@ -1102,14 +1013,13 @@ Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::si
             });
         } catch (const std::system_error&) {
             // No thread to be had: the reading runs on this one.
-            pieces.ReadAheadFromNowOn(false);
         }
     }
     if (reader) {
         try {
             for (Piece piece; queue.Pop(piece);) {
                 file(piece);
-                queue.GiveBack(std::move(piece.lists));
+                queue.GiveBack(std::move(piece.tokens));
             }
         } catch (...) {
             queue.Cancel();
