@@ -23,6 +23,16 @@ constexpr std::size_t kSmallestBuffer = 64;
 
 }  // namespace
 
+void RoomAhead::Record(std::uint64_t corners)
+{
+    const std::uint64_t record = RecordBytes(corners);
+    if (bytes_ + record > reserved_) {
+        reserved_ = bytes_ + record + kAhead;
+        reserve_(reserved_);
+    }
+    bytes_ += record;
+}
+
 BundleWriter::BundleWriter(ByteSink& sink, std::uint64_t expectedBytes)
     : sink_(sink),
       capacity_(static_cast<std::size_t>(std::clamp<std::uint64_t>(expectedBytes, kSmallestBuffer, kWriteBuffer))),

@@ -27,10 +27,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ase2sgl {
@@ -64,6 +66,21 @@ class MemorySink : public ByteSink {
         bytes.replace(static_cast<std::size_t>(offset), size, data, size);
     }
     std::string bytes;
+};
+
+// For a bundle whose size is known only once its records are out: asks `reserve`
+// for room ahead of the records, 8 MiB past what they need at a time (see
+// AtomicOutputFile::Reserve; what is left over is cut off at the commit).
+class RoomAhead {
+  public:
+    explicit RoomAhead(std::function<void(std::uint64_t)> reserve) : reserve_(std::move(reserve)) {}
+    // Before a record of `corners` corners is written.
+    void Record(std::uint64_t corners);
+
+  private:
+    static constexpr std::uint64_t kAhead = std::uint64_t{8} << 20;
+    std::function<void(std::uint64_t)> reserve_;
+    std::uint64_t bytes_ = kCountBytes, reserved_ = 0;
 };
 
 // Writes the bundle: the object count, then each object's record, through one

@@ -25,4 +25,10 @@ inline constexpr std::size_t kFloatsPerVertex = 3 + 3 + 2;
 inline constexpr std::size_t kBytesPerVertex = kFloatsPerVertex * sizeof(float);
 static_assert(kRecordHeaderBytes == 259 && kBytesPerVertex == 32);
 
+// One object's record: its name field and vertex count, then its corners' floats.
+constexpr std::uint64_t RecordBytes(std::uint64_t corners)
+{
+    return kRecordHeaderBytes + kBytesPerVertex * corners;
+}
+
 }  // namespace ase2sgl

@@ -21,12 +21,6 @@ namespace ase2sgl {
 
 namespace {
 
-// One object's record: its name field and vertex count, then its corners' floats.
-std::uint64_t RecordBytes(std::uint64_t corners)
-{
-    return kRecordHeaderBytes + kBytesPerVertex * corners;
-}
-
 // The bundle's size if every face the counting pass found is read: the object count,
 // then each object's record.
 std::uint64_t BundleSizeLimit(const MeshTables& tables)
@@ -106,10 +100,6 @@ int ThreadsBesideTheCount(const LineSource& input, GeometryThreads threads, bool
     return count <= kMostThreadsBeside ? count : 0;
 }
 
-// Room the file is given ahead of the records while the count is not done (see
-// AtomicOutputFile::Reserve); what is left over is cut off when it is committed.
-constexpr std::uint64_t kReserveAhead = std::uint64_t{8} << 20;
-
 // The two reads at once, each record written as soon as its object is read; the
 // object count, written first as 0, is written over when the count is done. The
 // bundle's size is not known ahead, so `reserve` is asked for room as it grows.
@@ -118,15 +108,10 @@ void CountAndWriteBundle(LineSource& input, const InputOpener& open, const std::
 {
     BundleWriter bundle(output);
     bundle.WriteObjectCount(0);
-    std::uint64_t bytes = kCountBytes, reserved = 0;
+    RoomAhead room(reserve);
     const NamedObjectSink sink = [&](std::int32_t, const std::string& nameText, const ObjectArrays& arrays) {
         const std::span<const CornerRecord> corners = CornersRead(arrays);
-        const std::uint64_t record = RecordBytes(corners.size());
-        if (bytes + record > reserved) {
-            reserved = bytes + record + kReserveAhead;
-            reserve(reserved);
-        }
-        bytes += record;
+        room.Record(corners.size());
         bundle.WriteObject(nameText, corners);
     };
     const MeshTables tables = CountAndReadGeometry(input, open, inputName, sink, threads);

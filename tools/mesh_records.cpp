@@ -80,12 +80,10 @@ bool NameStaysOnItsLine(std::string_view name)
     return name.find_first_of(std::string_view("\n\0\x1a", 3)) == std::string_view::npos;
 }
 
-constexpr std::uint64_t kReserveAhead = std::uint64_t{8} << 20;
-
 }  // namespace
 
 MeshRecords::MeshRecords(BundleWriter& bundle, std::function<void(std::uint64_t)> reserve)
-    : bundle_(bundle), reserve_(std::move(reserve)), bytes_(kCountBytes)
+    : bundle_(bundle), room_(std::move(reserve))
 {
 }
 
@@ -173,12 +171,7 @@ std::int64_t MeshRecords::Mesh(const SceneNode& node, const OrderedMesh& ordered
     }
     normalize::NoteComputedNormals(notes, node.meshLine, computed, smoothed);
 
-    const std::uint64_t record = kRecordHeaderBytes + kBytesPerVertex * corners_.size();
-    if (bytes_ + record > reserved_) {
-        reserved_ = bytes_ + record + kReserveAhead;
-        reserve_(reserved_);
-    }
-    bytes_ += record;
+    room_.Record(corners_.size());
     const std::string header = "\t*NODE_NAME \"" + std::string(node.name) + "\"";
     bundle_.WriteObject(NameText(header), corners_);
     ++objects_;

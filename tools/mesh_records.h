@@ -37,8 +37,7 @@ class MeshRecords : public normalize::MeshTarget {
 
   private:
     BundleWriter& bundle_;
-    std::function<void(std::uint64_t)> reserve_;
-    std::uint64_t bytes_, reserved_ = 0;
+    RoomAhead room_;
     std::int32_t objects_ = 0;
     // Reused from mesh to mesh: positions per vertex, U and -V per texture vertex,
     // the record's corners.
