@@ -74,9 +74,11 @@ std::string FirstDifference(const std::string& a, const std::string& b)
 
 // Both routes on `ase`, on one thread and on two; false when the records declined
 // (a mesh they leave to the text route).
-bool ExpectSameBundle(const std::string& label, std::string_view ase)
+bool ExpectSameBundle(const std::string& label, std::string_view ase, bool twoThreadsToo = true)
 {
     for (const tolerant::ReadThreads threads : {tolerant::ReadThreads::kOne, tolerant::ReadThreads::kTwo}) {
+        if (threads == tolerant::ReadThreads::kTwo && !twoThreadsToo)
+            continue;
         const RouteResult text = ThroughText(ase, threads);
         RouteResult records;
         try {
@@ -289,15 +291,16 @@ TEST(MeshRecords, EveryDamageGivesTheTextRoutesBundle)
 {
     const std::string scene =
         kHeader + Pyramid("Pyr", {"1", "1", "2", "", "1,2", "2"}, kTexLists) + Triangle().substr(kHeader.size());
+    // Under Wine, where a thread's start and every hand-over between threads cost a
+    // round trip to Wine's server, every eighth variant is read on two threads too.
+    const int twoThreadsEvery = testing::UnderWine() ? 8 : 1;
     int variants = 0, declined = 0;
-    damage::ForEachDamage(scene, [&](const damage::Variant& variant) {
+    const auto expect = [&](const damage::Variant& variant) {
+        declined += ExpectSameBundle(variant.label, variant.bytes, variants % twoThreadsEvery == 0) ? 0 : 1;
         ++variants;
-        declined += ExpectSameBundle(variant.label, variant.bytes) ? 0 : 1;
-    });
-    damage::ForEachStackedDamage(scene, 20, 300, [&](const damage::Variant& variant) {
-        ++variants;
-        declined += ExpectSameBundle(variant.label, variant.bytes) ? 0 : 1;
-    });
+    };
+    damage::ForEachDamage(scene, expect);
+    damage::ForEachStackedDamage(scene, 20, 300, expect);
     EXPECT_GT(variants, 1000);
     EXPECT_LT(declined * 20, variants) << "the records declined " << declined << " of " << variants;
 }

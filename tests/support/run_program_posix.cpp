@@ -12,6 +12,11 @@
 
 namespace ase2sgl::testing {
 
+bool UnderWine()
+{
+    return false;
+}
+
 ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& workingDir,
                          std::uint64_t addressSpaceLimit, const std::string& executable, int standardInput)
 {

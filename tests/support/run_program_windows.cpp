@@ -10,6 +10,12 @@
 
 namespace ase2sgl::testing {
 
+bool UnderWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 namespace {
 
 std::wstring Wide(const std::string& utf8)

@@ -101,6 +101,12 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
 RunResult RunProgram(const std::string& executable, const std::vector<std::string>& args,
                      const std::filesystem::path& workingDir = ".", int standardInput = -1);
 
+// True when this Windows program runs under Wine (its ntdll has wine_get_version).
+// Wine takes each wait on or wake of another thread through its server process, a
+// thousand times the cost on Windows: sweeps that hand work between threads at every
+// step thin their two-thread cases there (the Linux builds run them in full).
+bool UnderWine();
+
 #ifndef _WIN32  // POSIX only: the tests that use it send signals and set resource limits
 // The sanitizers reserve terabytes of address space at start-up, so a tool built with
 // them cannot start under a low address-space limit. Tests and tool share the build.
