@@ -111,8 +111,10 @@ void CheckSplitObjects(std::string_view ase, int pieces, int threads)
         const ase2sgl::ObjectArrays& expected = sequential.Arrays();
         const ase2sgl::GeometryReader::CarryUpdate update = sequential.Update();
         bool same = arrays.cornersRead == expected.cornersRead && !sequential.NeedsCarry() &&
-                    std::memcmp(arrays.corners.data(), expected.corners.data(),
-                                arrays.corners.size() * sizeof(ase2sgl::CornerRecord)) == 0 &&
+                    arrays.corners.size() == expected.corners.size() &&
+                    (arrays.corners.empty() ||
+                     std::memcmp(arrays.corners.data(), expected.corners.data(),
+                                 arrays.corners.size() * sizeof(ase2sgl::CornerRecord)) == 0) &&
                     (read.faces > 0) == update.face && read.texFaces == update.texFace;
         for (int i = 0; i < 3; ++i) {
             same = same && (!update.face || read.face[i] == update.own.face[i]) &&

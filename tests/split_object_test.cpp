@@ -48,6 +48,8 @@ MeshSpec Mesh(int vertices, int faces, bool texture, bool normals)
 
 std::string CornerBytes(const ObjectArrays& arrays)
 {
+    if (arrays.corners.empty())
+        return {};
     return std::string(reinterpret_cast<const char*>(arrays.corners.data()),
                        arrays.corners.size() * sizeof(CornerRecord));
 }
