@@ -16,6 +16,7 @@
 #include "ase/keys.h"
 #include "ase/list_scan.h"
 #include "ase/numbered_key.h"
+#include "ase/split_object.h"
 
 #include <algorithm>
 #include <cstring>
@@ -58,11 +59,47 @@ void GeometryReader::ReadObject(std::int32_t object, const ObjectExtent& extent)
     PrepareArrays(extent);
     seen_ = PassObserver::ReadObject{};
     seen_.object = object;
+    if (ReadSplit(extent)) {
+        seen_.cornersRead = arrays_.cornersRead;
+        return;
+    }
     // The line the counting pass found; only a file changed since then can have
     // another there, and such an object stays empty.
     if (Read() && StartsWith(line_, keys::kVertexStart))
         ReadLists();
     seen_.cornersRead = arrays_.cornersRead;
+}
+
+// A large object on several threads, when it is not observed: the same arrays and
+// scan targets as ReadLists leaves (the file-order path), or false, with the
+// arrays zero-filled again, for the sequential read.
+bool GeometryReader::ReadSplit(const ObjectExtent& extent)
+{
+    if (splitThreads_ < 2 || observe_)
+        return false;
+    const std::int64_t end = extent.end == kNoEnd ? static_cast<std::int64_t>(input_.SizeWhenOpened()) : extent.end;
+    const std::int64_t bytes = end - extent.start;
+    if (bytes < SplitFromBytes())
+        return false;
+    // A few pieces per thread, so that one that reads slower (floats against
+    // integers) holds up the others less; none much under 1 MiB.
+    constexpr std::int64_t kPieceBytes = std::int64_t{1} << 20;
+    const auto pieces =
+        static_cast<int>(std::clamp<std::int64_t>(bytes / kPieceBytes, splitThreads_, std::int64_t{4} * splitThreads_));
+    SplitRead read;
+    if (!ReadObjectSplit(input_, extent, arrays_, splitThreads_, pieces, read)) {
+        PrepareArrays(extent);
+        return false;
+    }
+    faceScans_ = read.faces;
+    firstFaceScanComplete_ = true;
+    if (read.faces > 0)
+        std::copy(std::begin(read.face), std::end(read.face), faceVertex_);
+    texFaceScans_ = read.texFaces ? read.faces : 0;
+    firstTexFaceScanComplete_ = true;
+    if (read.texFaces)
+        std::copy(std::begin(read.texFace), std::end(read.texFace), texFaceVertex_);
+    return true;
 }
 
 bool GeometryReader::NeedsCarry() const

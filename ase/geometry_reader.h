@@ -30,6 +30,9 @@ class GeometryReader {
     // Counts of lines that do not scan and numbers outside the pool are kept only
     // when asked for.
     void Observe(bool observe) { observe_ = observe; }
+    // Objects of SplitFromBytes() or more are read on `threads` threads, each over a
+    // range of their lines (ase/split_object.h), where their layout allows; 1: never.
+    void SplitLargeObjects(int threads) { splitThreads_ = threads; }
     const PassObserver::ReadObject& Seen() const { return seen_; }
 
     // The face and texture-face numbers a scan that stores less leaves in place: the
@@ -62,6 +65,7 @@ class GeometryReader {
     template <const std::string_view& kKey, bool kNormalsEnd>
     SearchEnd Search(std::int64_t& at);
     void ReadLists();
+    bool ReadSplit(const ObjectExtent& extent);
     bool ReadListsInFileOrder();
     template <const std::string_view& kKey, const std::string_view&... kStops>
     bool FindFromLineInHand(bool stopsFromLineInHand, bool& stopped);
@@ -115,6 +119,7 @@ class GeometryReader {
     bool firstFaceScanComplete_ = false, firstTexFaceScanComplete_ = false;
     PassObserver::ReadObject seen_;
     bool observe_ = false;
+    int splitThreads_ = 1;
 };
 
 }  // namespace ase2sgl

@@ -6,7 +6,9 @@
 // order: an object finished before its turn is set aside (up to one per thread) and
 // handed on by the thread whose turn reaches it. An object whose first face or
 // texture-face scan stored less than all used the carry, and is read again with the
-// true one before it is handed on.
+// true one before it is handed on. An object large enough is read by all the
+// threads at once, over ranges of its lines (ase/split_object.cpp): the thread that
+// takes it starts the others it needs; a scene that is one mesh uses every core.
 //
 // The same readers can also run while the count is still going on (one to three
 // threads): the count, on the calling thread, publishes each object as it adds it,
@@ -208,6 +210,7 @@ class ParallelGeometry {
         try {
             LineSource input = open_();
             GeometryReader reader(input, tables_ != nullptr ? *tables_ : noTables_);
+            reader.SplitLargeObjects(threads_);
             ReadObjectsInTurn(reader);
         } catch (...) {
             Stop(std::current_exception());
@@ -219,7 +222,9 @@ class ParallelGeometry {
     void WorkAfterCount()
     {
         try {
-            ReadObjectsInTurn(CountingThreadReader());
+            GeometryReader& reader = CountingThreadReader();
+            reader.SplitLargeObjects(threads_);  // not while it counts: the others are reading then
+            ReadObjectsInTurn(reader);
         } catch (...) {
             Stop(std::current_exception());
         }

@@ -113,6 +113,8 @@ class SceneWriter {
         Header();
         if (options_.layout == Layout::kRealistic)
             Realistic();
+        else if (options_.layout == Layout::kOneObject)
+            OneObject();
         else
             Adversarial();
     }
@@ -131,6 +133,17 @@ class SceneWriter {
             shape.texVertices = shape.vertices + shape.vertices / 5 + random_.Between(0, 50);
             Mesh(object, shape);
         }
+    }
+
+    // About 410 bytes a face with the realistic proportions (half a vertex and 0.6
+    // texture vertices a face, four normal lines, one face and one texture-face line).
+    void OneObject()
+    {
+        MeshShape shape;
+        shape.faces = std::max<std::int64_t>(1, static_cast<std::int64_t>(options_.targetBytes / 410));
+        shape.vertices = shape.faces / 2 + 2;
+        shape.texVertices = shape.vertices + shape.vertices / 5;
+        Mesh(0, shape);
     }
 
     void Adversarial()

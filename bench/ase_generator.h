@@ -17,6 +17,9 @@ enum class Layout {
     // cycle of a thousand mesh-less node headers, meshes without normals, without
     // texture lists, without either, and complete ones.
     kAdversarial,
+    // One mesh with every list, of about the size asked for (a scanned or sculpted
+    // asset, a merged level): the case of a scene no object-by-object split helps.
+    kOneObject,
 };
 
 struct GeneratorOptions {

@@ -1,5 +1,5 @@
 // Writes a benchmark ASE scene:
-//   generate_ase (realistic|adversarial) SIZE_BYTES OUTPUT [--crlf] [--seed N]
+//   generate_ase (realistic|adversarial|one-object) SIZE_BYTES OUTPUT [--crlf] [--seed N]
 // and prints the size, the object count and the largest object's array bytes.
 #include "ase_generator.h"
 
@@ -12,11 +12,13 @@ int main(int argc, char** argv)
 {
     using namespace ase2sgl::bench;
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s (realistic|adversarial) SIZE_BYTES OUTPUT [--crlf] [--seed N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s (realistic|adversarial|one-object) SIZE_BYTES OUTPUT [--crlf] [--seed N]\n", argv[0]);
         return 2;
     }
     GeneratorOptions options;
-    options.layout = std::strcmp(argv[1], "adversarial") == 0 ? Layout::kAdversarial : Layout::kRealistic;
+    options.layout = std::strcmp(argv[1], "adversarial") == 0  ? Layout::kAdversarial
+                     : std::strcmp(argv[1], "one-object") == 0 ? Layout::kOneObject
+                                                                : Layout::kRealistic;
     options.targetBytes = std::strtoull(argv[2], nullptr, 10);
     for (int i = 4; i < argc; ++i) {
         if (std::strcmp(argv[i], "--crlf") == 0)

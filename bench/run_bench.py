@@ -8,8 +8,10 @@ temporary folder and removed afterwards, each round runs, one after the other:
   on one core: the read+memchr floor (the line-scan limit), the from_chars-every-number floor;
   ase2sgl on 1, 2, 4, ... cores and on all of them (its affinity mask, so its thread count);
   on all cores: `assimp info FILE -r` when assimp is installed.
-Then the adversarial layout at two sizes (linearity), a CR LF scene, start-up
-against /bin/true on the smallest corpus file, and the Google Benchmark suite.
+The middle size again as a CR LF scene and as a scene that is one object (read by
+several threads over ranges of its lines). Then the adversarial layout at two sizes
+(linearity), start-up against /bin/true on the smallest corpus file, and the Google
+Benchmark suite.
 Times are wall clock; peak memory is the child's maximum resident set (wait4).
 Every figure is the median over the rounds; ratios are medians of the ratios taken
 round by round, so a slow spell on the machine hits both sides of a pair alike.
@@ -96,11 +98,11 @@ def first_cores(n):
     return set(sorted(ALL_CORES)[:n])
 
 
-def realistic(table, args, tmp, size_mb, crlf=False):
-    path = os.path.join(tmp, f"realistic_{size_mb}mb{'_crlf' if crlf else ''}.ase")
+def realistic(table, args, tmp, size_mb, crlf=False, kind="realistic"):
+    path = os.path.join(tmp, f"{kind}_{size_mb}mb{'_crlf' if crlf else ''}.ase")
     out = os.path.join(tmp, "out.sgl")
-    nbytes, objects, largest = generate("realistic", size_mb * MB, path, crlf)
-    scene = f"realistic {size_mb} MB{' CRLF' if crlf else ''} ({objects} objects)"
+    nbytes, objects, largest = generate(kind, size_mb * MB, path, crlf)
+    scene = f"{kind} {size_mb} MB{' CRLF' if crlf else ''} ({objects} object{'s' if objects != 1 else ''})"
     conv = [args.converter, path, out]
     counts = core_counts()
     s = {k: [] for k in ["lines", "numbers", "assimp"] + [f"conv{n}" for n in counts]}
@@ -114,7 +116,8 @@ def realistic(table, args, tmp, size_mb, crlf=False):
     table.add(scene, "floor read+memchr (line-scan limit)", "1", nbytes, s["lines"])
     table.add(scene, "floor from_chars all numbers", "1", nbytes, s["numbers"])
     limit = (largest + 16 * 2**20) / 2**20
-    row = {"scene": f"{size_mb} MB{' CR LF' if crlf else ''}", "lines": median([w for w, _ in s["lines"]]),
+    row = {"scene": f"{size_mb} MB{' CR LF' if crlf else ''}{', one object' if kind == 'one-object' else ''}",
+           "lines": median([w for w, _ in s["lines"]]),
            "numbers": median([w for w, _ in s["numbers"]]), "threads": {}}
     for n in counts:
         samples = s[f"conv{n}"]
@@ -227,6 +230,7 @@ def main():
         for size in sizes:
             realistic(table, args, tmp, size)
         realistic(table, args, tmp, sizes[len(sizes) // 2], crlf=True)
+        realistic(table, args, tmp, sizes[len(sizes) // 2], kind="one-object")
         adversarial(table, args, tmp, 25 if args.quick else 100)
         startup(table, args, tmp)
     finally:

@@ -6,6 +6,7 @@
 
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "ase/split_object.h"
 #include "bundle/atomic_output.h"
 #include "bundle/mesh_bundle.h"
 #include "conversion/output_path.h"
@@ -66,15 +67,31 @@ bool AskedForTwo(GeometryThreads threads)
     return threads == GeometryThreads::kTwo || threads == GeometryThreads::kTwoBesideTheCount;
 }
 
+// The bytes of the largest object, from its vertex-start line to the next one's.
+std::int64_t LargestObjectBytes(const MeshTables& tables)
+{
+    std::int64_t largest = 0;
+    for (std::size_t j = 0; j < tables.objectStart.size(); ++j) {
+        const std::int64_t end = j + 1 < tables.objectStart.size() ? tables.objectStart[j + 1] : tables.inputBytes;
+        largest = std::max(largest, end - tables.objectStart[j]);
+    }
+    return largest;
+}
+
 // Large inputs are read by as many threads as the process has cores to run them, up
-// to one per object; a single object, and a read that is observed, by one.
+// to one per object unless an object is large enough to be read by several threads
+// at once; a single small object, and a read that is observed, by one.
 int GeometryThreadCount(const MeshTables& tables, GeometryThreads threads, const PassObserver* observer)
 {
-    if (tables.objectCount < 2 || observer != nullptr || threads == GeometryThreads::kOne)
+    if (tables.objectCount < 1 || observer != nullptr || threads == GeometryThreads::kOne)
+        return 1;
+    const bool splits = LargestObjectBytes(tables) >= SplitFromBytes();
+    if (tables.objectCount < 2 && !splits)
         return 1;
     if (AskedForTwo(threads))
         return 2;
-    return std::min(ThreadsFor(tables.inputBytes), static_cast<int>(tables.objectCount));
+    const int count = ThreadsFor(tables.inputBytes);
+    return splits ? count : std::min(count, static_cast<int>(tables.objectCount));
 }
 
 // Threads for a conversion whose geometry is read while the count goes on, or 0 where

@@ -3,6 +3,7 @@
 // layouts that make objects run into each other (where it must fall back).
 #include "ase/line_source.h"
 #include "ase/mesh_tables.h"
+#include "ase/split_object.h"
 #include "common/conversion_error.h"
 #include "common/format_limits.h"
 #include "conversion/convert.h"
@@ -319,6 +320,43 @@ TEST(ParallelGeometry, MatchesTheSequentialReadOnTheCorpus)
         GTEST_SKIP() << "no corpus (../shared/corpus beside the checkout)";
     for (const std::filesystem::path& file : files)
         ExpectSameAsSequential(testing::ReadFile(file), file.filename().string());
+}
+
+// Every object split over line ranges (the threshold lowered for the test): the
+// parallel reads, after the count and beside it, give the sequential objects, with
+// the carry between objects, where the split read is refused, and on a scene that is
+// one large object, the case the split is for; the whole conversion gives the same
+// bundle.
+TEST(ParallelGeometry, SplitObjectsGiveTheSequentialRead)
+{
+    struct LowThreshold {
+        LowThreshold() { SetSplitFromBytesForTests(0); }
+        ~LowThreshold() { SetSplitFromBytesForTests(kSplitFrom); }
+    } lowThreshold;
+    std::vector<std::pair<std::string, std::string>> scenes = {
+        {"one object", testing::Scene({Mesh("A", 3000, true, true)})},
+        {"one object without normals", testing::Scene({Mesh("A", 700, true, false)})},
+        {"objects running into each other",
+         testing::Scene({Mesh("A", 5, false, false), Mesh("B", 40, true, true), Mesh("C", 9, true, false)})},
+        {"a face line that does not scan first",
+         testing::Replace(testing::Scene({Mesh("A", 30, true, true), Mesh("B", 30, true, true)}), "*MESH_FACE    0:    A:",
+                 "*MESH_FACE    0:    A:x")},
+    };
+    for (const std::filesystem::path& file : testing::CorpusFiles())
+        scenes.emplace_back(file.filename().string(), testing::ReadFile(file));
+    for (const auto& [label, ase] : scenes) {
+        const std::string sequential = Collect(ase, Read::kSequential);
+        for (const int threads : {2, 3}) {
+            ASSERT_EQ(Collect(ase, Read::kParallel, threads), sequential) << label << ", " << threads << " threads";
+            ASSERT_EQ(Collect(ase, Read::kBesideTheCount, threads), sequential)
+                << label << ", " << threads << " threads beside the count";
+        }
+        SetSplitFromBytesForTests(kSplitFrom);
+        const std::string bundle = ConvertBytes(ase, GeometryThreads::kOne);
+        SetSplitFromBytesForTests(0);
+        EXPECT_EQ(ConvertBytes(ase, GeometryThreads::kTwo), bundle) << label;
+        EXPECT_EQ(ConvertBytes(ase, GeometryThreads::kTwoBesideTheCount), bundle) << label;
+    }
 }
 
 // Every cut of a scene: inputs that end inside an object.
