@@ -310,17 +310,13 @@ class SplitReader : public ::testing::Test {
 TEST_F(SplitReader, GivesTheSequentialObjectsOnEveryDamage)
 {
     const std::string scene = testing::Scene({Mesh(5, 4, true, true), Mesh(4, 3, true, true)});
-    // Two and three threads in turn. Each split starts threads, which the emulated
-    // Windows the cross-built suite runs under makes slow (5 ms a thread under Wine):
-    // there, one variant in five (the reading is the same code on both hosts).
-#ifdef _WIN32
-    constexpr int kEvery = 5;
-#else
-    constexpr int kEvery = 1;
-#endif
+    // Two and three threads in turn. Each split starts threads, which Wine makes slow
+    // (5 ms a thread): there, one variant in five (the reading is the same code on
+    // every host).
+    const int every = testing::UnderWine() ? 5 : 1;
     int variants = 0, checked = 0;
     const auto check = [&](const damage::Variant& variant) {
-        if (variants++ % kEvery == 0)
+        if (variants++ % every == 0)
             ExpectSameObjects(variant.bytes, 2 + checked++ % 2, variant.label);
     };
     damage::ForEachDamage(scene, check);
