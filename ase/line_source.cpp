@@ -189,7 +189,7 @@ LineSource& LineSource::operator=(LineSource&& other) noexcept
         inPlaceSize_ = other.inPlaceSize_;
         releasedUpTo_ = other.releasedUpTo_;
         noEndMarkBefore_ = other.noEndMarkBefore_;  // shared: a source moved from still reads
-        keepPassedPages_ = other.keepPassedPages_;
+        keptBehind_ = other.keptBehind_;
         buffer_ = std::move(other.buffer_);
         capacity_ = other.capacity_;
         bufferOffset_ = other.bufferOffset_;
@@ -220,12 +220,14 @@ void LineSource::ThrowIfCut() const
 
 void LineSource::ReleasePassedPages(std::int64_t upTo)
 {
-    if (mapped_ && !keepPassedPages_ && upTo > releasedUpTo_) {
+    upTo -= keptBehind_;
+    if (mapped_ && upTo > releasedUpTo_) {
         const auto from = static_cast<std::uint64_t>(releasedUpTo_);
         const auto length = static_cast<std::uint64_t>(upTo - releasedUpTo_);
         // Alone on the mapping, the pages before the ones passed are this source's
-        // own, passed before; with other sources they may be what another one reads.
-        if (mapped_.use_count() == 1)
+        // own, passed before; with other sources they may be what another one reads,
+        // unless they lie behind the pages kept for them.
+        if (mapped_.use_count() == 1 || keptBehind_ > 0)
             mapped_->ReleaseFromBlockStart(from, length);
         else
             mapped_->Release(from, length);
@@ -259,7 +261,7 @@ bool LineSource::Refill(std::size_t& scanFrom)
         cursor_ = 0;
         if (inPlace_) {
             data_ = inPlaceBytes_ + bufferOffset_;
-            if (bufferOffset_ - releasedUpTo_ >= kReleaseStep)
+            if (bufferOffset_ - keptBehind_ - releasedUpTo_ >= kReleaseStep)
                 ReleasePassedPages(bufferOffset_);
         }
     }

@@ -133,9 +133,13 @@ class LineSource {
     bool ReadsInPlace() const { return inPlace_; }
     // The mapped file this source and the ones Reopen made read, or null.
     const std::shared_ptr<const platform::MappedInput>& Mapping() const { return mapped_; }
-    // The pages this source passes stay taken in, for sources reading behind it
-    // (whoever knows when they are done gives them back, MappedInput::Release).
-    void KeepPassedPages() { keepPassedPages_ = true; }
+    // The pages this source passes stay taken in while they are less than `window`
+    // bytes behind it, for sources reading behind it (whoever knows when they are
+    // done gives them back, MappedInput::Release); the ones further behind are given
+    // back, and a source that reads them after all takes them in again. The bound
+    // keeps memory flat where the others cannot read until this source is far ahead
+    // (an object of hundreds of megabytes, read once its end is found).
+    void KeepPassedPages(std::int64_t window) { keptBehind_ = window; }
 
   private:
     LineSource() = default;
@@ -199,7 +203,7 @@ class LineSource {
     // any of the sources Reopen makes (they share it), so a range another source has
     // searched already is not searched again.
     std::shared_ptr<std::atomic<std::uint64_t>> noEndMarkBefore_;
-    bool keepPassedPages_ = false;
+    std::int64_t keptBehind_ = 0;  // bytes of passed pages kept taken in behind the window
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     std::int64_t bufferOffset_ = 0;  // input offset of data_[0]

@@ -123,6 +123,8 @@ MeshTables CountAndReadGeometry(LineSource& input, const InputOpener& open, cons
 // the readers' sources share one, has its pages given back behind that object.
 using CountTelling = std::function<MeshTables(const ObjectCounted& counted)>;
 inline constexpr std::int64_t kCountLead = std::int64_t{1} << 20;
+// How far behind it the count keeps the pages it passed taken in for the readers.
+inline constexpr std::int64_t kCountKeeps = std::int64_t{8} << 20;
 MeshTables CountAndReadGeometry(const CountTelling& count, const InputOpener& open, const NamedObjectSink& sink,
                                 int threads, std::int64_t lead = kCountLead,
                                 std::shared_ptr<const platform::MappedInput> mapping = nullptr);

@@ -381,8 +381,10 @@ MeshTables CountAndReadGeometry(LineSource& input, const InputOpener& open, cons
                                 const NamedObjectSink& sink, int threads)
 {
     // The sources `open` makes share the input's mapping (LineSource::Reopen); the
-    // pages the count passes stay for them.
-    input.KeepPassedPages();
+    // pages the count passes stay for them, up to kCountKeeps behind it: the count is
+    // kept near the readers (kCountLead), and gets further ahead only within an object
+    // too large to be read before its end is found.
+    input.KeepPassedPages(kCountKeeps);
     return CountAndReadGeometry([&](const ObjectCounted& counted) { return CountObjects(input, inputPath, counted); },
                                 open, sink, threads, kCountLead, input.Mapping());
 }

@@ -374,6 +374,38 @@ TEST(LineSource, PagesPassedAreGivenBackWhileReading)
         EXPECT_LE(mostResident, std::size_t{6} << 20);
     }
 }
+
+// A source that keeps the pages it passes for others sharing its mapping (the count,
+// for the readers behind it) keeps those within its window only: 32 MiB read through
+// with 8 MiB kept, while another source on the same mapping waits at the start (as the
+// readers of an object wait for its end).
+TEST(LineSource, PagesKeptForOthersStayWithinTheirWindow)
+{
+    testing::ScratchDir dir;
+    const auto path = (dir / "large.ase").string();
+    std::string text;
+    for (int i = 0; text.size() < (std::size_t{32} << 20); ++i)
+        text += "\t\t\t*MESH_VERTEXNORMAL " + std::to_string(i) + "\t0.0000\t0.0000\t1.0000\n";
+    testing::WriteFile(path, text);
+    constexpr std::int64_t kWindow = std::int64_t{8} << 20;
+    LineSource source(path);
+    ASSERT_TRUE(source.ReadsInPlace());
+    source.KeepPassedPages(kWindow);
+    LineSource waiting = source.Reopen();
+    std::size_t mostResident = 0;
+    std::string_view line;
+    for (std::int64_t lines = 0; source.ReadLine(line); ++lines) {
+        if (lines % 50000 == 0)
+            mostResident = std::max(mostResident, ResidentBytesOfMappingAt(source.Mapping()->Data()));
+    }
+    EXPECT_GE(mostResident, static_cast<std::size_t>(kWindow) / 2) << "the pages behind were not kept";
+    EXPECT_LE(mostResident, static_cast<std::size_t>(kWindow) + (std::size_t{6} << 20));
+    // The source behind reads the same lines, taking in again what was given back.
+    std::int64_t lines = 0;
+    while (waiting.ReadLine(line))
+        ++lines;
+    EXPECT_EQ(static_cast<std::uint64_t>(lines), source.LinesRead());
+}
 #endif
 
 #ifndef _WIN32
