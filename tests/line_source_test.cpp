@@ -347,6 +347,17 @@ std::size_t ResidentBytesOfMappingAt(const void* address)
     return 0;
 }
 
+// A 32 MiB file of vertex-normal lines in `dir`; gives its path.
+std::string WriteLargeFile(const testing::ScratchDir& dir)
+{
+    const auto path = (dir / "large.ase").string();
+    std::string text;
+    for (int i = 0; text.size() < (std::size_t{32} << 20); ++i)
+        text += "\t\t\t*MESH_VERTEXNORMAL " + std::to_string(i) + "\t0.0000\t0.0000\t1.0000\n";
+    testing::WriteFile(path, text);
+    return path;
+}
+
 // A file read from start to end keeps only the pages about the window mapped, also
 // where the system caches the file in large blocks and maps each block whole (a
 // block that is given back only in part stays mapped whole): 32 MiB read through,
@@ -354,11 +365,7 @@ std::size_t ResidentBytesOfMappingAt(const void* address)
 TEST(LineSource, PagesPassedAreGivenBackWhileReading)
 {
     testing::ScratchDir dir;
-    const auto path = (dir / "large.ase").string();
-    std::string text;
-    for (int i = 0; text.size() < (std::size_t{32} << 20); ++i)
-        text += "\t\t\t*MESH_VERTEXNORMAL " + std::to_string(i) + "\t0.0000\t0.0000\t1.0000\n";
-    testing::WriteFile(path, text);
+    const std::string path = WriteLargeFile(dir);
     for (const bool seeking : {false, true}) {
         SCOPED_TRACE(seeking ? "seeking ahead" : "line after line");
         LineSource source(path);
@@ -382,11 +389,7 @@ TEST(LineSource, PagesPassedAreGivenBackWhileReading)
 TEST(LineSource, PagesKeptForOthersStayWithinTheirWindow)
 {
     testing::ScratchDir dir;
-    const auto path = (dir / "large.ase").string();
-    std::string text;
-    for (int i = 0; text.size() < (std::size_t{32} << 20); ++i)
-        text += "\t\t\t*MESH_VERTEXNORMAL " + std::to_string(i) + "\t0.0000\t0.0000\t1.0000\n";
-    testing::WriteFile(path, text);
+    const std::string path = WriteLargeFile(dir);
     constexpr std::int64_t kWindow = std::int64_t{8} << 20;
     LineSource source(path);
     ASSERT_TRUE(source.ReadsInPlace());
