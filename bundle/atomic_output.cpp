@@ -101,8 +101,8 @@ void AtomicOutputFile::Reserve(std::uint64_t bytes)
         return;  // written in place, or nothing to reserve
     // A reservation that fails midway (a full disk) may still have grown the file, so
     // Commit cuts the file to what was written either way.
-    file_.Reserve(bytes);
-    reserved_ = bytes;
+    if (file_.Reserve(bytes))
+        reserved_ = bytes;
 }
 
 void AtomicOutputFile::Commit()

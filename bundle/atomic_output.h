@@ -27,11 +27,12 @@ class AtomicOutputFile : public ByteSink {
     // A temporary file can be written over; an output written in place cannot.
     bool WritesOver() const override { return !temporary_.empty(); }
     void WriteOver(std::uint64_t offset, const char* data, std::size_t size) override;
-    // Allocates room for `bytes` of output ahead of the writes, where the file system
-    // allows it. Replacing an existing file by renaming makes some file systems (ext4)
-    // write out the new file's not-yet-allocated blocks first, which costs more than
-    // converting a small file; blocks allocated here need no such flush. A file
-    // written shorter than reserved is cut to its length at Commit.
+    // Allocates room for `bytes` of output ahead of the writes, where the platform
+    // gains by it. Renaming over an existing file makes ext4 write out the new file's
+    // not-yet-allocated blocks first, which costs more than converting a small file;
+    // blocks allocated here need no such flush. Linux replaces by an exchange of
+    // names instead, which asks none, and allocates nothing here. A file written
+    // shorter than reserved is cut to its length at Commit.
     void Reserve(std::uint64_t bytes);
     void Commit();
 

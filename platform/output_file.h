@@ -43,9 +43,10 @@ class OutputFile {
     // Writes `size` bytes at `offset` of a file made by CreateNew, over bytes written
     // before; the next Write still goes where the last one ended.
     int WriteAt(std::uint64_t offset, const char* data, std::size_t size);
-    // Asks for room for `bytes` ahead of the writes, where the file system allows it.
-    // The file may grow to that size; Truncate cuts it back.
-    void Reserve(std::uint64_t bytes);
+    // Asks for room for `bytes` ahead of the writes, where the file system allows it
+    // and replacing the file gains by it (not on Linux: see MoveIntoPlace); false
+    // when nothing was asked. The file may grow to that size; Truncate cuts it back.
+    bool Reserve(std::uint64_t bytes);
     int Truncate(std::uint64_t bytes);
     int Close() noexcept;
 
@@ -55,6 +56,7 @@ class OutputFile {
 
 // Puts the closed file `source` in the place of `target` in one step: 0 or an errno
 // value. A program that holds `target` open without allowing this makes it fail.
+// Any file `target` named before is gone afterwards (its other links stay).
 int MoveIntoPlace(const std::string& source, const std::string& target);
 
 // Removes a file; safe in a signal handler (POSIX) and a console control handler

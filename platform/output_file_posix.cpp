@@ -1,4 +1,5 @@
-// The output file on POSIX: an exclusive create, rename(2) over the destination.
+// The output file on POSIX: an exclusive create, then the destination replaced in
+// one step (an exchange of names on Linux, rename(2) elsewhere).
 #include "platform/output_file.h"
 
 #include <fcntl.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>  // renameat2 and RENAME_EXCHANGE (glibc 2.28 and later)
 #include <limits>
 
 namespace ase2sgl::platform {
@@ -117,12 +119,18 @@ int OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t size
     });
 }
 
-void OutputFile::Reserve(std::uint64_t bytes)
+bool OutputFile::Reserve([[maybe_unused]] std::uint64_t bytes)
 {
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+    // Nothing: MoveIntoPlace replaces by an exchange, which needs no blocks allocated
+    // ahead, and blocks allocated ahead would make the file dearer to remove when the
+    // next run replaces it (about 0.1 ms on ext4, a sixth of a small conversion).
+    return false;
+#else
     if (bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
-        return;
-        // Not every file system can: the writes then allocate as they go. A reservation
-        // that fails midway (a full disk) may still have grown the file.
+        return false;
+    // Not every file system can: the writes then allocate as they go. A reservation
+    // that fails midway (a full disk) may still have grown the file.
 #if defined(__linux__)
     ::fallocate(static_cast<int>(handle_), 0, 0, static_cast<off_t>(bytes));
 #elif defined(F_PREALLOCATE)
@@ -131,6 +139,8 @@ void OutputFile::Reserve(std::uint64_t bytes)
         store.fst_flags = F_ALLOCATEALL;  // contiguous room was not there: any room
         ::fcntl(static_cast<int>(handle_), F_PREALLOCATE, &store);
     }
+#endif
+    return true;
 #endif
 }
 
@@ -150,6 +160,23 @@ int OutputFile::Close() noexcept
 
 int MoveIntoPlace(const std::string& source, const std::string& target)
 {
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+    // An existing target is replaced by exchanging the two names, then removing the
+    // old file under the temporary one. Renamed over an existing file, ext4 writes
+    // the new file's not-yet-allocated blocks out first (its guard for programs that
+    // replace files this way), which costs more than converting a small file; an
+    // exchange asks no such flush, so the file needs no room allocated ahead either
+    // (see Reserve). Readers of the target see the old file or the new one, as with
+    // rename. No target yet (ENOENT), or a file system without exchanges: rename.
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+        if (::unlink(source.c_str()) == 0)
+            return 0;
+        // Not a file that can be removed: something else (a folder) took the
+        // target's place since it was looked at. The names go back, and rename
+        // refuses as it does for any such target.
+        ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
+    }
+#endif
     return ::rename(source.c_str(), target.c_str()) == 0 ? 0 : errno;
 }
 

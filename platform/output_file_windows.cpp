@@ -109,13 +109,14 @@ int OutputFile::WriteAt(std::uint64_t offset, const char* data, std::size_t size
     return error;
 }
 
-void OutputFile::Reserve(std::uint64_t bytes)
+bool OutputFile::Reserve(std::uint64_t bytes)
 {
     // Allocation without a change of the file's end; refused by some file systems,
     // in which case the writes allocate as they go.
     FILE_ALLOCATION_INFO allocation{};
     allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(bytes);
     ::SetFileInformationByHandle(AsHandle(handle_), FileAllocationInfo, &allocation, sizeof allocation);
+    return true;
 }
 
 int OutputFile::Truncate(std::uint64_t bytes)

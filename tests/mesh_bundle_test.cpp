@@ -1,6 +1,7 @@
 // The bundle file format, byte for byte, and stream assembly.
 #include "bundle/mesh_bundle.h"
 #include "bundle/atomic_output.h"
+#include "common/conversion_error.h"
 #include "conversion/convert.h"
 #include "support/test_support.h"
 
@@ -8,6 +9,8 @@
 
 
 #include <cstring>
+#include <functional>
+#include <set>
 
 namespace ase2sgl {
 namespace {
@@ -235,20 +238,83 @@ TEST(AtomicOutputFile, UnfinishedOutputCanBeRemovedFromASignalHandler)
     EXPECT_EQ(testing::ReadFile(dir / "out.sgl"), "new");
 }
 
-// The output file is reserved at the size the counts allow; the bundle written can
-// be shorter (faces that do not scan), and the file is cut to it.
-TEST(AtomicOutputFile, CommitCutsAReservationLongerThanTheBytesWritten)
+// The output file is reserved at the size the counts allow, where the platform
+// reserves at all; the bundle written can be shorter (faces that do not scan), and
+// the file is cut to it.
+TEST(AtomicOutputFile, CommitLeavesTheBytesWrittenWhateverWasReserved)
 {
     testing::ScratchDir dir;
     AtomicOutputFile output((dir / "out.sgl").string());
     output.Reserve(std::uint64_t{1} << 20);
     output.Write("new", 3);
-    const auto temporary = std::filesystem::directory_iterator(dir.path())->path();
-    if (std::filesystem::file_size(temporary) < (std::uintmax_t{1} << 20))
-        GTEST_SKIP() << "this file system cannot reserve space (no fallocate)";
     output.Commit();
-    EXPECT_EQ(std::filesystem::file_size(dir / "out.sgl"), 3u);
-    EXPECT_TRUE(testing::ReadFile(dir / "out.sgl").starts_with("new"));
+    EXPECT_EQ(testing::ReadFile(dir / "out.sgl"), "new");
+}
+
+// Commit puts the new bundle in the place of whatever the output path names by
+// then, and leaves nothing else behind; what cannot be replaced (a folder that
+// took the path after the output was opened) fails and is left as it was.
+TEST(AtomicOutputFile, CommitReplacesWhatTheOutputNamed)
+{
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* label;
+        std::function<void(const testing::ScratchDir&)> before;  // after the output is opened
+        bool replaced;
+        std::set<std::string> entries;  // in the folder once the output is gone
+    };
+    const std::vector<Case> cases = {
+        {"no file yet", [](const testing::ScratchDir&) {}, true, {"out.sgl"}},
+        {"an older bundle", [](const testing::ScratchDir& dir) { testing::WriteFile(dir / "out.sgl", "old bytes"); },
+         true, {"out.sgl"}},
+#ifndef _WIN32  // Windows refuses to replace a read-only file (the Windows failure tests hold that case)
+        {"a read-only older bundle",
+         [](const testing::ScratchDir& dir) {
+             testing::WriteFile(dir / "out.sgl", "old bytes");
+             fs::permissions(dir / "out.sgl", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+         },
+         true, {"out.sgl"}},
+        {"an older bundle with a second link",
+         [](const testing::ScratchDir& dir) {
+             testing::WriteFile(dir / "out.sgl", "old bytes");
+             fs::create_hard_link(dir / "out.sgl", dir / "kept.sgl");
+         },
+         true, {"kept.sgl", "out.sgl"}},
+#endif
+        {"a folder",
+         [](const testing::ScratchDir& dir) {
+             fs::create_directory(dir / "out.sgl");
+             testing::WriteFile(dir / "out.sgl" / "inside", "x");
+         },
+         false, {"out.sgl"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        testing::ScratchDir dir;
+        {
+            AtomicOutputFile output((dir / "out.sgl").string());
+            output.Write("new", 3);
+            c.before(dir);
+            if (c.replaced) {
+                output.Commit();
+            } else {
+                EXPECT_THROW(output.Commit(), FileError);
+            }
+        }
+        std::set<std::string> entries;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir.path()))
+            entries.insert(entry.path().filename().string());
+        EXPECT_EQ(entries, c.entries);
+        if (c.replaced) {
+            EXPECT_EQ(testing::ReadFile(dir / "out.sgl"), "new");
+        } else {
+            EXPECT_TRUE(fs::is_directory(dir / "out.sgl"));
+            EXPECT_EQ(testing::ReadFile(dir / "out.sgl" / "inside"), "x");
+        }
+        if (fs::exists(dir / "kept.sgl")) {
+            EXPECT_EQ(testing::ReadFile(dir / "kept.sgl"), "old bytes");
+        }
+    }
 }
 
 }  // namespace

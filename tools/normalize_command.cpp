@@ -26,8 +26,8 @@ int NormalizeFile(const NormalizeOptions& options)
     InputFile input(options.input, "normalize " + options.input);
     AtomicOutputFile file(options.output);
     // The normalized text is about as long as the input: room for that is allocated
-    // ahead, since replacing an existing file by renaming otherwise makes the file
-    // system write the new file's blocks out before the rename (see Reserve).
+    // ahead where replacing the output would otherwise make the file system write
+    // the new file's blocks out first (see Reserve).
     std::error_code sizeError;
     const std::uintmax_t inputBytes = std::filesystem::file_size(options.input, sizeError);
     if (!sizeError)
