@@ -17,7 +17,8 @@
 // when the count is done. The first read then runs ahead of the second on another
 // core instead of both waiting for each other at the end of the count. The count
 // keeps near the readers: more than 1 MiB ahead of the oldest object not yet
-// handed on, it reads objects itself, leaving two ready for every other thread. The
+// handed on, it reads objects itself, leaving two ready for every other thread and
+// at least as many bytes as the object it takes. The
 // sources share one mapping of the file, so the pages the count took in are still
 // there for the readers, and are given back once every object before them is handed
 // on.
@@ -139,8 +140,9 @@ class ParallelGeometry {
     // bytes ahead of the oldest object not yet handed on, reads an object that may be
     // read itself, as long as that leaves two for every other thread (one to read
     // while this one reads, one for after), or one once more than kMostAhead bytes lie
-    // between (their pages are held); with fewer ready, it counts on, since the
-    // readers must not wait for a count that is reading. It never waits. A failure
+    // between (their pages are held), and at least its own bytes for each of them
+    // (LeavesEnoughBytes); else it counts on, since the readers must not wait for a
+    // count that is reading. It never waits. A failure
     // while it reads is the readers' (it stops them), not the count's, which goes on.
     void KeepNear()
     {
@@ -156,10 +158,12 @@ class ParallelGeometry {
                 const auto ready = static_cast<std::int32_t>(published_.size() - 1);
                 const auto leftForOthers = static_cast<std::int32_t>(threads_ - 1) * (ahead > kMostAhead ? 1 : 2);
                 std::int32_t object = next_.load();
-                while (ready - object > leftForOthers && !next_.compare_exchange_weak(object, object + 1)) {
+                for (;;) {
+                    if (ready - object <= leftForOthers || !LeavesEnoughBytes(object, ready))
+                        return;
+                    if (next_.compare_exchange_weak(object, object + 1))
+                        break;
                 }
-                if (ready - object <= leftForOthers)
-                    return;
                 const ObjectExtent extent = published_[static_cast<std::size_t>(object)].extent;
                 lock.unlock();
                 if (!TakeObject(CountingThreadReader(), object, extent))
@@ -168,6 +172,18 @@ class ParallelGeometry {
         } catch (...) {
             Stop(std::current_exception());
         }
+    }
+
+    // Whether the objects ready after `object` (up to `ready`, not included) hold at
+    // least its bytes for every other thread (called with mutex_ held). The count
+    // stops while the counting thread reads, and the others read more slowly than it
+    // does (it has just passed those bytes): a large object taken while only small
+    // ones are left for them leaves them waiting for the count.
+    bool LeavesEnoughBytes(std::int32_t object, std::int32_t ready) const
+    {
+        const auto start = [this](std::int32_t i) { return published_[static_cast<std::size_t>(i)].extent.start; };
+        const std::int64_t bytes = start(object + 1) - start(object);
+        return start(ready) - start(object + 1) >= bytes * (threads_ - 1);
     }
 
     // Gives back the shared mapping's pages before the oldest object not yet handed

@@ -17,7 +17,7 @@ static_assert(bundle::kMaxObjects == kMaxObjects && bundle::kNameFieldBytes == k
 
 namespace {
 
-constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
+constexpr std::size_t kWriteBuffer = std::size_t{256} << 10;
 // Room for a corner of any stream at least, however small the bundle expected.
 constexpr std::size_t kSmallestBuffer = 64;
 

@@ -87,7 +87,7 @@ class RoomAhead {
 // large buffer in few large writes.
 class BundleWriter {
   public:
-    // The buffer holds 1 MiB, or `expectedBytes` when the whole bundle is smaller.
+    // The buffer holds 256 KiB, or `expectedBytes` when the whole bundle is smaller.
     explicit BundleWriter(ByteSink& sink, std::uint64_t expectedBytes = UINT64_MAX);
 
     void WriteObjectCount(std::int32_t count);
