@@ -106,7 +106,10 @@ TEST(SgltoolConvert, FailuresLeaveNoOutput)
         {{"convert", (dir / "many.ase").string()}, 3, "at most 5000", "many.sgl"},
         {{"normalize", (dir / "many.ase").string(), (dir / "n.ase").string()}, 3, "at most 5000", "n.ase"},
         {{"normalize", (dir / "many.ase").string()}, 2, "output is required", "many.sgl"},
-        {{"convert", (dir / "many.ase").string(), "-o", (dir / "nowhere").string()}, 3, "is not a folder", "nowhere"},
+        {{"convert", (dir / "many.ase").string(), "-o", (dir / "nowhere").string()}, 3, "nowhere: no such folder",
+         "nowhere"},
+        {{"convert", (dir / "many.ase").string(), "-o", (dir / "many.ase").string()}, 3, "many.ase: is not a folder",
+         "many.sgl"},
     };
     for (const Case& c : cases) {
         const testing::RunResult run = RunSgltool(c.args);

@@ -22,6 +22,7 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <system_error>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -205,8 +206,11 @@ int ConvertFiles(const ConvertOptions& options)
         ConvertOne(options, options.paths[0], options.paths[1]);
         return kExitOk;
     }
-    if (!options.outputFolder.empty() && !std::filesystem::is_directory(options.outputFolder))
-        throw ToolError(options.outputFolder + ": is not a folder", kExitFile);
+    if (!options.outputFolder.empty() && !std::filesystem::is_directory(options.outputFolder)) {
+        std::error_code error;
+        const bool exists = std::filesystem::exists(options.outputFolder, error);
+        throw ToolError(options.outputFolder + (exists || error ? ": is not a folder" : ": no such folder"), kExitFile);
+    }
     int status = kExitOk;
     for (const std::string& input : options.paths) {
         try {
