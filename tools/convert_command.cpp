@@ -22,12 +22,12 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
-#include <system_error>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <random>
+#include <system_error>
 
 namespace ase2sgl::tools {
 
@@ -206,10 +206,14 @@ int ConvertFiles(const ConvertOptions& options)
         ConvertOne(options, options.paths[0], options.paths[1]);
         return kExitOk;
     }
-    if (!options.outputFolder.empty() && !std::filesystem::is_directory(options.outputFolder)) {
+    if (!options.outputFolder.empty()) {
         std::error_code error;
-        const bool exists = std::filesystem::exists(options.outputFolder, error);
-        throw ToolError(options.outputFolder + (exists || error ? ": is not a folder" : ": no such folder"), kExitFile);
+        const std::filesystem::file_status folder = std::filesystem::status(options.outputFolder, error);
+        if (!std::filesystem::is_directory(folder))
+            throw ToolError(options.outputFolder + (folder.type() == std::filesystem::file_type::not_found
+                                                        ? ": no such folder"
+                                                        : ": is not a folder"),
+                            kExitFile);
     }
     int status = kExitOk;
     for (const std::string& input : options.paths) {
