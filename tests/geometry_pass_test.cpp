@@ -367,6 +367,50 @@ TEST(GeometryPass, EachObjectIsReadWithinItsOwnLines)
     EXPECT_EQ(plain.objects[1].texcoords[1], b.texVertices[9][1]);
 }
 
+// Objects with working arrays of 4 MiB and more (allocated afresh at their size,
+// before the zero fill, where they grow) read as they read alone: a larger object
+// after a large one, and one as large again after that, start from zero, not from
+// what the object before left in its arrays (its normals, here).
+TEST(GeometryPass, LargeObjectsOneAfterAnotherReadAsAlone)
+{
+    const auto large = [](std::string name, int faces, bool normals, float u) {
+        MeshSpec mesh;
+        mesh.name = std::move(name);
+        mesh.vertices = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+        for (int f = 0; f < faces; ++f)
+            mesh.faces.push_back({f % 3, (f + 1) % 3, (f + 2) % 3});
+        mesh.texVertices = {{u, 0.5f}, {0.75f, u}, {0.125f, 0.375f}};
+        mesh.texFaces = mesh.faces;
+        if (!normals)
+            return testing::WithoutNormalsBlock(mesh);
+        for (int c = 0; c < 3 * faces; ++c)
+            mesh.vertexNormals.push_back({0, c % 2 == 0 ? 1.0f : -1.0f, 0});
+        return mesh;
+    };
+    // 44,000 faces: 132,000 corner records of 32 bytes, past 4 MiB.
+    const MeshSpec full = large("Full", 44000, true, 0.25f), bare = large("Bare", 46000, false, 0.5f),
+                   again = large("Again", 46000, true, 0.625f);
+    const std::vector<MeshSpec> objects = {full, bare, again, bare};
+    std::vector<Bundle> alone;
+    for (const MeshSpec& object : objects)
+        alone.push_back(Convert(Scene({object})));
+    // One thread reads every object with the same arrays; more take objects in turn.
+    for (const GeometryThreads threads : {GeometryThreads::kOne, GeometryThreads::kChosen}) {
+        const Bundle bundle = testing::ParseBundle(ConvertBytes(Scene(objects), threads));
+        ASSERT_EQ(bundle.objects.size(), objects.size());
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+            const std::string label = objects[i].name + ", object " + std::to_string(i) +
+                                      (threads == GeometryThreads::kOne ? ", one thread" : ", threads chosen");
+            ASSERT_EQ(alone[i].objects.size(), 1u) << label;
+            ASSERT_EQ(bundle.objects[i].VertexCount(), 3 * static_cast<int>(objects[i].faces.size())) << label;
+            ExpectSameArrays(bundle.objects[i], alone[i].objects[0], label);
+        }
+        const int last = bundle.objects[3].VertexCount() - 1;
+        EXPECT_EQ(Normal(bundle.objects[3], last), (std::array<float, 3>{0, 0, 0}));
+        EXPECT_EQ(Normal(bundle.objects[2], last), (std::array<float, 3>{0, 0, -1}));  // corner 137,999: y, z swapped
+    }
+}
+
 // The second read's account of each object, as lint receives it.
 class ReadRecorder : public PassObserver {
   public:
