@@ -94,10 +94,14 @@ class GeometryReader {
     std::int64_t ReadFaces();
     template <bool kObserve>
     std::int64_t ReadFaceRun();
+    template <bool kObserve, typename Copies>
+    std::int64_t ReadFaceRunWith();
     template <bool kObserve>
     bool ReadTexFaces(std::int64_t faces);
     template <bool kObserve>
     bool ReadTexFaceRun(std::int64_t faces);
+    template <bool kObserve, typename Copies>
+    bool ReadTexFaceRunWith(std::int64_t faces);
     template <bool kObserve>
     void ReadNormals(std::int64_t faces);
 

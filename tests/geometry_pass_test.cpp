@@ -210,6 +210,54 @@ TEST(GeometryPass, NumbersOutsideTheVertexPoolCopyNothing)
     }
 }
 
+// Each corner gets the entries its own line names, whatever the length of the lists
+// against the batch of lines whose copies a large pool defers (a number outside the
+// pool leaves its corner's fields zero): a pool of 11 entries, copied as each line is
+// read, and one of 33,000 (past 1 MiB), copied a few lines later.
+TEST(GeometryPass, EveryCornerGetsTheEntriesItsLineNames)
+{
+    for (const int vertices : {11, 33000}) {
+        for (const int faces : {1, 7, 8, 9, 16, 17, 25}) {
+            SCOPED_TRACE("pool " + std::to_string(vertices) + ", faces " + std::to_string(faces));
+            MeshSpec mesh;
+            mesh.name = "Batch";
+            for (int v = 0; v < vertices; ++v) {
+                mesh.vertices.push_back({static_cast<float>(v), static_cast<float>(v % 7), static_cast<float>(-v)});
+                mesh.texVertices.push_back({static_cast<float>(v % 64) / 8, static_cast<float>(v % 16) / 4});
+            }
+            const auto spread = [&](int f, int k) { return (7919 * f + k) % vertices; };
+            for (int f = 0; f < faces; ++f) {
+                // Every fifth line names a vertex past the pool, every fifth from the
+                // fourth a texture vertex past it.
+                mesh.faces.push_back({spread(f, 1), f % 5 == 4 ? vertices + 3 : spread(f, 5), spread(f, 2)});
+                mesh.texFaces.push_back({spread(f, 3), f % 5 == 3 ? vertices : spread(f, 4), spread(f, 6)});
+            }
+            mesh.vertexNormals.resize(static_cast<std::size_t>(3 * faces), {0, 0, 1});
+            const Bundle bundle = Convert(Scene({mesh}));
+            ASSERT_EQ(bundle.objects.size(), 1u);
+            ASSERT_EQ(bundle.objects[0].VertexCount(), 3 * faces);
+            const auto pool = static_cast<std::size_t>(vertices);
+            for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const auto corner = static_cast<int>(3 * f + c);
+                    const auto vertex = static_cast<std::size_t>(mesh.faces[f][c]);
+                    const auto tex = static_cast<std::size_t>(mesh.texFaces[f][c]);
+                    const std::array<float, 3> position =
+                        vertex < pool ? std::array<float, 3>{mesh.vertices[vertex][0], mesh.vertices[vertex][2],
+                                                             mesh.vertices[vertex][1]}
+                                      : std::array<float, 3>{0, 0, 0};
+                    const std::array<std::uint32_t, 2> texcoord =
+                        tex < pool ? std::array<std::uint32_t, 2>{Bits(mesh.texVertices[tex][0]),
+                                                                  Bits(mesh.texVertices[tex][1])}
+                                   : std::array<std::uint32_t, 2>{0u, 0x80000000u};
+                    ASSERT_EQ(Position(bundle.objects[0], corner), position) << "corner " << corner;
+                    ASSERT_EQ(TexcoordBits(bundle.objects[0], corner), texcoord) << "corner " << corner;
+                }
+            }
+        }
+    }
+}
+
 TEST(GeometryPass, LongListsUseUnpaddedNumbersFrom10000)
 {
     MeshSpec big;
