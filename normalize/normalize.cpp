@@ -55,17 +55,27 @@ class Writer {
         size_ += text.size();
     }
     void Integer(std::int64_t value) { Padded(value, 0); }
-    // Right-aligned in `width` columns, as printf's "%*lld" writes it.
+    // Right-aligned in `width` columns, as printf's "%*lld" writes it. The digits go
+    // after 16 blanks, and the 16 bytes that end with them are copied whole: blanks
+    // and digits in two moves, where copies of their varying lengths would each be a
+    // library call. The bytes copied past the number (blanks) are written over by
+    // what follows it.
     void Padded(std::int64_t value, int width)
     {
-        char buffer[32];
-        const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-        const auto length = static_cast<std::size_t>(end - buffer);
-        const std::size_t blanks = length < static_cast<std::size_t>(width) ? static_cast<std::size_t>(width) - length : 0;
-        char* at = Room(blanks + length);
-        std::memset(at, ' ', blanks);
-        Copy(at + blanks, buffer, length);
-        size_ += blanks + length;
+        char field[48];  // 16 blanks, then room for any 64-bit number
+        std::memset(field, ' ', 32);
+        char* const digits = field + 16;
+        const auto [end, error] = std::to_chars(digits, field + sizeof field, value);
+        const auto length = static_cast<std::size_t>(end - digits);
+        const std::size_t used = std::max(length, static_cast<std::size_t>(std::max(width, 0)));
+        if (used <= 16) {
+            std::memcpy(Room(16), digits + length - used, 16);
+        } else {  // a field wider than 16 columns, or a number of 17 characters or more
+            char* at = Room(used);
+            std::memset(at, ' ', used - length);
+            std::memcpy(at + used - length, digits, length);
+        }
+        size_ += used;
     }
     void Fixed(double value)
     {

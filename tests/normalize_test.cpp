@@ -470,6 +470,10 @@ TEST(Normalize, EdgeFlagsAndMaterialsAsTheConverterReadsThem)
         {"AB: 10 BC: 1 CA: + *MESH_SMOOTHING 1 *MESH_MTLID -1", "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0"},
         {"*MESH_SMOOTHING 1 *MESH_MTLID x", "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0"},
         {"AB: 1 BC: 1 CA: 1 *MESH_SMOOTHING 1 *MESH_MTLID 9", "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 9"},
+        {"AB: 1 BC: 1 CA: 1 *MESH_SMOOTHING 1 *MESH_MTLID 2147483647",
+         "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 2147483647"},
+        {"AB: 1 BC: 1 CA: 1 *MESH_SMOOTHING 1 *MESH_MTLID 2147483648",
+         "AB:    1 BC:    1 CA:    1\t *MESH_SMOOTHING 1 \t*MESH_MTLID 0"},
     };
     for (const auto& [written, normalized] : cases) {
         const std::string input =
