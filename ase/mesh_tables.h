@@ -11,11 +11,15 @@
 #include "common/corner_record.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace ase2sgl {
@@ -44,12 +48,47 @@ struct MeshTables {
     std::int64_t inputBytes = 0;
 };
 
+// Memory for the working arrays that comes zeroed (calloc) and is left as it is by
+// a resize: the records of a new block are zero without a pass of their own. For a
+// large object that pass was a second one over tens of MiB the system had just
+// zeroed when it handed out the pages. Records are trivial, so an element made
+// without a value is simply left as the memory holds it; with a value it is copied
+// as usual.
+template <typename T>
+struct ZeroedAllocator {
+    using value_type = T;
+    ZeroedAllocator() = default;
+    template <typename U>
+    ZeroedAllocator(const ZeroedAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(std::size_t n)
+    {
+        if (void* block = std::calloc(n, sizeof(T)))
+            return static_cast<T*>(block);
+        throw std::bad_alloc();
+    }
+    void deallocate(T* block, std::size_t) noexcept { std::free(block); }
+    template <typename U>
+    void construct(U*) noexcept
+    {
+        static_assert(std::is_trivially_default_constructible_v<U>, "left as the zeroed memory holds it");
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args)
+    {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+    friend bool operator==(const ZeroedAllocator&, const ZeroedAllocator&) { return true; }
+};
+using CornerArray = std::vector<CornerRecord, ZeroedAllocator<CornerRecord>>;
+
 // The working arrays of the object being read, reused from object to object. Both
 // are zero-filled for each object, so a field no line writes is +0.0 (a texture V
 // never written reaches the file as -0.0, since stream assembly negates it).
 struct ObjectArrays {
-    std::vector<CornerRecord> vertexPool;  // vertexCount entries: ASE vertex i is entry i
-    std::vector<CornerRecord> corners;     // cornerCount entries: face f has corners 3f..3f+2
+    CornerArray vertexPool;  // vertexCount entries: ASE vertex i is entry i
+    CornerArray corners;     // cornerCount entries: face f has corners 3f..3f+2
     // The record's vertex count: three per face line read, at most corners.size().
     std::int32_t cornersRead = 0;
 };

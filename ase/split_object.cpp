@@ -597,7 +597,7 @@ bool ReadObjectSplitAt(const LineSource& input, const ObjectExtent& extent, Obje
     const auto cornersRead =
         static_cast<std::size_t>(std::min<std::int64_t>(faces * 3, static_cast<std::int64_t>(arrays.corners.size())));
     arrays.cornersRead = static_cast<std::int32_t>(cornersRead);
-    const std::vector<CornerRecord>& pool = arrays.vertexPool;
+    const CornerArray& pool = arrays.vertexPool;
     const auto entry = [&](const float& stashed) -> const CornerRecord* {
         std::int32_t index = 0;
         std::memcpy(&index, &stashed, sizeof index);
