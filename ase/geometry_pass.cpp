@@ -65,6 +65,11 @@ struct Tally<false> {
 // copies deferred.
 constexpr std::size_t kDeferFromEntries = (std::size_t{1} << 20) / sizeof(CornerRecord);
 
+bool DefersCopies(const ObjectArrays& arrays)
+{
+    return arrays.vertexPool.size() >= kDeferFromEntries;
+}
+
 template <typename Copy>
 struct ImmediateCopies {
     void Add(const CornerRecord* from, CornerRecord* to)
@@ -477,8 +482,8 @@ std::int64_t GeometryReader::ReadFaces()
 template <bool kObserve>
 std::int64_t GeometryReader::ReadFaceRun()
 {
-    return arrays_.vertexPool.size() >= kDeferFromEntries ? ReadFaceRunWith<kObserve, DeferredCopies<CopyPosition>>()
-                                                          : ReadFaceRunWith<kObserve, ImmediateCopies<CopyPosition>>();
+    return DefersCopies(arrays_) ? ReadFaceRunWith<kObserve, DeferredCopies<CopyPosition>>()
+                                 : ReadFaceRunWith<kObserve, ImmediateCopies<CopyPosition>>();
 }
 
 template <bool kObserve, typename Copies>
@@ -530,7 +535,7 @@ bool GeometryReader::ReadTexFaces(std::int64_t faces)
 template <bool kObserve>
 bool GeometryReader::ReadTexFaceRun(std::int64_t faces)
 {
-    return arrays_.vertexPool.size() >= kDeferFromEntries
+    return DefersCopies(arrays_)
                ? ReadTexFaceRunWith<kObserve, DeferredCopies<CopyTexcoord>>(faces)
                : ReadTexFaceRunWith<kObserve, ImmediateCopies<CopyTexcoord>>(faces);
 }

@@ -53,7 +53,9 @@ struct MeshTables {
 // large object that pass was a second one over tens of MiB the system had just
 // zeroed when it handed out the pages. Records are trivial, so an element made
 // without a value is simply left as the memory holds it; with a value it is copied
-// as usual.
+// as usual. A resize within a block already used therefore leaves what the records
+// held: size these arrays with assign, or resize only a block just allocated (as
+// the geometry pass does).
 template <typename T>
 struct ZeroedAllocator {
     using value_type = T;

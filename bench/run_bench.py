@@ -98,6 +98,11 @@ def first_cores(n):
     return set(sorted(ALL_CORES)[:n])
 
 
+def two_core_goal(cores):
+    """The issue's bound on the ratio to the line scan for this many cores, if it sets one."""
+    return 2.0 if cores == 2 else 1.5 if cores >= 16 else None
+
+
 def realistic(table, args, tmp, size_mb, crlf=False, kind="realistic"):
     path = os.path.join(tmp, f"{kind}_{size_mb}mb{'_crlf' if crlf else ''}.ase")
     out = os.path.join(tmp, "out.sgl")
@@ -137,14 +142,14 @@ def realistic(table, args, tmp, size_mb, crlf=False, kind="realistic"):
                       f"{to_numbers:.3f} x from_chars floor, {to_lines:.2f} x line scan",
                       f"<= 0.6: {verdict(to_numbers, 0.6)}; peak <= {limit:.1f} MiB: {verdict(peak, limit)}")
         else:
-            goal = 2.0 if n == 2 else 1.5 if n >= 16 else None
+            goal = two_core_goal(n)
             table.add(scene, "ase2sgl", str(n), nbytes, samples, f"{to_lines:.2f} x line scan",
                       (f"<= {goal}: {verdict(to_lines, goal)}; " if goal else "") +
                       f"peak <= {limit:.1f} MiB: {verdict(peak, limit)}")
     all_cores = counts[-1]
     if all_cores > 1:
         to_lines = pair_ratio(s["new"], s["lines"])
-        goal = 2.0 if all_cores == 2 else 1.5 if all_cores >= 16 else None
+        goal = two_core_goal(all_cores)
         table.add(scene, "ase2sgl, new output", str(all_cores), nbytes, s["new"], f"{to_lines:.2f} x line scan",
                   f"<= {goal}: {verdict(to_lines, goal)}" if goal else "")
     if args.assimp:
