@@ -1,6 +1,7 @@
 // Fuzz target of the tolerant reader fed a piece at a time: any bytes, read a few
-// bytes at a time (the first byte of the input picks how many, and whether they
-// are read and cut on a thread of their own, the nodes then written on a third),
+// bytes at a time (the first byte of the input picks how many, whether they are
+// read and cut on a thread of their own, the nodes then written on a third, and
+// whether the bytes are taken in place after the first read, as a mapped file's are),
 // must give the nodes, notes and facts of the same bytes read whole, and
 // normalize to the same text and report. Piece ends fall everywhere: inside CR LF pairs, UTF-16 code
 // units and surrogate pairs, quoted strings, statements, blocks. Anything else, and
@@ -25,10 +26,10 @@ namespace {
 namespace tl = ase2sgl::tolerant;
 namespace nz = ase2sgl::normalize;
 
-[[noreturn]] void Fail(const char* what, std::size_t readBytes, tl::ReadThreads threads)
+[[noreturn]] void Fail(const char* what, std::size_t readBytes, tl::ReadThreads threads, bool inPlace)
 {
-    std::fprintf(stderr, "scene_stream_fuzzer: %s (read %zu bytes at a time%s)\n", what, readBytes,
-                 threads == tl::ReadThreads::kTwo ? ", on threads of their own" : "");
+    std::fprintf(stderr, "scene_stream_fuzzer: %s (read %zu bytes at a time%s%s)\n", what, readBytes,
+                 threads == tl::ReadThreads::kTwo ? ", on threads of their own" : "", inPlace ? ", in place" : "");
     __builtin_trap();
 }
 
@@ -72,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::size_t readBytes = 1 + data[0] % 32;
     const tl::ReadThreads threads = (data[0] & 0x80) != 0 ? tl::ReadThreads::kTwo : tl::ReadThreads::kOne;
+    const bool inPlace = (data[0] & 0x40) != 0;
     const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     const tl::AseRead whole = tl::ReadAse(input);
@@ -79,13 +81,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const tl::SceneNode& node : whole.scene.nodes)
         expected.push_back(Digest(node));
     std::vector<std::string> streamed;
-    tl::MemorySource source(input);
+    tl::MemorySource source(input, inPlace);
     const tl::Scene scene = tl::StreamAse(
         source, [&](tl::SceneNode& node) { streamed.push_back(Digest(node)); }, readBytes, threads);
     if (streamed != expected)
-        Fail("nodes differ from the whole text's", readBytes, threads);
+        Fail("nodes differ from the whole text's", readBytes, threads, inPlace);
     if (Facts(scene) != Facts(whole.scene))
-        Fail("notes or facts differ from the whole text's", readBytes, threads);
+        Fail("notes or facts differ from the whole text's", readBytes, threads, inPlace);
 
     nz::NormalizeOptions options;
     options.keepOtherNodes = true;
@@ -94,11 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.readBytes = readBytes;
     options.threads = threads;
     std::string text;
-    const nz::NormalizeResult pieces = nz::NormalizeTo(
-        input, [&](std::string_view piece) { text += piece; }, options);
+    tl::MemorySource again(input, inPlace);
+    const nz::NormalizeResult pieces = nz::NormalizeFrom(
+        again, [&](std::string_view piece) { text += piece; }, options);
     if (once.ok != pieces.ok || (once.ok && text != once.text))
-        Fail("normalized text differs", readBytes, threads);
+        Fail("normalized text differs", readBytes, threads, inPlace);
     if (once.ok && nz::DescribeReport(once.report) != nz::DescribeReport(pieces.report))
-        Fail("normalize report differs", readBytes, threads);
+        Fail("normalize report differs", readBytes, threads, inPlace);
     return 0;
 }

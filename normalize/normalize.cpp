@@ -567,6 +567,16 @@ class CountingSource : public tolerant::ByteSource {
         bytes_.fetch_add(n, std::memory_order_relaxed);
         return n;
     }
+    std::string_view InPlace() const override { return source_.InPlace(); }
+    void TakenInPlace(std::size_t end) override
+    {
+        source_.TakenInPlace(end);
+        bytes_.store(end, std::memory_order_relaxed);
+    }
+    void PassedInPlace(std::size_t offset, std::size_t length) const noexcept override
+    {
+        source_.PassedInPlace(offset, length);
+    }
     std::size_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
 
   private:

@@ -3,6 +3,8 @@
 // a failure leaves no output behind.
 #include "normalize/normalize.h"
 #include "tool_fixtures.h"
+#include "tools/ase_input.h"
+#include "tools/exit_status.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +215,39 @@ TEST(SgltoolConvert, ManyInputsIntoAFolderAndStraightToGltfOrObj)
     EXPECT_EQ(overScene.exitStatus, 3);
     EXPECT_NE(overScene.err.find("holds ASE text"), std::string::npos) << overScene.err;
     EXPECT_TRUE(testing::ReadFile(other) == scene);
+}
+
+// A regular file is read where it lies (mapped): the first read copied, the rest in
+// place, each byte once, with the file's own bytes; a file cut shorter while it is
+// read fails instead of reading as zeros.
+TEST(SgltoolInputFile, MappedFileReadInPlaceAndCutShorterFails)
+{
+    testing::ScratchDir dir;
+    std::string bytes;
+    for (int i = 0; bytes.size() < (std::size_t{3} << 20); ++i)
+        bytes += "*MESH_VERTEX " + std::to_string(i) + "\t1.0\t2.0\t3.0\n";
+    testing::WriteFile(dir / "a.ase", bytes);
+    {
+        tools::InputFile input((dir / "a.ase").string(), "test");
+        ASSERT_EQ(input.InPlace(), bytes) << "a regular file is offered in place";
+        char first[100];
+        ASSERT_EQ(input.Read(first, sizeof first), sizeof first);
+        EXPECT_EQ(std::string_view(first, sizeof first), std::string_view(bytes).substr(0, sizeof first));
+        input.PassedInPlace(0, bytes.size() / 2);  // given back: still readable, from the file
+        EXPECT_EQ(input.InPlace().substr(0, 1000), std::string_view(bytes).substr(0, 1000));
+        EXPECT_NO_THROW(input.Done());
+    }
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows does not cut a file that is mapped";
+#else
+    tools::InputFile input((dir / "a.ase").string(), "test");
+    std::filesystem::resize_file(dir / "a.ase", 4096);
+    std::size_t nonZero = 0;
+    for (const char c : input.InPlace())  // the pages past the cut read as zeros
+        nonZero += c != 0 ? 1 : 0;
+    EXPECT_EQ(nonZero, 4096u);
+    EXPECT_THROW(input.Done(), tools::ToolError);
+#endif
 }
 
 }  // namespace

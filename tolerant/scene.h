@@ -127,15 +127,31 @@ class ByteSource {
     // Up to `size` bytes into `buffer`; 0 only at the end of the input. May throw
     // when the input cannot be read: the exception leaves StreamAse as it is.
     virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+
+    // A source whose bytes all lie in memory already (a mapped file) gives them here,
+    // whole, or nothing: StreamAse then takes the text that needs no decoding (UTF-8,
+    // 8-bit) where it lies instead of copying it out. Read() still gives the bytes
+    // from the start, and the first read and a text that is decoded go through it;
+    // the rest is taken from where Read() stopped.
+    virtual std::string_view InPlace() const { return {}; }
+    // The bytes of InPlace() before `end` have been taken into the reading.
+    virtual void TakenInPlace(std::size_t /*end*/) {}
+    // Bytes [offset, offset + length) of InPlace() are read no more (once each, on
+    // either of the reading's threads, mostly in order): a mapped source gives back
+    // their memory. Must not throw.
+    virtual void PassedInPlace(std::size_t /*offset*/, std::size_t /*length*/) const noexcept {}
 };
 
+// Bytes in memory. With `inPlace`, they are offered in place, as a mapped file's are.
 class MemorySource : public ByteSource {
   public:
-    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+    explicit MemorySource(std::string_view bytes, bool inPlace = false) : bytes_(bytes), whole_(inPlace ? bytes : "") {}
     std::size_t Read(char* buffer, std::size_t size) override;
+    std::string_view InPlace() const override { return whole_; }
 
   private:
     std::string_view bytes_;
+    std::string_view whole_;
 };
 
 // Where each node goes once its block has closed (or the text has ended), in file

@@ -22,6 +22,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace ase2sgl::tolerant {
 namespace {
@@ -747,12 +748,31 @@ std::size_t ReadFull(ByteSource& source, std::string& buffer)
     return got;
 }
 
-// A piece of the decoded text, cut after a line end, and its tokens. The text is
-// held by pointer, so that the tokens' views stay valid as the piece moves.
+// A piece of the decoded text, cut after a line end, and its tokens. The text lies
+// in memory that `held` keeps (a string of its own, or the source's bytes where
+// they lie), so that the tokens' views stay valid as the piece moves.
 struct Piece {
-    std::unique_ptr<std::string> text;
+    std::shared_ptr<const void> held;
+    std::string_view text;
     std::vector<Token> tokens;
     std::int32_t endLine = 1;  // the line the tokenizer ended on
+};
+
+// A stretch of a source's bytes taken in place: handed back to the source when the
+// last piece or node that points into it lets go of it.
+class PassedBytes {
+  public:
+    PassedBytes(const ByteSource& source, std::size_t offset, std::size_t length)
+        : source_(source), offset_(offset), length_(length)
+    {
+    }
+    PassedBytes(const PassedBytes&) = delete;
+    PassedBytes& operator=(const PassedBytes&) = delete;
+    ~PassedBytes() { source_.PassedInPlace(offset_, length_); }
+
+  private:
+    const ByteSource& source_;
+    std::size_t offset_, length_;
 };
 
 // The tokens of a piece cut beforehand, given out as the Tokenizer gives them.
@@ -788,7 +808,7 @@ struct InputFacts {
 class PieceReader {
   public:
     PieceReader(ByteSource& source, std::size_t readBytes, InputFacts& facts)
-        : source_(source), readBytes_(readBytes), facts_(facts),
+        : source_(source), readBytes_(readBytes), facts_(facts), whole_(source.InPlace()),
           raw_(std::max<std::size_t>(readBytes, 16), '\0')  // the first read holds the 16 bytes that tell the encoding
     {
     }
@@ -799,7 +819,12 @@ class PieceReader {
     template <typename Emit, typename Spare>
     void Step(const Emit& emit, const Spare& spare)
     {
+        if (InPlaceFromHere()) {
+            StepInPlace(emit, spare);
+            return;
+        }
         const std::size_t got = ReadFull(source_, raw_);
+        read_ += got;
         atEnd_ = got < raw_.size();
         facts_.decoder.Decode(std::string_view(raw_).substr(0, got), atEnd_, cutter_.text);
         if (raw_.size() > readBytes_)
@@ -809,28 +834,11 @@ class PieceReader {
             return;
         // The piece is the text read so far, moved rather than copied; what follows
         // its cut (less than a line) goes back to be read on.
-        auto chunk = std::make_unique<std::string>(std::move(cutter_.text));
+        auto chunk = std::make_shared<std::string>(std::move(cutter_.text));
         cutter_.text.assign(*chunk, cut);
         chunk->resize(cut);
-        if (facts_.head.size() < kDialectBytes)
-            facts_.head.append(std::string_view(*chunk).substr(0, kDialectBytes - facts_.head.size()));
-        // Whether the bytes are UTF-8 is told by the whole input, and the dialect by
-        // the text's first bytes: both past a 0x1A byte too.
-        facts_.utf8 = facts_.utf8 && IsUtf8(*chunk);
-        if (facts_.stopped) {
-            if ((!facts_.utf8 || facts_.decoder.TextEncoding() != Encoding::kUtf8) &&
-                facts_.head.size() >= kDialectBytes)
-                atEnd_ = true;  // nothing further to tell
-            return;
-        }
-        facts_.lineEnds.Add(*chunk);
-        Piece piece;
-        piece.text = std::move(chunk);
-        piece.tokens = spare();
-        Tokenizer tokens(*piece.text, line_);
-        line_ = piece.endLine = tokens.CutAll(piece.tokens).line;
-        facts_.stopped = tokens.StoppedAtCtrlZ();
-        emit(std::move(piece));
+        const std::string_view text = *chunk;
+        Take(text, std::move(chunk), emit, spare);
     }
 
     template <typename Emit, typename Spare>
@@ -841,11 +849,91 @@ class PieceReader {
     }
 
   private:
+    // Whether the text is taken from the source's bytes where they lie: after the
+    // first read has told the encoding, for text that is not decoded (the decoded
+    // text is then the bytes themselves, a UTF-8 byte order mark apart, which the
+    // first read has passed).
+    bool InPlaceFromHere()
+    {
+        if (whole_.empty() || read_ == 0 || whole_.size() < read_ ||
+            (facts_.decoder.TextEncoding() != Encoding::kUtf8 &&
+             facts_.decoder.TextEncoding() != Encoding::kUtf8WithBom))
+            return false;
+        if (!inPlace_) {
+            // What was read and not yet cut off as a piece is the bytes just before
+            // the end of the read: the reading goes on from their start.
+            inPlace_ = true;
+            pending_ = read_ - cutter_.text.size();
+            searched_ = pending_;
+            std::string().swap(cutter_.text);
+            std::string().swap(raw_);
+        }
+        return true;
+    }
+
+    // As Step, the bytes [pending_, end of the next read) taken where they lie and
+    // cut after their last line end, as LineCutter cuts them.
+    template <typename Emit, typename Spare>
+    void StepInPlace(const Emit& emit, const Spare& spare)
+    {
+        const std::size_t end = std::min(whole_.size(), read_ + std::max<std::size_t>(readBytes_, 1));
+        read_ = end;
+        source_.TakenInPlace(end);
+        atEnd_ = end == whole_.size();
+        std::size_t cut = atEnd_ ? end : 0;
+        for (std::size_t p = end; !atEnd_ && p > searched_;) {
+            --p;
+            if (whole_[p] == '\n' || (whole_[p] == '\r' && p + 1 < end)) {
+                cut = p + 1;
+                break;
+            }
+        }
+        if (cut == 0 || cut == pending_) {
+            searched_ = std::max(pending_, end - 1);  // a CR at the very end is looked at again
+            return;
+        }
+        const std::size_t start = std::exchange(pending_, cut);
+        searched_ = cut;  // the rest, less than a line, is looked at again with what follows
+        Take(whole_.substr(start, cut - start), std::make_shared<const PassedBytes>(source_, start, cut - start),
+             emit, spare);
+    }
+
+    // The facts told by a piece's text; the piece, its tokens cut, to `emit`.
+    template <typename Emit, typename Spare>
+    void Take(std::string_view text, std::shared_ptr<const void> held, const Emit& emit, const Spare& spare)
+    {
+        if (facts_.head.size() < kDialectBytes)
+            facts_.head.append(text.substr(0, kDialectBytes - facts_.head.size()));
+        // Whether the bytes are UTF-8 is told by the whole input, and the dialect by
+        // the text's first bytes: both past a 0x1A byte too.
+        facts_.utf8 = facts_.utf8 && IsUtf8(text);
+        if (facts_.stopped) {
+            if ((!facts_.utf8 || facts_.decoder.TextEncoding() != Encoding::kUtf8) &&
+                facts_.head.size() >= kDialectBytes)
+                atEnd_ = true;  // nothing further to tell
+            return;
+        }
+        facts_.lineEnds.Add(text);
+        Piece piece;
+        piece.held = std::move(held);
+        piece.text = text;
+        piece.tokens = spare();
+        Tokenizer tokens(piece.text, line_);
+        line_ = piece.endLine = tokens.CutAll(piece.tokens).line;
+        facts_.stopped = tokens.StoppedAtCtrlZ();
+        emit(std::move(piece));
+    }
+
     ByteSource& source_;
     std::size_t readBytes_;
     InputFacts& facts_;
+    std::string_view whole_;  // the source's bytes in place, if it offers them
     std::string raw_;
     LineCutter cutter_;
+    std::size_t read_ = 0;      // bytes of the source read or taken in place
+    std::size_t pending_ = 0;   // in place: where the text not yet in a piece starts
+    std::size_t searched_ = 0;  // in place: the bytes from pending_ to here hold no line end (a CR at the end aside)
+    bool inPlace_ = false;
     std::int32_t line_ = 1;
     bool atEnd_ = false;
 };
@@ -948,16 +1036,22 @@ namespace {
 Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::size_t readBytes, ReadThreads threads)
 {
     Scene scene;
-    std::deque<std::shared_ptr<const std::string>> chunks;  // text the reading may still point into
-    std::size_t firstChunk = 0;                            // the number of chunks.front()
+    struct Chunk {
+        std::shared_ptr<const void> held;
+        std::size_t bytes = 0;
+    };
+    std::deque<Chunk> chunks;    // text the reading may still point into
+    std::size_t firstChunk = 0;  // the number of chunks.front()
     std::size_t chunkCount = 0;
     const HandOutTo handOut = [&](SceneNode& node, std::size_t first) {
         NodeText text;
         if (hold) {
-            auto held = std::make_shared<std::vector<std::shared_ptr<const std::string>>>(
-                chunks.begin() + static_cast<std::ptrdiff_t>(first - firstChunk), chunks.end());
-            for (const auto& chunk : *held)
-                text.bytes += chunk->size();
+            auto held = std::make_shared<std::vector<std::shared_ptr<const void>>>();
+            for (auto chunk = chunks.begin() + static_cast<std::ptrdiff_t>(first - firstChunk); chunk != chunks.end();
+                 ++chunk) {
+                held->push_back(chunk->held);
+                text.bytes += chunk->bytes;
+            }
             text.held = std::move(held);
         }
         sink(node, std::move(text));
@@ -976,7 +1070,7 @@ Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::si
     // The statements of a piece filed, its nodes handed out, the text no node
     // points into any more let go of.
     const auto file = [&](Piece& piece) {
-        chunks.push_back(std::move(piece.text));
+        chunks.push_back({std::move(piece.held), piece.text.size()});
         const std::size_t current = chunkCount++;
         TokenList tokens(piece);
         line = feeder.Feed(tokens, current);

@@ -4,7 +4,10 @@
 
 #include "tools/exit_status.h"
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 
 namespace ase2sgl::tools {
@@ -40,6 +43,14 @@ std::string ReadInput(const std::string& path)
 InputFile::InputFile(const std::string& path, const std::string& what) : path_(path)
 {
     RefuseFolder(path);
+    // The size mapped is the size at opening: a file that grows meanwhile is read
+    // as it was, one cut shorter fails at Done().
+    if (handle_.Open(path) == 0 && handle_.Seekable() && handle_.Size() > 0 &&
+        handle_.Size() <= std::numeric_limits<std::size_t>::max() && mapped_.Map(handle_, handle_.Size())) {
+        progress_ = std::make_unique<ProgressLine>(what, handle_.Size());
+        return;
+    }
+    handle_.Close();
     file_.open(path, std::ios::binary);
     if (!file_)
         throw ToolError(path + ": cannot be read", kExitFile);
@@ -51,13 +62,45 @@ InputFile::InputFile(const std::string& path, const std::string& what) : path_(p
 
 std::size_t InputFile::Read(char* buffer, std::size_t size)
 {
-    file_.read(buffer, static_cast<std::streamsize>(size));
-    if (file_.bad())
-        throw ToolError(path_ + ": cannot be read", kExitFile);
-    const auto got = static_cast<std::size_t>(file_.gcount());
+    std::size_t got = 0;
+    if (mapped_.Mapped()) {
+        got = static_cast<std::size_t>(std::min<std::uint64_t>(size, mapped_.Size() - done_));
+        std::memcpy(buffer, mapped_.Data() + done_, got);
+        mapped_.ReleaseFromBlockStart(done_, got);
+    } else {
+        file_.read(buffer, static_cast<std::streamsize>(size));
+        if (file_.bad())
+            throw ToolError(path_ + ": cannot be read", kExitFile);
+        got = static_cast<std::size_t>(file_.gcount());
+    }
     done_ += got;
     progress_->Update(done_);
     return got;
+}
+
+std::string_view InputFile::InPlace() const
+{
+    if (!mapped_.Mapped())
+        return {};
+    return {mapped_.Data(), static_cast<std::size_t>(mapped_.Size())};
+}
+
+void InputFile::TakenInPlace(std::size_t end)
+{
+    done_ = end;
+    progress_->Update(done_);
+}
+
+void InputFile::PassedInPlace(std::size_t offset, std::size_t length) const noexcept
+{
+    mapped_.ReleaseFromBlockStart(offset, length);
+}
+
+void InputFile::Done()
+{
+    progress_->Clear();
+    if (mapped_.Cut())
+        throw ToolError(path_ + ": cannot be read: the file was cut shorter while it was read", kExitFile);
 }
 
 normalize::NormalizeResult NormalizeFile(InputFile& input, const normalize::BufferSink& sink, bool keepOtherNodes,

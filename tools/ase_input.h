@@ -4,6 +4,8 @@
 #pragma once
 
 #include "normalize/normalize.h"
+#include "platform/input_file.h"
+#include "platform/mapped_input.h"
 #include "tolerant/scene.h"
 #include "tools/progress.h"
 
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace ase2sgl::tools {
 
@@ -19,18 +22,27 @@ std::string ReadInput(const std::string& path);
 
 // A file read front to back, a piece at a time, with a progress line (see
 // progress.h) named `what`. Opening and reading throw ToolError (kExitFile) naming
-// the file when it cannot be read or is a folder.
+// the file when it cannot be read or is a folder. A regular file is mapped: its
+// text is then read where it lies in the file cache, not copied out of it, and the
+// pages passed are given back as the reading goes on.
 class InputFile : public tolerant::ByteSource {
   public:
     InputFile(const std::string& path, const std::string& what);
     std::size_t Read(char* buffer, std::size_t size) override;
+    std::string_view InPlace() const override;
+    void TakenInPlace(std::size_t end) override;
+    void PassedInPlace(std::size_t offset, std::size_t length) const noexcept override;
     const std::string& Path() const { return path_; }
     // The reading is over: the progress line goes, before the result is printed.
-    void Done() { progress_->Clear(); }
+    // Throws ToolError when the file was cut shorter while it was mapped (the bytes
+    // past the cut read as zeros).
+    void Done();
 
   private:
     std::string path_;
-    std::ifstream file_;
+    platform::InputFile handle_;
+    platform::MappedInput mapped_;
+    std::ifstream file_;  // where the file is not mapped (a pipe, a FIFO)
     std::uint64_t done_ = 0;
     std::unique_ptr<ProgressLine> progress_;
 };
