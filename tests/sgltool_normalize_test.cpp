@@ -222,6 +222,9 @@ TEST(SgltoolConvert, ManyInputsIntoAFolderAndStraightToGltfOrObj)
 // read fails instead of reading as zeros.
 TEST(SgltoolInputFile, MappedFileReadInPlaceAndCutShorterFails)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "input files are read, not mapped, on Windows";
+#endif
     testing::ScratchDir dir;
     std::string bytes;
     for (int i = 0; bytes.size() < (std::size_t{3} << 20); ++i)
@@ -229,7 +232,7 @@ TEST(SgltoolInputFile, MappedFileReadInPlaceAndCutShorterFails)
     testing::WriteFile(dir / "a.ase", bytes);
     {
         tools::InputFile input((dir / "a.ase").string(), "test");
-        ASSERT_EQ(input.InPlace(), bytes) << "a regular file is offered in place";
+        ASSERT_TRUE(input.InPlace() == bytes) << "a regular file is offered in place";
         char first[100];
         ASSERT_EQ(input.Read(first, sizeof first), sizeof first);
         EXPECT_EQ(std::string_view(first, sizeof first), std::string_view(bytes).substr(0, sizeof first));
@@ -237,9 +240,6 @@ TEST(SgltoolInputFile, MappedFileReadInPlaceAndCutShorterFails)
         EXPECT_EQ(input.InPlace().substr(0, 1000), std::string_view(bytes).substr(0, 1000));
         EXPECT_NO_THROW(input.Done());
     }
-#ifdef _WIN32
-    GTEST_SKIP() << "Windows does not cut a file that is mapped";
-#else
     tools::InputFile input((dir / "a.ase").string(), "test");
     std::filesystem::resize_file(dir / "a.ase", 4096);
     std::size_t nonZero = 0;
@@ -247,7 +247,6 @@ TEST(SgltoolInputFile, MappedFileReadInPlaceAndCutShorterFails)
         nonZero += c != 0 ? 1 : 0;
     EXPECT_EQ(nonZero, 4096u);
     EXPECT_THROW(input.Done(), tools::ToolError);
-#endif
 }
 
 }  // namespace
