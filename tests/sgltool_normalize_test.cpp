@@ -9,7 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 namespace ase2sgl {
 namespace {
@@ -248,6 +252,54 @@ TEST(SgltoolInputFile, MappedFileReadInPlaceAndCutShorterFails)
     EXPECT_EQ(nonZero, 4096u);
     EXPECT_THROW(input.Done(), tools::ToolError);
 }
+
+#ifdef __linux__
+// The resident kilobytes of the mapping that holds `address` (/proc/self/smaps).
+long ResidentKilobytes(const void* address)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2) {
+            inside = at >= from && at < to;
+        } else if (inside && line.rfind("Rss:", 0) == 0) {
+            return std::stol(line.substr(4));
+        }
+    }
+    return -1;
+}
+
+// The stretches a reading passes back, in order or not, give back the mapped pages
+// once all the bytes before them are back: none stays resident at the end, and
+// none is given back while a stretch before it is still out.
+TEST(SgltoolInputFile, PassedStretchesGiveBackTheirPages)
+{
+    testing::ScratchDir dir;
+    const std::string bytes(std::size_t{4} << 20, 'x');
+    testing::WriteFile(dir / "a.ase", bytes);
+    tools::InputFile input((dir / "a.ase").string(), "test");
+    const std::string_view mapped = input.InPlace();
+    ASSERT_EQ(mapped.size(), bytes.size());
+    const auto touchAll = [&] {
+        std::size_t sum = 0;
+        for (std::size_t i = 0; i < mapped.size(); i += 4096)
+            sum += static_cast<unsigned char>(mapped[i]);
+        return sum;
+    };
+    ASSERT_GT(touchAll(), 0u);
+    EXPECT_GE(ResidentKilobytes(mapped.data()), 4000);
+    const std::size_t piece = 1000003;  // stretches that do not end on page edges
+    input.PassedInPlace(piece, piece);        // early: the first stretch is still out
+    input.PassedInPlace(3 * piece, bytes.size() - 3 * piece);
+    EXPECT_GE(ResidentKilobytes(mapped.data()), 4000) << "pages given back before the bytes ahead of them";
+    input.PassedInPlace(0, piece);
+    input.PassedInPlace(2 * piece, piece);
+    EXPECT_LE(ResidentKilobytes(mapped.data()), 64) << "pages left behind";
+    EXPECT_NO_THROW(input.Done());
+}
+#endif
 
 }  // namespace
 }  // namespace ase2sgl

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <sstream>
 
 namespace ase2sgl::tools {
@@ -66,7 +68,7 @@ std::size_t InputFile::Read(char* buffer, std::size_t size)
     if (mapped_.Mapped()) {
         got = static_cast<std::size_t>(std::min<std::uint64_t>(size, mapped_.Size() - done_));
         std::memcpy(buffer, mapped_.Data() + done_, got);
-        mapped_.ReleaseFromBlockStart(done_, got);
+        Passed(done_, done_ + got);
     } else {
         file_.read(buffer, static_cast<std::streamsize>(size));
         if (file_.bad())
@@ -93,7 +95,35 @@ void InputFile::TakenInPlace(std::size_t end)
 
 void InputFile::PassedInPlace(std::size_t offset, std::size_t length) const noexcept
 {
-    mapped_.ReleaseFromBlockStart(offset, length);
+    Passed(offset, std::uint64_t{offset} + length);
+}
+
+// The bytes come back mostly in order (a stretch still held by a node being written
+// comes after the ones behind it); those that come early wait until the bytes before
+// them are back too. Each release then runs from the page the last one ended in
+// (given back now that all of it has been passed) to the end of what is back in
+// order, so that every page is given back once.
+void InputFile::Passed(std::uint64_t offset, std::uint64_t end) const noexcept
+{
+    const std::lock_guard lock(releasing_);
+    if (offset > released_) {
+        try {
+            early_.emplace(offset, end);
+        } catch (...) {
+            // No memory to note it in: its pages stay until the file is closed.
+        }
+        return;
+    }
+    std::uint64_t upTo = std::max(released_, end);
+    while (!early_.empty() && early_.begin()->first <= upTo) {
+        upTo = std::max(upTo, early_.begin()->second);
+        early_.erase(early_.begin());
+    }
+    if (upTo == released_)
+        return;
+    const std::uint64_t from = released_ / kPageBytes * kPageBytes;
+    mapped_.Release(from, upTo - from);
+    released_ = upTo;
 }
 
 void InputFile::Done()

@@ -11,7 +11,9 @@
 
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -43,6 +45,14 @@ class InputFile : public tolerant::ByteSource {
     platform::InputFile handle_;
     platform::MappedInput mapped_;
     std::ifstream file_;  // where the file is not mapped (a pipe, a FIFO)
+    // Bytes read or passed in place: those before released_ have been given back,
+    // but for the page it lies in (of 64 KiB at most: each release starts that far
+    // back, to take it in); early_ holds the stretches passed beyond a gap.
+    void Passed(std::uint64_t offset, std::uint64_t end) const noexcept;
+    static constexpr std::uint64_t kPageBytes = 65536;
+    mutable std::mutex releasing_;
+    mutable std::uint64_t released_ = 0;
+    mutable std::map<std::uint64_t, std::uint64_t> early_;
     std::uint64_t done_ = 0;
     std::unique_ptr<ProgressLine> progress_;
 };
