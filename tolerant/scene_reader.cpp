@@ -707,15 +707,15 @@ std::size_t MemorySource::Read(char* buffer, std::size_t size)
 
 namespace {
 
-// The decoded text not yet read, cut into pieces that end after a line end: no
+// The text not yet in a piece, cut into pieces that end after a line end: no
 // token, no CR LF and no UTF-8 sequence is split between two pieces.
 class LineCutter {
   public:
-    std::string text;
-
     // The length of the longest start of `text` that ends after a line end, or 0.
-    // A CR at the very end waits: an LF may follow it in the next piece.
-    std::size_t Cut()
+    // A CR at the very end waits: an LF may follow it in the next piece. `text` is
+    // the text given last time with more after it, or after a cut, what followed
+    // the cut with more after it.
+    std::size_t Cut(std::string_view text)
     {
         std::size_t p = text.size();
         while (p > searched_) {
@@ -826,16 +826,16 @@ class PieceReader {
         const std::size_t got = ReadFull(source_, raw_);
         read_ += got;
         atEnd_ = got < raw_.size();
-        facts_.decoder.Decode(std::string_view(raw_).substr(0, got), atEnd_, cutter_.text);
+        facts_.decoder.Decode(std::string_view(raw_).substr(0, got), atEnd_, uncut_);
         if (raw_.size() > readBytes_)
             raw_.resize(std::max<std::size_t>(readBytes_, 1));
-        const std::size_t cut = atEnd_ ? cutter_.text.size() : cutter_.Cut();
+        const std::size_t cut = atEnd_ ? uncut_.size() : cutter_.Cut(uncut_);
         if (cut == 0)
             return;
         // The piece is the text read so far, moved rather than copied; what follows
         // its cut (less than a line) goes back to be read on.
-        auto chunk = std::make_shared<std::string>(std::move(cutter_.text));
-        cutter_.text.assign(*chunk, cut);
+        auto chunk = std::make_shared<std::string>(std::move(uncut_));
+        uncut_.assign(*chunk, cut);
         chunk->resize(cut);
         const std::string_view text = *chunk;
         Take(text, std::move(chunk), emit, spare);
@@ -863,16 +863,16 @@ class PieceReader {
             // What was read and not yet cut off as a piece is the bytes just before
             // the end of the read: the reading goes on from their start.
             inPlace_ = true;
-            pending_ = read_ - cutter_.text.size();
-            searched_ = pending_;
-            std::string().swap(cutter_.text);
+            pending_ = read_ - uncut_.size();
+            std::string().swap(uncut_);
             std::string().swap(raw_);
         }
         return true;
     }
 
     // As Step, the bytes [pending_, end of the next read) taken where they lie and
-    // cut after their last line end, as LineCutter cuts them.
+    // cut after their last line end. The cutter goes on from the copied text's
+    // leftover, which is where these bytes start.
     template <typename Emit, typename Spare>
     void StepInPlace(const Emit& emit, const Spare& spare)
     {
@@ -880,22 +880,12 @@ class PieceReader {
         read_ = end;
         source_.TakenInPlace(end);
         atEnd_ = end == whole_.size();
-        std::size_t cut = atEnd_ ? end : 0;
-        for (std::size_t p = end; !atEnd_ && p > searched_;) {
-            --p;
-            if (whole_[p] == '\n' || (whole_[p] == '\r' && p + 1 < end)) {
-                cut = p + 1;
-                break;
-            }
-        }
-        if (cut == 0 || cut == pending_) {
-            searched_ = std::max(pending_, end - 1);  // a CR at the very end is looked at again
+        const std::string_view uncut = whole_.substr(pending_, end - pending_);
+        const std::size_t cut = atEnd_ ? uncut.size() : cutter_.Cut(uncut);
+        if (cut == 0)
             return;
-        }
-        const std::size_t start = std::exchange(pending_, cut);
-        searched_ = cut;  // the rest, less than a line, is looked at again with what follows
-        Take(whole_.substr(start, cut - start), std::make_shared<const PassedBytes>(source_, start, cut - start),
-             emit, spare);
+        const std::size_t start = std::exchange(pending_, pending_ + cut);
+        Take(uncut.substr(0, cut), std::make_shared<const PassedBytes>(source_, start, cut), emit, spare);
     }
 
     // The facts told by a piece's text; the piece, its tokens cut, to `emit`.
@@ -929,10 +919,10 @@ class PieceReader {
     InputFacts& facts_;
     std::string_view whole_;  // the source's bytes in place, if it offers them
     std::string raw_;
+    std::string uncut_;  // copied: the decoded text not yet in a piece
     LineCutter cutter_;
     std::size_t read_ = 0;      // bytes of the source read or taken in place
     std::size_t pending_ = 0;   // in place: where the text not yet in a piece starts
-    std::size_t searched_ = 0;  // in place: the bytes from pending_ to here hold no line end (a CR at the end aside)
     bool inPlace_ = false;
     std::int32_t line_ = 1;
     bool atEnd_ = false;
