@@ -7,7 +7,7 @@ saves when wall times are disturbed).
 
     cmake -S . -B build/bench-tools -DCMAKE_BUILD_TYPE=Release -DASE2SGL_TESTS=OFF -DASE2SGL_BENCH=ON
     cmake --build build/bench-tools --target ase2sgl sgltool generate_ase
-    bench/tolerant_bench.py --bin build/bench-tools [--size-mb 100] [--rounds 5] [--baseline DIR]
+    bench/tolerant_bench.py --bin build/bench-tools [--size-mb 100] [--rounds 5] [--baseline OTHER/sgltool]
 
 The file comes from bench's generate_ase (realistic layout) in a temporary
 folder, removed afterwards. One warm-up run puts it in the page cache; then each

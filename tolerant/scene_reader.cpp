@@ -31,26 +31,62 @@ constexpr std::size_t kMaxArguments = 16;  // a face line has 13 before *MESH_SM
 constexpr std::size_t kMaxDepth = 4096;    // deeper blocks are counted, not kept
 constexpr std::size_t kMaxNotes = 1000;
 
+// The keywords of the statements read inside a node, told once per statement.
+enum class Keyword : unsigned char {
+    kOther,
+    kComment,
+    kNodeName,
+    kVertex,
+    kTexVertex,
+    kFace,
+    kSmoothing,
+    kMaterialId,
+    kTexFace,
+    kFaceNormal,
+    kVertexNormal,
+};
+
 struct Statement {
     Token keyword;
-    std::array<std::string_view, kMaxArguments> args{};  // the words and strings after the keyword
+    Keyword word = Keyword::kOther;  // the keyword, told
+    // The words and strings after the keyword: the tokens of a piece where they lie
+    // (Point), or copies of them in `own` (Add; Detach).
+    const Token* args = nullptr;
     std::size_t argCount = 0;
     bool active = false;
     std::size_t chunk = 0;  // of the text read in pieces, the piece its keyword is in
+    std::array<Token, kMaxArguments> own{};
 
-    void Start(const Token& token, std::size_t inChunk)
+    void Start(const Token& token, Keyword told, std::size_t inChunk)
     {
         keyword = token;
+        word = told;
+        args = own.data();
         argCount = 0;
         active = true;
         chunk = inChunk;
     }
+    // The `count` tokens at `tokens`, all words or strings, as the arguments.
+    void Point(const Token* tokens, std::size_t count)
+    {
+        args = tokens;
+        argCount = std::min(count, kMaxArguments);
+    }
+    // Copies the arguments pointed to, before the tokens they lie in are reused.
+    void Detach()
+    {
+        if (args != own.data()) {
+            std::copy_n(args, argCount, own.begin());
+            args = own.data();
+        }
+    }
+    // Adds a word or a string (after Start or Detach).
     void Add(const Token& token)
     {
         if (active && argCount < kMaxArguments)
-            args[argCount++] = token.text;
+            own[argCount++] = token;
     }
-    std::string_view Arg(std::size_t i) const { return i < argCount ? args[i] : std::string_view(); }
+    std::string_view Arg(std::size_t i) const { return i < argCount ? args[i].text : std::string_view(); }
 };
 
 // Upper case of ASCII letters only, as std::toupper gives it in the "C" locale
@@ -102,20 +138,6 @@ std::uint64_t AsciiUpper8(std::uint64_t bytes)
     return AsciiUpper8(Load8(text + size - 8)) == Load8(name.data() + size - 8);
 }
 
-// The keywords of the statements read inside a node, told once per statement.
-enum class Keyword : unsigned char {
-    kOther,
-    kComment,
-    kNodeName,
-    kVertex,
-    kTexVertex,
-    kFace,
-    kSmoothing,
-    kMaterialId,
-    kTexFace,
-    kFaceNormal,
-    kVertexNormal,
-};
 
 // The length of a keyword with its star.
 constexpr std::size_t Stars(std::string_view name)
@@ -148,6 +170,49 @@ Keyword Classify(std::string_view keyword)
 bool StartsWithKeyword(std::string_view keyword, std::string_view prefix)
 {
     return keyword.size() > prefix.size() && Is(keyword.substr(0, prefix.size() + 1), prefix);
+}
+
+// What the filing does with a piece's tokens, found beforehand (on the reading's
+// thread, where there are two) so that the filing goes a statement at a time rather
+// than a token at a time: a statement (its keyword and the words and strings after
+// it in the piece), a brace, or the words that carry on the statement the piece
+// before left open. Words after a brace belong to no statement and are left out.
+struct TokenSpan {
+    std::size_t first = 0;    // the keyword, the brace, or the first word carried on
+    std::uint32_t words = 0;  // the words and strings after the keyword, or carried on
+                              // (counted up to the most a statement keeps)
+    TokenKind kind = TokenKind::kKeyword;  // kKeyword, kOpen, kClose, or kWord (carried on)
+    Keyword word = Keyword::kOther;        // a statement's keyword, told
+};
+
+// The spans of a piece's tokens.
+void CutSpans(const std::vector<Token>& tokens, std::vector<TokenSpan>& spans)
+{
+    spans.clear();
+    bool inStatement = true;  // the words so far carry on the statement before the piece
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        switch (tokens[i].kind) {
+        case TokenKind::kKeyword:
+            spans.push_back({i, 0, TokenKind::kKeyword, Classify(tokens[i].text)});
+            inStatement = true;
+            break;
+        case TokenKind::kWord:
+        case TokenKind::kString:
+            if (!inStatement)
+                break;
+            if (spans.empty())
+                spans.push_back({i, 0, TokenKind::kWord, Keyword::kOther});
+            if (spans.back().words < kMaxArguments)
+                ++spans.back().words;
+            break;
+        case TokenKind::kOpen:
+        case TokenKind::kClose:
+            spans.push_back({i, 0, tokens[i].kind, Keyword::kOther});
+            inStatement = false;
+            break;
+        case TokenKind::kEnd: break;
+        }
+    }
 }
 
 // A decimal integer, optionally signed, optionally followed by a colon ("12:").
@@ -450,7 +515,7 @@ void SceneReader::Dispatch(const Statement& statement)
     if (!statement.active || skipDepth_ > 0 || excessDepth_ > 0)
         return;
     const std::string_view keyword = statement.keyword.text;
-    const Keyword word = Classify(keyword);
+    const Keyword word = statement.word;
     SceneNode* node = CurrentNode();
     if (word == Keyword::kComment && stack_.empty() && scene_.comment.empty()) {
         scene_.comment = statement.Arg(0);
@@ -576,34 +641,48 @@ class Feeder {
   public:
     Feeder(Scene& scene, const HandOutTo& handOut) : reader_(scene, handOut) {}
 
-    // Reads the tokens of one piece of text (all of it, or up to a 0x1A byte), from
-    // a Tokenizer or from the tokens cut beforehand; returns the line its reading
-    // ended on.
-    template <typename Tokens>
-    std::int32_t Feed(Tokens& tokens, std::size_t chunk)
+    // Reads the tokens of a text (all of it, or up to a 0x1A byte) as the Tokenizer
+    // gives them; returns the line its reading ended on.
+    std::int32_t Feed(Tokenizer& tokens, std::size_t chunk)
     {
         reader_.SetChunk(chunk);
         for (;;) {
             const Token& token = tokens.Next();
             switch (token.kind) {
             case TokenKind::kEnd: return token.line;
-            case TokenKind::kKeyword:
-                reader_.Dispatch(statement_);
-                statement_.Start(token, chunk);
-                break;
+            case TokenKind::kKeyword: StartStatement(token, Classify(token.text), chunk); break;
             case TokenKind::kString:
             case TokenKind::kWord: statement_.Add(token); break;
             case TokenKind::kOpen:
-                reader_.Open(statement_, token.line);
-                statement_.active = false;
+            case TokenKind::kClose: Brace(token); break;
+            }
+        }
+    }
+
+    // As Feed, from the tokens of a piece and their spans (CutSpans); `endLine`: the
+    // line the tokens end on. The statement left open points into the tokens no more.
+    std::int32_t FeedSpans(const std::vector<Token>& tokens, const std::vector<TokenSpan>& spans,
+                           std::int32_t endLine, std::size_t chunk)
+    {
+        reader_.SetChunk(chunk);
+        const Token* const at = tokens.data();
+        for (const TokenSpan& span : spans) {
+            const Token& token = at[span.first];
+            switch (span.kind) {
+            case TokenKind::kKeyword:
+                StartStatement(token, span.word, chunk);
+                statement_.Point(&token + 1, span.words);
                 break;
-            case TokenKind::kClose:
-                reader_.Dispatch(statement_);
-                statement_.active = false;
-                reader_.Close(token.line);
+            case TokenKind::kOpen:
+            case TokenKind::kClose: Brace(token); break;
+            default:  // words carrying on the statement the piece before left open
+                for (std::uint32_t i = 0; i < span.words; ++i)
+                    statement_.Add((&token)[i]);
                 break;
             }
         }
+        statement_.Detach();
+        return endLine;
     }
 
     void Finish(std::int32_t line)
@@ -620,6 +699,24 @@ class Feeder {
     }
 
   private:
+    // A keyword completes the statement before it and starts the next.
+    void StartStatement(const Token& token, Keyword word, std::size_t chunk)
+    {
+        reader_.Dispatch(statement_);
+        statement_.Start(token, word, chunk);
+    }
+    // A brace completes the statement before it, which an opening one belongs to.
+    void Brace(const Token& token)
+    {
+        if (token.kind == TokenKind::kOpen) {
+            reader_.Open(statement_, token.line);
+        } else {
+            reader_.Dispatch(statement_);
+            reader_.Close(token.line);
+        }
+        statement_.active = false;
+    }
+
     SceneReader reader_;
     Statement statement_;
 };
@@ -748,13 +845,25 @@ std::size_t ReadFull(ByteSource& source, std::string& buffer)
     return got;
 }
 
+// A piece's tokens and their spans, kept to be reused for a later piece.
+struct PieceTokens {
+    std::vector<Token> tokens;
+    std::vector<TokenSpan> spans;
+
+    void Clear()
+    {
+        tokens.clear();
+        spans.clear();
+    }
+};
+
 // A piece of the decoded text, cut after a line end, and its tokens. The text lies
 // in memory that `held` keeps (a string of its own, or the source's bytes where
 // they lie), so that the tokens' views stay valid as the piece moves.
 struct Piece {
     std::shared_ptr<const void> held;
     std::string_view text;
-    std::vector<Token> tokens;
+    PieceTokens cut;
     std::int32_t endLine = 1;  // the line the tokenizer ended on
 };
 
@@ -773,24 +882,6 @@ class PassedBytes {
   private:
     const ByteSource& source_;
     std::size_t offset_, length_;
-};
-
-// The tokens of a piece cut beforehand, given out as the Tokenizer gives them.
-class TokenList {
-  public:
-    explicit TokenList(const Piece& piece)
-        : next_(piece.tokens.data()), last_(piece.tokens.data() + piece.tokens.size()),
-          end_{{}, piece.endLine, TokenKind::kEnd}
-    {
-    }
-    TokenList(const TokenList&) = delete;
-    TokenList& operator=(const TokenList&) = delete;
-    const Token& Next() { return next_ != last_ ? *next_++ : end_; }
-
-  private:
-    const Token* next_;
-    const Token* last_;
-    Token end_;
 };
 
 // What the reading of the bytes tells about the whole input.
@@ -907,9 +998,10 @@ class PieceReader {
         Piece piece;
         piece.held = std::move(held);
         piece.text = text;
-        piece.tokens = spare();
+        piece.cut = spare();
         Tokenizer tokens(piece.text, line_);
-        line_ = piece.endLine = tokens.CutAll(piece.tokens).line;
+        line_ = piece.endLine = tokens.CutAll(piece.cut.tokens).line;
+        CutSpans(piece.cut.tokens, piece.cut.spans);
         facts_.stopped = tokens.StoppedAtCtrlZ();
         emit(std::move(piece));
     }
@@ -976,18 +1068,18 @@ class PieceQueue {
         const std::lock_guard lock(mutex_);
         return error_;
     }
-    std::vector<Token> Spare()
+    PieceTokens Spare()
     {
         const std::lock_guard lock(mutex_);
         if (spare_.empty())
             return {};
-        std::vector<Token> tokens = std::move(spare_.back());
+        PieceTokens tokens = std::move(spare_.back());
         spare_.pop_back();
         return tokens;
     }
-    void GiveBack(std::vector<Token> tokens)
+    void GiveBack(PieceTokens tokens)
     {
-        tokens.clear();
+        tokens.Clear();
         const std::lock_guard lock(mutex_);
         if (spare_.size() < kAhead + 2)
             spare_.push_back(std::move(tokens));
@@ -998,7 +1090,7 @@ class PieceQueue {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Piece> ready_;
-    std::vector<std::vector<Token>> spare_;
+    std::vector<PieceTokens> spare_;
     bool done_ = false, cancelled_ = false;
     std::exception_ptr error_;
 };
@@ -1062,19 +1154,18 @@ Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::si
     const auto file = [&](Piece& piece) {
         chunks.push_back({std::move(piece.held), piece.text.size()});
         const std::size_t current = chunkCount++;
-        TokenList tokens(piece);
-        line = feeder.Feed(tokens, current);
+        line = feeder.FeedSpans(piece.cut.tokens, piece.cut.spans, piece.endLine, current);
         keepComment();
         for (const std::size_t keep = feeder.OldestChunkHeld(current); firstChunk < keep && !chunks.empty();
              ++firstChunk)
             chunks.pop_front();
     };
     PieceReader pieces(source, readBytes, facts);
-    std::vector<Token> spare;
+    PieceTokens spare;
     const auto fileHere = [&](Piece&& piece) {
         file(piece);
-        spare = std::move(piece.tokens);
-        spare.clear();
+        spare = std::move(piece.cut);
+        spare.Clear();
     };
     const auto spareHere = [&] { return std::move(spare); };
     // The first read is filed on this thread: an input that ends within it is read
@@ -1103,7 +1194,7 @@ Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::si
         try {
             for (Piece piece; queue.Pop(piece);) {
                 file(piece);
-                queue.GiveBack(std::move(piece.tokens));
+                queue.GiveBack(std::move(piece.cut));
             }
         } catch (...) {
             queue.Cancel();
