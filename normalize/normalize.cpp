@@ -62,6 +62,22 @@ class Writer {
     // what follows it.
     void Padded(std::int64_t value, int width)
     {
+        // Most are counts, indices and flags under 100 000: their digits go straight
+        // into the 16 columns, right to left, after the blanks.
+        if (value >= 0 && value < 100000 && width <= 16) {
+            auto rest = static_cast<std::uint32_t>(value);
+            const std::size_t length = rest < 10 ? 1 : rest < 100 ? 2 : rest < 1000 ? 3 : rest < 10000 ? 4 : 5;
+            const std::size_t used = std::max(length, static_cast<std::size_t>(std::max(width, 0)));
+            char* const at = Room(16);
+            std::memcpy(at, "                ", 16);
+            char* digit = at + used;
+            do {
+                *--digit = static_cast<char>('0' + rest % 10);
+                rest /= 10;
+            } while (rest != 0);
+            size_ += used;
+            return;
+        }
         char field[48];  // 16 blanks, then room for any 64-bit number
         std::memset(field, ' ', 32);
         char* const digits = field + 16;
