@@ -117,6 +117,9 @@ std::vector<Input> Inputs()
         {"groups", header + "*GROUP \"g\" {\n" + kTriangle + "*HELPEROBJECT {\n*NODE_NAME \"h\"\n}\n}\n" + kTriangle},
         {"stray closing braces", "}\n}\n" + two + "}\n"},
         {"statement across lines", Replace(two, "A: 0 B: 1", "A: 0\n B: 1")},
+        {"a statement's last word on a line of its own", Replace(two, "2 0.0 1.0 0.0", "2 0.0 1.0\n0.0")},
+        {"more words than a statement keeps, across lines",
+         Replace(two, "CA: 0 *MESH_SMOOTHING", "CA:\n0 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 9 *MESH_SMOOTHING")},
         // A malformed face line (no C corner) and one with a quoted word among its numbers.
         {"a face line without its C corner", header + Replace(kTriangle, "C: 2 AB:", "AB:") + kTriangle},
         {"a face line with a quoted word", Replace(two, "AB: 1", "\"x y\" AB: 1")},

@@ -185,33 +185,33 @@ struct TokenSpan {
     Keyword word = Keyword::kOther;        // a statement's keyword, told
 };
 
-// The spans of a piece's tokens.
+bool IsWordOrString(TokenKind kind)
+{
+    return kind == TokenKind::kWord || kind == TokenKind::kString;
+}
+
+// The spans of a piece's tokens. A span ends at the next keyword or brace; the
+// words after a brace are passed over.
 void CutSpans(const std::vector<Token>& tokens, std::vector<TokenSpan>& spans)
 {
     spans.clear();
-    bool inStatement = true;  // the words so far carry on the statement before the piece
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        switch (tokens[i].kind) {
-        case TokenKind::kKeyword:
-            spans.push_back({i, 0, TokenKind::kKeyword, Classify(tokens[i].text)});
-            inStatement = true;
-            break;
-        case TokenKind::kWord:
-        case TokenKind::kString:
-            if (!inStatement)
-                break;
-            if (spans.empty())
-                spans.push_back({i, 0, TokenKind::kWord, Keyword::kOther});
-            if (spans.back().words < kMaxArguments)
-                ++spans.back().words;
-            break;
-        case TokenKind::kOpen:
-        case TokenKind::kClose:
-            spans.push_back({i, 0, tokens[i].kind, Keyword::kOther});
-            inStatement = false;
-            break;
-        case TokenKind::kEnd: break;
-        }
+    const Token* const at = tokens.data();
+    const std::size_t count = tokens.size();
+    std::size_t i = 0;
+    while (i < count && IsWordOrString(at[i].kind))
+        ++i;
+    if (i > 0)
+        spans.push_back({0, static_cast<std::uint32_t>(std::min(i, kMaxArguments)), TokenKind::kWord, Keyword::kOther});
+    while (i < count) {
+        const std::size_t first = i++;
+        while (i < count && IsWordOrString(at[i].kind))
+            ++i;
+        const Token& token = at[first];
+        if (token.kind == TokenKind::kKeyword)
+            spans.push_back({first, static_cast<std::uint32_t>(std::min(i - first - 1, kMaxArguments)),
+                             TokenKind::kKeyword, Classify(token.text)});
+        else
+            spans.push_back({first, 0, token.kind, Keyword::kOther});
     }
 }
 
