@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
@@ -78,6 +79,23 @@ std::string RandomText(std::mt19937& random)
     if (std::uniform_int_distribution<int>(0, 19)(random) == 0)
         text.insert(std::uniform_int_distribution<std::size_t>(0, text.size())(random), 1, '\x1a');
     return text;
+}
+
+// These tests run twice: with the instructions the processor is best served by,
+// and again with ASE2SGL_TOKENIZER=sse2 (see CMakeLists.txt), which on a processor
+// with AVX2 is the only run of the SSE2 path.
+TEST(TolerantTokens, InstructionsAsTheEnvironmentAsks)
+{
+    const std::string used = tolerant::TokenizerInstructions();
+    const char* const asked = std::getenv("ASE2SGL_TOKENIZER");
+#if defined(__x86_64__) || defined(_M_X64)
+    if (asked != nullptr && std::string_view(asked) == "sse2")
+        EXPECT_EQ(used, "SSE2");
+    else
+        EXPECT_TRUE(used == "AVX2" || used == "SSE2") << used;
+#else
+    EXPECT_EQ(used, "bytes") << (asked != nullptr ? asked : "");
+#endif
 }
 
 TEST(TolerantTokens, CutAtOnceAsOneAtATimeOnRandomTexts)

@@ -82,6 +82,12 @@ struct Token {
 // "A:0" reads as "A:" and "0". A quoted string runs to the last double quote of
 // its line (or of its statement, when a keyword follows on the same line). A 0x1A byte ends the text, as it does for
 // the converter.
+// The instructions the tokenizer tells the kinds of many bytes at once with:
+// "AVX2" (32 bytes at a time), "SSE2" (16), or "bytes" (one at a time), the same
+// tokens from each. AVX2 is used where the processor has it, unless the environment
+// variable ASE2SGL_TOKENIZER is "sse2".
+const char* TokenizerInstructions();
+
 class Tokenizer {
   public:
     explicit Tokenizer(std::string_view text, std::int32_t firstLine = 1) : text_(text), line_(firstLine) {}
