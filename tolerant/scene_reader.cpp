@@ -138,7 +138,6 @@ std::uint64_t AsciiUpper8(std::uint64_t bytes)
     return AsciiUpper8(Load8(text + size - 8)) == Load8(name.data() + size - 8);
 }
 
-
 // The length of a keyword with its star.
 constexpr std::size_t Stars(std::string_view name)
 {
