@@ -184,6 +184,15 @@ struct BlockBits {
     std::uint64_t lineEnds = 0;  // LF, and CR without an LF after it
 };
 
+// The bits told by the others, with the LFs and CRs of the block: a CR followed by
+// an LF is one line end, counted at the LF. `lfAfter`: the byte after the block is
+// an LF.
+void EndsOfBlock(BlockBits& bits, std::uint64_t lf, std::uint64_t cr, bool lfAfter)
+{
+    bits.wordEnds = bits.separators | bits.others;
+    bits.lineEnds = lf | (cr & ~((lf >> 1) | (lfAfter ? std::uint64_t{1} << 63 : 0)));
+}
+
 // The bits of the 64 bytes at `p`; `lfAfter`: the byte after them is an LF.
 BlockBits ClassifyBlock(const char* p, bool lfAfter)
 {
@@ -205,9 +214,7 @@ BlockBits ClassifyBlock(const char* p, bool lfAfter)
         lf |= Bits(Equal(bytes, '\n'), shift);
         cr |= Bits(Equal(bytes, '\r'), shift);
     }
-    bits.wordEnds = bits.separators | bits.others;
-    // A CR followed by an LF is one line end, counted at the LF.
-    bits.lineEnds = lf | (cr & ~((lf >> 1) | (lfAfter ? std::uint64_t{1} << 63 : 0)));
+    EndsOfBlock(bits, lf, cr, lfAfter);
     return bits;
 }
 
@@ -243,8 +250,7 @@ BlockBits ClassifyBlock(const char* p, bool lfAfter)
         lf |= Bits32(Equal32(bytes, '\n'), shift);
         cr |= Bits32(Equal32(bytes, '\r'), shift);
     }
-    bits.wordEnds = bits.separators | bits.others;
-    bits.lineEnds = lf | (cr & ~((lf >> 1) | (lfAfter ? std::uint64_t{1} << 63 : 0)));
+    EndsOfBlock(bits, lf, cr, lfAfter);
     return bits;
 }
 #endif
