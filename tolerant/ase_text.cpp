@@ -229,7 +229,10 @@ BlockBits ClassifyBlock(const char* p, bool lfAfter)
     return std::uint64_t{static_cast<unsigned>(_mm256_movemask_epi8(bytes))} << shift;
 }
 
-// ClassifyBlock with AVX2: the same bits, from two loads of 32 bytes.
+// ClassifyBlock with AVX2: the same bits, from two loads of 32 bytes. The steps are
+// ClassifyBlock's, written again with the 32-byte intrinsics rather than shared
+// through a template: those only inline into a function compiled for AVX2, and the
+// target is a property of the function, not of a template's instantiation.
 [[gnu::target("avx2")]] BlockBits ClassifyBlockAvx2(const char* p, bool lfAfter)
 {
     BlockBits bits;

@@ -658,10 +658,9 @@ class Feeder {
         }
     }
 
-    // As Feed, from the tokens of a piece and their spans (CutSpans); `endLine`: the
-    // line the tokens end on. The statement left open points into the tokens no more.
-    std::int32_t FeedSpans(const std::vector<Token>& tokens, const std::vector<TokenSpan>& spans,
-                           std::int32_t endLine, std::size_t chunk)
+    // As Feed, from the tokens of a piece and their spans (CutSpans). The statement
+    // left open points into the tokens no more.
+    void FeedSpans(const std::vector<Token>& tokens, const std::vector<TokenSpan>& spans, std::size_t chunk)
     {
         reader_.SetChunk(chunk);
         const Token* const at = tokens.data();
@@ -681,7 +680,6 @@ class Feeder {
             }
         }
         statement_.Detach();
-        return endLine;
     }
 
     void Finish(std::int32_t line)
@@ -1153,7 +1151,8 @@ Scene Stream(ByteSource& source, const HoldingNodeSink& sink, bool hold, std::si
     const auto file = [&](Piece& piece) {
         chunks.push_back({std::move(piece.held), piece.text.size()});
         const std::size_t current = chunkCount++;
-        line = feeder.FeedSpans(piece.cut.tokens, piece.cut.spans, piece.endLine, current);
+        feeder.FeedSpans(piece.cut.tokens, piece.cut.spans, current);
+        line = piece.endLine;
         keepComment();
         for (const std::size_t keep = feeder.OldestChunkHeld(current); firstChunk < keep && !chunks.empty();
              ++firstChunk)
